@@ -1,0 +1,43 @@
+# make demo   – set up .venv, build and install the package, run the H2 demo
+# make test   – set up .venv, build and install the package, run the C++ and Python tests
+# make dev    – in-place build of the extension modules for PYTHONPATH=python
+VENV    ?= .venv
+PY      := $(VENV)/bin/python
+WORKDIR ?= demo-output
+DEVPY   ?= $(PY)
+
+.PHONY: setup install demo test test-cxx test-python bench dev clean
+
+$(PY):
+	"$$(scripts/find-python)" -m venv $(VENV)
+	$(PY) -m pip install --upgrade pip
+
+install: $(PY)
+	$(PY) -m pip install ".[test]"
+
+setup: install
+
+demo: install
+	$(VENV)/bin/brimvale-chemistry --demo h2 --workdir $(WORKDIR)
+
+test: install test-cxx test-python
+
+test-cxx:
+	cmake -S . -B build/cxx-tests -DBVC_BUILD_CXX_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/cxx-tests -j 2
+	ctest --test-dir build/cxx-tests --output-on-failure
+
+# Runs against the installed package, never the source tree.
+test-python:
+	$(PY) -m pytest tests
+
+bench: install
+	for b in bench/bench_*.py; do $(PY) $$b || exit 1; done
+
+dev:
+	cmake -S . -B build/dev -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(DEVPY) \
+	  -Dpybind11_DIR=$$($(DEVPY) -m pybind11 --cmakedir) >/dev/null
+	cmake --build build/dev
+
+clean:
+	rm -rf build $(VENV)

@@ -1,0 +1,232 @@
+#include "bind/conventions.hpp"
+
+#include <cmath>
+
+namespace bvc::bind {
+
+Param arg(const char* name) { return Param{name, false, false, py::object()}; }
+
+Param arg(const char* name, py::object default_value) {
+    return Param{name, false, true, std::move(default_value)};
+}
+
+Param kwonly(const char* name, py::object default_value) {
+    return Param{name, true, true, std::move(default_value)};
+}
+
+Param kwonly_required(const char* name) { return Param{name, true, false, py::object()}; }
+
+void raise(PyObject* exc, const std::string& message) {
+    PyErr_SetString(exc, message.c_str());
+    throw py::error_already_set();
+}
+
+std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+void raise_incorrect_type(const char* name, const char* expected, py::handle value) {
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                 name, expected, Py_TYPE(value.ptr())->tp_name);
+    throw py::error_already_set();
+}
+
+namespace {
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'": the interpreter's listing.
+std::string quoted_list(const std::vector<std::string>& names) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            if (names.size() == 2) {
+                out += " and ";
+            } else if (i + 1 == names.size()) {
+                out += ", and ";
+            } else {
+                out += ", ";
+            }
+        }
+        out += "'" + names[i] + "'";
+    }
+    return out;
+}
+
+std::string plural(std::size_t n) { return n == 1 ? "" : "s"; }
+
+}  // namespace
+
+Signature::Signature(std::string qualname, std::vector<Param> params)
+    : qualname_(std::move(qualname)), params_(std::move(params)) {
+    for (const auto& p : params_) {
+        if (!p.keyword_only) ++positional_count_;
+    }
+}
+
+Arguments Signature::bind(const py::args& args, const py::kwargs& kwargs) const {
+    const std::size_t given = args.size();
+    std::vector<py::object> values(params_.size());
+    std::vector<bool> set(params_.size(), false);
+    for (std::size_t i = 0; i < given && i < positional_count_; ++i) {
+        values[i] = py::reinterpret_borrow<py::object>(args[i]);
+        set[i] = true;
+    }
+
+    // Keywords are matched before the positional count is judged, as the
+    // interpreter does for functions written in Python.
+    std::size_t kwonly_given = 0;
+    for (auto item : kwargs) {
+        const std::string key = py::cast<std::string>(item.first);
+        std::size_t index = params_.size();
+        for (std::size_t i = 0; i < params_.size(); ++i) {
+            if (params_[i].name == key) {
+                index = i;
+                break;
+            }
+        }
+        if (index == params_.size()) {
+            raise(PyExc_TypeError, qualname_ + "() got an unexpected keyword argument '" + key + "'");
+        }
+        if (set[index]) {
+            raise(PyExc_TypeError, qualname_ + "() got multiple values for argument '" + key + "'");
+        }
+        values[index] = py::reinterpret_borrow<py::object>(item.second);
+        set[index] = true;
+        if (params_[index].keyword_only) ++kwonly_given;
+    }
+
+    if (given > positional_count_) {
+        std::size_t with_default = 0;
+        for (std::size_t i = 0; i < positional_count_; ++i) {
+            if (params_[i].has_default) ++with_default;
+        }
+        std::string takes = with_default > 0
+                                ? "from " + std::to_string(positional_count_ - with_default) + " to " +
+                                      std::to_string(positional_count_)
+                                : std::to_string(positional_count_);
+        bool plural_takes = with_default > 0 || positional_count_ != 1;
+        std::string kwonly_note;
+        if (kwonly_given > 0) {
+            kwonly_note = " positional argument" + plural(given) + " (and " + std::to_string(kwonly_given) +
+                          " keyword-only argument" + plural(kwonly_given) + ")";
+        }
+        raise(PyExc_TypeError, qualname_ + "() takes " + takes + " positional argument" +
+                                   (plural_takes ? "s" : "") + " but " + std::to_string(given) + kwonly_note +
+                                   (given == 1 && kwonly_given == 0 ? " was" : " were") + " given");
+    }
+
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool keyword_only = pass == 1;
+        std::vector<std::string> missing;
+        for (std::size_t i = 0; i < params_.size(); ++i) {
+            if (params_[i].keyword_only != keyword_only || set[i]) continue;
+            if (params_[i].has_default) {
+                values[i] = params_[i].default_value;
+            } else {
+                missing.push_back(params_[i].name);
+            }
+        }
+        if (!missing.empty()) {
+            raise(PyExc_TypeError, qualname_ + "() missing " + std::to_string(missing.size()) + " required " +
+                                       (keyword_only ? "keyword-only" : "positional") + " argument" +
+                                       plural(missing.size()) + ": " + quoted_list(missing));
+        }
+    }
+    return Arguments(std::move(values));
+}
+
+std::string Signature::text() const {
+    std::string out = "(";
+    bool star_written = false;
+    for (std::size_t i = 0; i < params_.size(); ++i) {
+        const auto& p = params_[i];
+        if (i > 0) out += ", ";
+        if (p.keyword_only && !star_written) {
+            out += "*, ";
+            star_written = true;
+        }
+        out += p.name;
+        if (p.has_default) out += "=" + py::cast<std::string>(py::repr(p.default_value));
+    }
+    return out + ")";
+}
+
+namespace {
+
+py::cpp_function make_callable(Signature signature, Body body, const char* name, const char* doc,
+                               py::handle sibling, py::handle method_of) {
+    // The docstring carries the signature in the interpreter's internal form
+    // ("name(...)\n--\n\n"), so __doc__ is exactly `doc` and
+    // inspect.signature() reports the real parameters.
+    std::string full_doc = std::string(name) + signature.text() + "\n--\n\n" + doc;
+    py::options options;
+    options.disable_function_signatures();
+    auto call = [signature = std::move(signature), body = std::move(body)](py::args args,
+                                                                          py::kwargs kwargs) -> py::object {
+        return body(signature.bind(args, kwargs));
+    };
+    // pybind11 keeps a pointer to the docstring; the string must outlive it.
+    const char* stored_doc = (new std::string(std::move(full_doc)))->c_str();
+    if (method_of) {
+        return py::cpp_function(std::move(call), py::name(name), py::is_method(method_of), py::sibling(sibling),
+                                py::doc(stored_doc));
+    }
+    return py::cpp_function(std::move(call), py::name(name), py::scope(sibling), py::sibling(sibling),
+                            py::doc(stored_doc));
+}
+
+}  // namespace
+
+void def_function(py::module_& module, const char* name, std::vector<Param> params, const char* doc, Body body) {
+    auto fn = make_callable(Signature(name, std::move(params)), std::move(body), name, doc,
+                            py::getattr(module, name, py::none()), py::handle());
+    module.add_object(name, fn, true);
+}
+
+void def_method(py::object cls, const char* name, std::vector<Param> params, const char* doc, Body body) {
+    std::string qualname = py::cast<std::string>(cls.attr("__qualname__")) + "." + name;
+    auto fn = make_callable(Signature(qualname, std::move(params)), std::move(body), name, doc,
+                            py::getattr(cls, name, py::none()), cls);
+    py::setattr(cls, name, fn);
+}
+
+py::int_ to_int(py::handle value, const char* name) {
+    PyObject* obj = value.ptr();
+    if (PyLong_CheckExact(obj)) return py::reinterpret_borrow<py::int_>(value);
+    if (PyIndex_Check(obj)) {
+        PyObject* result = PyNumber_Index(obj);
+        if (result == nullptr) throw py::error_already_set();
+        return py::reinterpret_steal<py::int_>(result);
+    }
+    PyNumberMethods* nb = Py_TYPE(obj)->tp_as_number;
+    if (nb != nullptr && nb->nb_int != nullptr) {
+        PyObject* result = PyNumber_Long(obj);
+        if (result == nullptr) throw py::error_already_set();
+        return py::reinterpret_steal<py::int_>(result);
+    }
+    if (nb != nullptr && nb->nb_float != nullptr) {
+        double d = PyFloat_AsDouble(obj);
+        if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+        PyObject* result = PyLong_FromDouble(std::trunc(d));
+        if (result == nullptr) throw py::error_already_set();
+        return py::reinterpret_steal<py::int_>(result);
+    }
+    raise_incorrect_type(name, "int", value);
+}
+
+std::int64_t to_int64(py::handle value, const char* name) {
+    py::int_ converted = to_int(value, name);
+    long long out = PyLong_AsLongLong(converted.ptr());
+    if (out == -1 && PyErr_Occurred()) throw py::error_already_set();
+    return static_cast<std::int64_t>(out);
+}
+
+double to_float(py::handle value) {
+    double out = PyFloat_AsDouble(value.ptr());
+    if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    return out;
+}
+
+py::str require_str(py::handle value, const char* name) {
+    if (!PyUnicode_CheckExact(value.ptr())) raise_incorrect_type(name, "str", value);
+    return py::reinterpret_borrow<py::str>(value);
+}
+
+}  // namespace bvc::bind

@@ -1,0 +1,131 @@
+#include "core/lapack.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+namespace bvc::lapack {
+
+Table table;
+
+namespace {
+
+template <class F>
+F* require(F* fn, const char* name) {
+    if (fn == nullptr) throw std::runtime_error(std::string("LAPACK routine not loaded: ") + name);
+    return fn;
+}
+
+template <class T>
+void ensure_size(std::vector<T>& v, std::size_t n) {
+    if (v.size() < n) v.resize(n);
+}
+
+int zheevd_call(char jobz, int n, cplx* a, double* w, Workspace& ws) {
+    auto* fn = require(table.zheevd, "zheevd");
+    if (n == 0) return 0;
+    char uplo = 'L';
+    int lda = std::max(1, n), info = 0, lwork = -1, lrwork = -1, liwork = -1;
+    cplx wq;
+    double rq;
+    int iq;
+    fn(&jobz, &uplo, &n, a, &lda, w, &wq, &lwork, &rq, &lrwork, &iq, &liwork, &info);
+    if (info != 0) return info;
+    lwork = std::max(1, static_cast<int>(wq.real()));
+    lrwork = std::max(1, static_cast<int>(rq));
+    liwork = std::max(1, iq);
+    ensure_size(ws.cwork, lwork);
+    ensure_size(ws.rwork, lrwork);
+    ensure_size(ws.iwork, liwork);
+    lwork = static_cast<int>(ws.cwork.size());
+    lrwork = static_cast<int>(ws.rwork.size());
+    liwork = static_cast<int>(ws.iwork.size());
+    fn(&jobz, &uplo, &n, a, &lda, w, ws.cwork.data(), &lwork, ws.rwork.data(), &lrwork, ws.iwork.data(), &liwork,
+       &info);
+    return info;
+}
+
+int zgesvd_call(char job, int m, int n, cplx* a, double* s, cplx* u, cplx* vt, Workspace& ws) {
+    auto* fn = require(table.zgesvd, "zgesvd");
+    int k = std::min(m, n);
+    int lda = std::max(1, m), ldu = std::max(1, m), ldvt = std::max(1, k), info = 0, lwork = -1;
+    cplx wq;
+    cplx dummy;
+    if (job == 'N') {
+        u = vt = &dummy;
+        ldu = ldvt = 1;
+    }
+    ensure_size(ws.rwork, std::max<std::size_t>(1, 5 * static_cast<std::size_t>(k)));
+    fn(&job, &job, &m, &n, a, &lda, s, u, &ldu, vt, &ldvt, &wq, &lwork, ws.rwork.data(), &info);
+    if (info != 0) return info;
+    lwork = std::max(1, static_cast<int>(wq.real()));
+    ensure_size(ws.cwork, lwork);
+    lwork = static_cast<int>(ws.cwork.size());
+    fn(&job, &job, &m, &n, a, &lda, s, u, &ldu, vt, &ldvt, ws.cwork.data(), &lwork, ws.rwork.data(), &info);
+    return info;
+}
+
+int zgesdd_call(char jobz, int m, int n, cplx* a, double* s, cplx* u, cplx* vt, Workspace& ws) {
+    auto* fn = require(table.zgesdd, "zgesdd");
+    int k = std::min(m, n), mx = std::max(m, n);
+    if (k == 0) return 0;
+    int lda = std::max(1, m), ldu = std::max(1, m), ldvt = std::max(1, k), info = 0, lwork = -1;
+    cplx wq;
+    cplx dummy;
+    if (jobz == 'N') {
+        u = vt = &dummy;
+        ldu = ldvt = 1;
+    }
+    std::size_t lrwork = jobz == 'N' ? 7 * static_cast<std::size_t>(k)
+                                     : static_cast<std::size_t>(k) * std::max(5 * k + 7, 2 * mx + 2 * k + 1);
+    ensure_size(ws.rwork, std::max<std::size_t>(1, lrwork));
+    ensure_size(ws.iwork, std::max<std::size_t>(1, 8 * static_cast<std::size_t>(k)));
+    fn(&jobz, &m, &n, a, &lda, s, u, &ldu, vt, &ldvt, &wq, &lwork, ws.rwork.data(), ws.iwork.data(), &info);
+    if (info != 0) return info;
+    lwork = std::max(1, static_cast<int>(wq.real()));
+    ensure_size(ws.cwork, lwork);
+    lwork = static_cast<int>(ws.cwork.size());
+    fn(&jobz, &m, &n, a, &lda, s, u, &ldu, vt, &ldvt, ws.cwork.data(), &lwork, ws.rwork.data(), ws.iwork.data(),
+       &info);
+    return info;
+}
+
+}  // namespace
+
+int hermitian_eigenvalues(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('N', n, a, w, ws); }
+
+int hermitian_eigensystem(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('V', n, a, w, ws); }
+
+int symmetric_eigenvalues(int n, double* a, double* w, Workspace& ws) {
+    auto* fn = require(table.dsyevd, "dsyevd");
+    if (n == 0) return 0;
+    char jobz = 'N', uplo = 'L';
+    int lda = std::max(1, n), info = 0, lwork = -1, liwork = -1, iq = 0;
+    double wq = 0;
+    fn(&jobz, &uplo, &n, a, &lda, w, &wq, &lwork, &iq, &liwork, &info);
+    if (info != 0) return info;
+    ensure_size(ws.dwork, std::max(1, static_cast<int>(wq)));
+    ensure_size(ws.iwork, std::max(1, iq));
+    lwork = static_cast<int>(ws.dwork.size());
+    liwork = static_cast<int>(ws.iwork.size());
+    fn(&jobz, &uplo, &n, a, &lda, w, ws.dwork.data(), &lwork, ws.iwork.data(), &liwork, &info);
+    return info;
+}
+
+int singular_values(int m, int n, cplx* a, double* s, Workspace& ws) {
+    std::vector<cplx> backup;
+    if (table.zgesvd != nullptr) backup.assign(a, a + static_cast<std::size_t>(m) * n);
+    int info = zgesdd_call('N', m, n, a, s, nullptr, nullptr, ws);
+    if (info > 0 && table.zgesvd != nullptr) info = zgesvd_call('N', m, n, backup.data(), s, nullptr, nullptr, ws);
+    return info;
+}
+
+int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws) {
+    std::vector<cplx> backup;
+    if (table.zgesvd != nullptr) backup.assign(a, a + static_cast<std::size_t>(m) * n);
+    int info = zgesdd_call('S', m, n, a, s, u, vt, ws);
+    if (info > 0 && table.zgesvd != nullptr) info = zgesvd_call('S', m, n, backup.data(), s, u, vt, ws);
+    return info;
+}
+
+}  // namespace bvc::lapack

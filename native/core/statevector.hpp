@@ -1,0 +1,48 @@
+// State-vector kernels. A state of n qubits is 2^n amplitudes, qubit q the
+// bit q of the basis index (qubit 0 least significant). The caller owns the
+// memory; every kernel works in place.
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <vector>
+
+namespace bvc::sv {
+
+using cplx = std::complex<double>;
+
+// 2x2 matrix, row-major, rows and columns in the order |0>, |1>.
+struct Mat2 {
+    cplx m[4];
+};
+
+// 4x4 matrix, row-major, in the basis |q1 q0> (index 2*b(q1) + b(q0)).
+struct Mat4 {
+    cplx m[16];
+};
+
+void apply_1q(cplx* psi, int n_qubits, int qubit, const Mat2& u);
+// Diagonal single-qubit gate diag(d0, d1): a phase per amplitude.
+void apply_diagonal_1q(cplx* psi, int n_qubits, int qubit, cplx d0, cplx d1);
+// Any 4x4 matrix on qubits q0 != q1 (either order; the matrix is read in the
+// basis |q1 q0> with q1 the high bit of the local index).
+void apply_2q(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u);
+void apply_cx(cplx* psi, int n_qubits, int control, int target);
+void apply_cz(cplx* psi, int n_qubits, int a, int b);
+void apply_swap(cplx* psi, int n_qubits, int a, int b);
+
+// One Pauli string as bit masks: `x` marks the qubits acted on by X or Y,
+// `z` those acted on by Z or Y.
+struct PauliMask {
+    std::uint64_t x = 0;
+    std::uint64_t z = 0;
+};
+
+// <psi| P |psi> for the Pauli string P of `mask` (no coefficient).
+cplx pauli_expectation(const cplx* psi, int n_qubits, const PauliMask& mask);
+
+// sum_k coeffs[k] * <psi| P_k |psi>.
+cplx hamiltonian_expectation(const cplx* psi, int n_qubits, const std::vector<PauliMask>& masks,
+                             const std::vector<cplx>& coeffs);
+
+}  // namespace bvc::sv

@@ -1,0 +1,23 @@
+#include "check.hpp"
+
+namespace bvc::test {
+std::vector<Case>& registry() {
+    static std::vector<Case> cases;
+    return cases;
+}
+int failures = 0;
+}  // namespace bvc::test
+
+int main() {
+    using namespace bvc::test;
+    int failed_cases = 0;
+    for (const auto& c : registry()) {
+        const int before = failures;
+        c.body();
+        const bool ok = failures == before;
+        failed_cases += ok ? 0 : 1;
+        std::printf("%s %s\n", ok ? "ok  " : "FAIL", c.name);
+    }
+    std::printf("%zu passed, %d failed\n", registry().size() - failed_cases, failed_cases);
+    return failed_cases == 0 ? 0 : 1;
+}

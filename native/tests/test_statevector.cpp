@@ -1,0 +1,80 @@
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "check.hpp"
+#include "core/circuit.hpp"
+#include "core/statevector.hpp"
+
+using bvc::sv::cplx;
+
+namespace {
+
+std::vector<cplx> random_state(int n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::normal_distribution<double> normal;
+    std::vector<cplx> psi(std::size_t{1} << n);
+    double norm = 0;
+    for (auto& a : psi) {
+        a = {normal(gen), normal(gen)};
+        norm += std::norm(a);
+    }
+    for (auto& a : psi) a /= std::sqrt(norm);
+    return psi;
+}
+
+double distance(const std::vector<cplx>& a, const std::vector<cplx>& b) {
+    double d = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
+    return d;
+}
+
+}  // namespace
+
+// A Kronecker product A (x) B in the |q1 q0> basis equals B on q0 then A on q1,
+// for both orders of the two qubits in the state.
+BVC_TEST(two_qubit_kernel_matches_kronecker_of_single_qubit_gates) {
+    const bvc::sv::Mat2 a{{{0.6, 0.0}, {0.0, 0.8}, {0.0, 0.8}, {0.6, 0.0}}};
+    const bvc::sv::Mat2 b{{{0.0, 1.0}, {0.0, 0.0}, {0.0, 0.0}, {0.0, -1.0}}};
+    bvc::sv::Mat4 kron;
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) kron.m[4 * r + c] = a.m[2 * (r >> 1) + (c >> 1)] * b.m[2 * (r & 1) + (c & 1)];
+    for (auto [q0, q1] : {std::pair{0, 3}, std::pair{3, 1}}) {
+        auto psi = random_state(4, 7);
+        auto expected = psi;
+        bvc::sv::apply_1q(expected.data(), 4, q0, b);
+        bvc::sv::apply_1q(expected.data(), 4, q1, a);
+        bvc::sv::apply_2q(psi.data(), 4, q0, q1, kron);
+        BVC_CHECK(distance(psi, expected) < 1e-14);
+    }
+}
+
+BVC_TEST(cx_flips_target_where_control_is_set) {
+    std::vector<cplx> psi(8, 0.0);
+    psi[0b001] = 1.0;  // qubit 0 set
+    bvc::sv::apply_cx(psi.data(), 3, 0, 2);
+    BVC_CHECK(std::abs(psi[0b101] - cplx(1.0)) < 1e-15);
+    bvc::sv::apply_cx(psi.data(), 3, 1, 0);  // control clear: nothing happens
+    BVC_CHECK(std::abs(psi[0b101] - cplx(1.0)) < 1e-15);
+}
+
+BVC_TEST(pauli_expectations_of_known_states) {
+    // |psi> = (|0> + i|1>)/sqrt2 on qubit 1 of two qubits: <Y1> = 1, <X1> = 0, <Z0> = 1.
+    std::vector<cplx> psi(4, 0.0);
+    psi[0b00] = 1.0 / std::sqrt(2.0);
+    psi[0b10] = cplx(0.0, 1.0 / std::sqrt(2.0));
+    BVC_CHECK(std::abs(bvc::sv::pauli_expectation(psi.data(), 2, {0b10, 0b10}) - cplx(1.0)) < 1e-15);
+    BVC_CHECK(std::abs(bvc::sv::pauli_expectation(psi.data(), 2, {0b10, 0b00})) < 1e-15);
+    BVC_CHECK(std::abs(bvc::sv::pauli_expectation(psi.data(), 2, {0b00, 0b01}) - cplx(1.0)) < 1e-15);
+}
+
+BVC_TEST(rotation_gates_follow_half_angle_convention) {
+    // ry(pi) |0> = |1>; rz(pi/2) then gives the phase e^{i pi/4} on |1>.
+    std::vector<bvc::circuit::Operation> ops = {{bvc::circuit::Gate::RY, 0, -1, M_PI},
+                                                {bvc::circuit::Gate::RZ, 0, -1, M_PI / 2}};
+    std::vector<cplx> psi(2);
+    bvc::circuit::simulate(ops, 1, psi.data());
+    BVC_CHECK(std::abs(psi[0]) < 1e-15);
+    BVC_CHECK(std::abs(psi[1] - std::polar(1.0, M_PI / 4)) < 1e-15);
+}

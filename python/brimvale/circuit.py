@@ -1,0 +1,224 @@
+"""Gate-list circuits on qubits 0 … n−1, simulated by the native state-vector kernels.
+
+Conventions: qubit 0 is the least significant bit of a basis index; a rotation
+``rx/ry/rz(angle, q)`` is exp(−i·angle·P/2); ``cx(control, target)``. Gates are
+applied in the order they were appended, starting from |0…0⟩.
+"""
+
+from __future__ import annotations
+
+import math
+import numbers
+from collections import Counter
+from dataclasses import dataclass
+from typing import Iterator, NamedTuple
+
+import numpy as np
+
+from . import _native
+
+# Codes shared with the native simulator; the order is fixed there.
+_GATE_CODES = {name: code for code, name in enumerate(
+    ("rx", "ry", "rz", "h", "x", "y", "z", "s", "sdg", "cx", "cz", "swap"))}
+_ROTATIONS = ("rx", "ry", "rz")
+_TWO_QUBIT = ("cx", "cz", "swap")
+
+# 2^30 amplitudes of complex128 are 16 GiB: the most one machine here holds.
+MAX_QUBITS = 30
+
+BACKENDS = ("numpy",)
+DEVICES = ("cpu",)
+DTYPES = (np.dtype(np.complex128), np.dtype(np.complex64))
+
+
+class Operation(NamedTuple):
+    """One recorded gate: its name, the qubits it acts on and its parameters."""
+
+    name: str
+    qubits: tuple[int, ...]
+    params: tuple[float, ...]
+
+
+@dataclass(frozen=True)
+class ExecutionResult:
+    """The outcome of :meth:`Circuit.execute`: the final state vector."""
+
+    state: np.ndarray
+    backend: str
+    dtype: np.dtype
+
+
+def _check_dtype(dtype) -> np.dtype:
+    try:
+        resolved = np.dtype(dtype)
+    except TypeError:
+        resolved = None
+    if resolved not in DTYPES:
+        raise ValueError(f"unsupported dtype {dtype!r}: expected numpy.complex128 or numpy.complex64")
+    return resolved
+
+
+def _check_backend(backend, device) -> None:
+    if backend not in BACKENDS:
+        raise ValueError(f"unsupported backend {backend!r}: expected one of {', '.join(map(repr, BACKENDS))}")
+    if device not in DEVICES:
+        raise ValueError(f"unsupported device {device!r}: expected one of {', '.join(map(repr, DEVICES))}")
+
+
+class Circuit:
+    """A quantum circuit on ``n_qubits`` qubits, recorded gate by gate."""
+
+    def __init__(self, n_qubits, name: str = "circuit"):
+        if isinstance(n_qubits, bool) or not isinstance(n_qubits, numbers.Integral):
+            raise ValueError(f"n_qubits must be an integer, got {type(n_qubits).__name__}")
+        n_qubits = int(n_qubits)
+        if not 1 <= n_qubits <= MAX_QUBITS:
+            raise ValueError(f"n_qubits must be between 1 and {MAX_QUBITS}, got {n_qubits}")
+        self._n_qubits = n_qubits
+        self.name = str(name)
+        self._ops: list[Operation] = []
+
+    @property
+    def num_qubits(self) -> int:
+        return self._n_qubits
+
+    n_qubits = num_qubits
+
+    # -- recording -----------------------------------------------------------
+
+    def _qubit(self, qubit) -> int:
+        if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral):
+            raise ValueError(f"qubit index must be an integer, got {qubit!r}")
+        q = int(qubit)
+        if not 0 <= q < self._n_qubits:
+            raise ValueError(f"qubit {q} out of range for a circuit of {self._n_qubits} qubits")
+        return q
+
+    def _angle(self, angle) -> float:
+        try:
+            value = float(angle)
+        except (TypeError, ValueError):
+            raise ValueError(f"rotation angle must be a real number, got {angle!r}") from None
+        if not math.isfinite(value):
+            raise ValueError(f"rotation angle must be finite, got {value!r}")
+        return value
+
+    def _append(self, name: str, qubits: tuple[int, ...], params: tuple[float, ...] = ()) -> "Circuit":
+        self._ops.append(Operation(name, qubits, params))
+        return self
+
+    def _rotation(self, name, angle, qubit) -> "Circuit":
+        value, q = self._angle(angle), self._qubit(qubit)
+        return self._append(name, (q,), (value,))
+
+    def _single(self, name, qubit) -> "Circuit":
+        return self._append(name, (self._qubit(qubit),))
+
+    def _pair(self, name, a, b) -> "Circuit":
+        qa, qb = self._qubit(a), self._qubit(b)
+        if qa == qb:
+            raise ValueError(f"{name} needs two different qubits, got {qa} twice")
+        return self._append(name, (qa, qb))
+
+    def rx(self, angle, qubit):
+        """Append exp(−i·angle·X/2) on ``qubit``."""
+        return self._rotation("rx", angle, qubit)
+
+    def ry(self, angle, qubit):
+        """Append exp(−i·angle·Y/2) on ``qubit``."""
+        return self._rotation("ry", angle, qubit)
+
+    def rz(self, angle, qubit):
+        """Append exp(−i·angle·Z/2) on ``qubit``."""
+        return self._rotation("rz", angle, qubit)
+
+    def h(self, qubit):
+        return self._single("h", qubit)
+
+    def x(self, qubit):
+        return self._single("x", qubit)
+
+    def y(self, qubit):
+        return self._single("y", qubit)
+
+    def z(self, qubit):
+        return self._single("z", qubit)
+
+    def s(self, qubit):
+        return self._single("s", qubit)
+
+    def sdg(self, qubit):
+        return self._single("sdg", qubit)
+
+    def cx(self, control, target):
+        """Append a CNOT: ``target`` is flipped where ``control`` is 1."""
+        return self._pair("cx", control, target)
+
+    def cz(self, a, b):
+        return self._pair("cz", a, b)
+
+    def swap(self, a, b):
+        return self._pair("swap", a, b)
+
+    # -- inspection ----------------------------------------------------------
+
+    def __len__(self) -> int:
+        return len(self._ops)
+
+    def __iter__(self) -> Iterator[Operation]:
+        return iter(list(self._ops))
+
+    @property
+    def operations(self) -> tuple[Operation, ...]:
+        return tuple(self._ops)
+
+    def count_ops(self) -> dict[str, int]:
+        """Gate name → how often it occurs, most frequent first."""
+        return dict(Counter(op.name for op in self._ops).most_common())
+
+    def depth(self) -> int:
+        """The number of layers when every gate starts as early as its qubits allow."""
+        level = [0] * self._n_qubits
+        for op in self._ops:
+            top = 1 + max(level[q] for q in op.qubits)
+            for q in op.qubits:
+                level[q] = top
+        return max(level, default=0)
+
+    def __repr__(self) -> str:
+        return f"Circuit(n_qubits={self._n_qubits}, name={self.name!r}, gates={len(self._ops)})"
+
+    # -- execution and export ------------------------------------------------
+
+    def execute(self, *, backend: str = "numpy", device: str = "cpu", dtype=np.complex128) -> ExecutionResult:
+        """Simulate the circuit from |0…0⟩ and return the final state."""
+        _check_backend(backend, device)
+        resolved = _check_dtype(dtype)
+        count = len(self._ops)
+        codes = np.empty(count, dtype=np.int32)
+        qubits = np.full((count, 2), -1, dtype=np.int32)
+        angles = np.zeros(count, dtype=np.float64)
+        for k, op in enumerate(self._ops):
+            codes[k] = _GATE_CODES[op.name]
+            qubits[k, : len(op.qubits)] = op.qubits
+            if op.params:
+                angles[k] = op.params[0]
+        state = _native.simulate(self._n_qubits, codes, qubits, angles)
+        if resolved != state.dtype:
+            state = state.astype(resolved)
+        return ExecutionResult(state=state, backend=backend, dtype=resolved)
+
+    def to_qasm(self) -> str:
+        """OpenQASM 2.0 text with ``qelib1.inc`` gates; qubit k is ``q[k]``.
+
+        The reader's state equals :meth:`execute`'s up to a global phase (the
+        library's ``rz`` is exp(−i·θ·Z/2); qelib1's is the same gate).
+        """
+        lines = ["OPENQASM 2.0;", 'include "qelib1.inc";', f"qreg q[{self._n_qubits}];"]
+        for op in self._ops:
+            args = ",".join(f"q[{q}]" for q in op.qubits)
+            if op.params:
+                lines.append(f"{op.name}({op.params[0]!r}) {args};")
+            else:
+                lines.append(f"{op.name} {args};")
+        return "\n".join(lines) + "\n"

@@ -1,0 +1,5 @@
+"""DMRG stage: the active-space ground state as a matrix product state, returned dense."""
+
+from .records import DmrgResult
+
+__all__ = ["DmrgResult"]

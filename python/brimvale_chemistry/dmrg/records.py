@@ -1,0 +1,27 @@
+"""Record type of the DMRG stage."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+
+import numpy as np
+
+
+@dataclass
+class DmrgResult:
+    """Ground state found by DMRG.
+
+    ``psi0`` is the dense state vector in the spin-blocked qubit order (qubit 0
+    the least significant bit); ``energy`` is the total energy in Hartree
+    (DMRG energy plus the constant energy of the active space).
+    """
+
+    psi0: np.ndarray | None
+    energy: float
+    bond_dimensions: list[int] = field(default_factory=list)
+    sweeps: int = 0
+    truncation_error: float = 0.0
+
+    @property
+    def max_bond_dimension(self) -> int:
+        return max(self.bond_dimensions, default=1)
