@@ -2,6 +2,7 @@
 
 import math
 import re
+import warnings
 
 import numpy as np
 import pytest
@@ -168,6 +169,13 @@ class TestRenyiEntropy:
     def test_no_weight(self, p):
         with pytest.raises(ValueError, match="^probabilities must have positive total weight$"):
             corvinth._renyi_entropy(p, 1.0)
+
+    def test_complex_input_warns_like_numpy(self):
+        with pytest.warns(np.exceptions.ComplexWarning):
+            assert math.isclose(corvinth._renyi_entropy(np.array([0.5 + 0j, 0.5]), 2), LN2)
+        with pytest.raises(np.exceptions.ComplexWarning), warnings.catch_warnings():
+            warnings.simplefilter("error")
+            corvinth._renyi_entropy(np.array([0.5 + 0j, 0.5]), 2)
 
     def test_input_unchanged(self):
         p = np.array([4.0, 1e-30, 4.0])

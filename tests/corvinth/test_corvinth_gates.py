@@ -124,6 +124,12 @@ class TestEntanglerMatrix:
         with pytest.raises(ValueError, match=r"^entangler requires 9 parameters$"):
             corvinth._entangler_matrix(params)
 
+    def test_numpy_conversion_errors_pass_through(self):
+        with pytest.raises(ValueError, match="could not convert string to float: 'abc'"):
+            corvinth._entangler_matrix("abc")
+        with pytest.raises(ValueError, match="inhomogeneous"):
+            corvinth._entangler_matrix([[1.0, 2.0], [3.0]])
+
     def test_list_input_and_input_unchanged(self, rng):
         p = rng.normal(size=9)
         before = p.copy()
