@@ -17,6 +17,10 @@ std::uint64_t splitmix64(std::uint64_t& x) {
 // |z|^2 without the hypot that std::norm goes through when fast-math is off.
 inline double probability(const cplx& z) { return z.real() * z.real() + z.imag() * z.imag(); }
 
+// Amplitudes per block of the sampling sweep: small enough that walking into
+// a block is cheap, large enough that the block table stays small.
+constexpr std::uint64_t kBlock = 32;
+
 inline std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
 
 }  // namespace
@@ -43,24 +47,50 @@ double Xoshiro256::uniform_open() {
 }
 
 void rotate_to_pauli_basis(cplx* psi, int n_qubits, std::uint64_t x_mask, std::uint64_t y_mask) {
+    // Written out on real and imaginary parts: both matrices have entries
+    // +-1, +-i over sqrt(2), and the general complex product would be far
+    // slower. H: (a + b, a - b); H * S^dagger: (a - i b, a + i b).
     const double r = 1.0 / std::sqrt(2.0);
-    const sv::Mat2 hadamard{{{r, 0}, {r, 0}, {r, 0}, {-r, 0}}};
-    // H * S^dagger = [[1, -i], [1, i]] / sqrt(2)
-    const sv::Mat2 y_to_z{{{r, 0}, {0, -r}, {r, 0}, {0, r}}};
+    const std::uint64_t size = std::uint64_t{1} << n_qubits;
     for (int q = 0; q < n_qubits; ++q) {
-        if ((x_mask >> q) & 1) sv::apply_1q(psi, n_qubits, q, hadamard);
-        else if ((y_mask >> q) & 1) sv::apply_1q(psi, n_qubits, q, y_to_z);
+        const bool x = (x_mask >> q) & 1, y = (y_mask >> q) & 1;
+        if (!x && !y) continue;
+        const std::uint64_t step = std::uint64_t{1} << q;
+        for (std::uint64_t base = 0; base < size; base += 2 * step) {
+            for (std::uint64_t i0 = base; i0 < base + step; ++i0) {
+                const double ar = psi[i0].real(), ai = psi[i0].imag();
+                double br = psi[i0 + step].real(), bi = psi[i0 + step].imag();
+                if (y) {  // b <- -i b
+                    const double t = br;
+                    br = bi;
+                    bi = -t;
+                }
+                psi[i0] = cplx(r * (ar + br), r * (ai + bi));
+                psi[i0 + step] = cplx(r * (ar - br), r * (ai - bi));
+            }
+        }
     }
 }
 
 Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, std::uint64_t seed) {
     const std::uint64_t size = std::uint64_t{1} << n_qubits;
+    // Probability mass is summed per block of amplitudes, with independent
+    // partial sums so the adds need not wait for one another. The sweep below
+    // then skips whole blocks and walks amplitude by amplitude only inside
+    // the blocks that a draw falls into.
+    const std::uint64_t block = size < kBlock ? size : kBlock;
+    const std::uint64_t n_blocks = size / block;
+    std::vector<double> block_end(n_blocks);  // cumulative probability up to the end of each block
     double total = 0.0;
-    std::uint64_t last_nonzero = 0;
-    for (std::uint64_t i = 0; i < size; ++i) {
-        const double p = probability(psi[i]);
-        total += p;
-        if (p > 0.0) last_nonzero = i;
+    std::uint64_t last_block = 0;  // the last block of positive mass
+    for (std::uint64_t b = 0; b < n_blocks; ++b) {
+        const cplx* amplitudes = psi + b * block;
+        double partial[4] = {0.0, 0.0, 0.0, 0.0};
+        for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i]);
+        const double before = total;
+        total += (partial[0] + partial[1]) + (partial[2] + partial[3]);
+        block_end[b] = total;
+        if (total > before) last_block = b;
     }
     if (!(total > 0.0) || !std::isfinite(total)) {
         throw std::invalid_argument("the state has zero or non-finite norm; nothing can be sampled");
@@ -80,19 +110,31 @@ Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, st
     const double scale = total / grand_sum;
 
     rng = Xoshiro256(seed);
-    double partial = 0.0, cumulative = probability(psi[0]);
-    std::uint64_t index = 0;
+    double partial = 0.0;
+    std::uint64_t b = 0, index = 0;
+    double cumulative = probability(psi[0]);  // up to and including `index`
     for (std::uint64_t k = 0; k < shots; ++k) {
         partial += exponential(rng);
         const double target = partial * scale;
-        // Strict comparison: an index of probability zero leaves the
-        // cumulative sum unchanged and is stepped over. The bound absorbs a
-        // target rounded a hair above the total.
-        while (cumulative < target && index < last_nonzero) cumulative += probability(psi[++index]);
-        if (!histogram.outcomes.empty() && histogram.outcomes.back() == index) {
+        if (block_end[b] < target && b < last_block) {
+            do ++b;
+            while (block_end[b] < target && b < last_block);
+            index = b * block;
+            cumulative = block_end[b - 1] + probability(psi[index]);
+        }
+        // Strict comparison: an amplitude of probability zero leaves the
+        // cumulative sum unchanged and is stepped over.
+        const std::uint64_t block_last = (b + 1) * block - 1;
+        while (cumulative < target && index < block_last) cumulative += probability(psi[++index]);
+        // Only when rounding leaves the in-block sum a hair short of the
+        // block's total can the walk stop on a zero; the block has mass, so
+        // step back to its last reachable outcome.
+        std::uint64_t outcome = index;
+        while (probability(psi[outcome]) == 0.0 && outcome > b * block) --outcome;
+        if (!histogram.outcomes.empty() && histogram.outcomes.back() == outcome) {
             ++histogram.counts.back();
         } else {
-            histogram.outcomes.push_back(index);
+            histogram.outcomes.push_back(outcome);
             histogram.counts.push_back(1);
         }
     }

@@ -45,6 +45,22 @@ class TestDistribution:
         outcomes, _ = sample_outcomes(state, 8, 20_000, seed)
         assert np.all(state[outcomes.astype(np.int64)] != 0)
 
+    @pytest.mark.parametrize("support", [[0], [1023], [31, 32], [37, 900, 1022], [5, 6, 7, 8, 9, 600, 1000]])
+    def test_sparse_states_with_empty_stretches(self, support):
+        # Long runs of zeros, including at both ends, between the few outcomes that can occur.
+        rng = np.random.default_rng(len(support))
+        state = np.zeros(1024, dtype=complex)
+        state[support] = rng.normal(size=len(support)) + 1j * rng.uniform(0.1, 1.0, size=len(support))
+        outcomes, counts = sample_outcomes(state, 10, 100_000, 3)
+        assert set(outcomes.tolist()) <= set(support)
+        assert_frequencies_match(outcomes, counts, np.abs(state) ** 2 / np.sum(np.abs(state) ** 2), 100_000)
+
+    @pytest.mark.parametrize("n_qubits", [0, 1, 2])
+    def test_states_smaller_than_a_block(self, n_qubits):
+        state = random_state(n_qubits, 12)
+        outcomes, counts = sample_outcomes(state, n_qubits, 100_000, 4)
+        assert_frequencies_match(outcomes, counts, np.abs(state) ** 2, 100_000)
+
     def test_basis_state_always_gives_its_index(self):
         state = np.zeros(16, dtype=complex)
         state[11] = 1j
