@@ -48,6 +48,15 @@ class ExecutionResult:
     dtype: np.dtype
 
 
+def qasm_real(value: float) -> str:
+    """A float as an OpenQASM 2.0 real literal: always with a decimal point (``1e-05`` → ``1.0e-05``)."""
+    text = repr(float(value))
+    mantissa, marker, exponent = text.partition("e")
+    if "." not in mantissa:
+        mantissa += ".0"
+    return mantissa + marker + exponent
+
+
 def _check_dtype(dtype) -> np.dtype:
     try:
         resolved = np.dtype(dtype)
@@ -211,14 +220,18 @@ class Circuit:
     def to_qasm(self) -> str:
         """OpenQASM 2.0 text with ``qelib1.inc`` gates; qubit k is ``q[k]``.
 
-        The reader's state equals :meth:`execute`'s up to a global phase (the
-        library's ``rz`` is exp(−i·θ·Z/2); qelib1's is the same gate).
+        The reader's state equals :meth:`execute`'s up to a global phase.
+        ``swap`` is written as three CNOTs, since not every ``qelib1.inc``
+        defines it; angles are written with every digit of the double.
         """
         lines = ["OPENQASM 2.0;", 'include "qelib1.inc";', f"qreg q[{self._n_qubits}];"]
         for op in self._ops:
-            args = ",".join(f"q[{q}]" for q in op.qubits)
-            if op.params:
-                lines.append(f"{op.name}({op.params[0]!r}) {args};")
+            args = [f"q[{q}]" for q in op.qubits]
+            if op.name == "swap":
+                a, b = args
+                lines += [f"cx {a},{b};", f"cx {b},{a};", f"cx {a},{b};"]
+            elif op.params:
+                lines.append(f"{op.name}({','.join(qasm_real(p) for p in op.params)}) {','.join(args)};")
             else:
-                lines.append(f"{op.name} {args};")
+                lines.append(f"{op.name} {','.join(args)};")
         return "\n".join(lines) + "\n"

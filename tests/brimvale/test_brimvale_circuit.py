@@ -184,3 +184,10 @@ class TestQasm:
         lines = circuit.to_qasm().splitlines()
         assert lines[:3] == ["OPENQASM 2.0;", 'include "qelib1.inc";', "qreg q[2];"]
         assert lines[3] == "ry(0.25) q[1];"
+
+    def test_small_angles_keep_a_decimal_point_and_swap_is_spelled_with_cnots(self):
+        circuit = Circuit(2)
+        circuit.rz(1e-05, 0)
+        circuit.swap(0, 1)
+        assert circuit.to_qasm().splitlines()[3:] == ["rz(1.0e-05) q[0];", "cx q[0],q[1];", "cx q[1],q[0];",
+                                                      "cx q[0],q[1];"]

@@ -7,7 +7,7 @@ from brimvale import Circuit
 from cirq.contrib.qasm_import import circuit_from_qasm
 
 from brimvale_chemistry.measurement import measurement_QASM
-from brimvale_chemistry.measurement.qasm import real_literal
+from brimvale.circuit import qasm_real as real_literal
 from brimvale_chemistry.utils import PauliTerm
 from measurement_support import random_circuit, random_hamiltonian, rotate_reference
 

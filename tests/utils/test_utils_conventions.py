@@ -52,3 +52,21 @@ class TestBinding:
         with pytest.raises(TypeError) as info:
             expectation(*args, **kwargs)
         assert str(info.value) == message
+
+
+class TestExactStr:
+    def test_only_exact_str_passes(self):
+        assert _kernels.require_str("numpy", "backend") == "numpy"
+
+    @pytest.mark.parametrize("value, type_name", [(None, "NoneType"), (b"numpy", "bytes"), (1, "int")])
+    def test_other_types_get_the_incorrect_type_message(self, value, type_name):
+        with pytest.raises(TypeError) as info:
+            _kernels.require_str(value, "backend")
+        assert str(info.value) == f"Argument 'backend' has incorrect type (expected str, got {type_name})"
+
+    def test_str_subclass_is_rejected(self):
+        class Name(str):
+            pass
+
+        with pytest.raises(TypeError, match="expected str, got Name"):
+            _kernels.require_str(Name("cpu"), "device")

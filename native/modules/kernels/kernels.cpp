@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include "bind/arrays.hpp"
+#include "conventions_binding.hpp"
 #include "bind/conventions.hpp"
 #include "core/statevector.hpp"
 #include "sampling_binding.hpp"
@@ -51,4 +52,5 @@ PYBIND11_MODULE(_kernels, m) {
     def_function(m, "hamiltonian_expectation", {arg("state"), arg("pauli_terms"), arg("n_qubits")},
                  "<state|H|state> for H = sum of the Pauli terms, as a complex number.", hamiltonian_expectation);
     register_sampling(m);
+    register_conventions(m);
 }

@@ -2,8 +2,6 @@
 
 from __future__ import annotations
 
-import math
-import operator
 import os
 from pathlib import Path
 
@@ -12,6 +10,8 @@ from brimvale import Circuit
 from brimvale.circuit import BACKENDS, DEVICES, DTYPES
 
 from ..utils import PauliTerm
+
+from .._kernels import require_str, to_int
 
 _HEAP_TYPE = 1 << 9  # Py_TPFLAGS_HEAPTYPE
 
@@ -22,30 +22,6 @@ def type_name(value) -> str:
     if cls.__flags__ & _HEAP_TYPE or cls.__module__ == "builtins":
         return cls.__name__
     return f"{cls.__module__}.{cls.__qualname__}"
-
-
-def incorrect_type(name: str, expected: str, value) -> TypeError:
-    return TypeError(f"Argument '{name[:200]}' has incorrect type (expected {expected[:200]}, got {type_name(value)[:200]})")
-
-
-def to_int(value, name: str) -> int:
-    """Integer conversion: ints (and NumPy integers) as plain ints, other real numbers truncated."""
-    cls = type(value)
-    if cls is int:
-        return value
-    if hasattr(cls, "__index__"):
-        return operator.index(value)
-    if hasattr(cls, "__int__"):
-        return int(value)
-    if hasattr(cls, "__float__"):
-        return int(math.trunc(float(value)))
-    raise incorrect_type(name, "int", value)
-
-
-def require_str(value, name: str) -> str:
-    if type(value) is not str:
-        raise incorrect_type(name, "str", value)
-    return value
 
 
 def check_circuit(circuit) -> Circuit:

@@ -4,40 +4,11 @@ from __future__ import annotations
 
 from .records import MeasurementGroup
 
-# The circuit library's gates and their qelib1.inc names. swap is spelled out
-# as three CNOTs: not every qelib1.inc in circulation defines it.
-_QELIB1 = {"rx": "rx", "ry": "ry", "rz": "rz", "h": "h", "x": "x", "y": "y", "z": "z",
-           "s": "s", "sdg": "sdg", "cx": "cx", "cz": "cz"}
-
-
-def real_literal(value: float) -> str:
-    """A float as an OpenQASM 2.0 real: always with a decimal point (``1e-05`` → ``1.0e-05``)."""
-    text = repr(float(value))
-    mantissa, marker, exponent = text.partition("e")
-    if "." not in mantissa:
-        mantissa += ".0"
-    return mantissa + marker + exponent
-
 
 def preparation_lines(circuit) -> list[str]:
-    """The circuit's gates as OpenQASM statements on register ``q``.
-
-    Raises ValueError for a gate without an OpenQASM 2.0 form.
-    """
-    lines = []
-    for operation in circuit:
-        qubits = [f"q[{q}]" for q in operation.qubits]
-        if operation.name == "swap":
-            a, b = qubits
-            lines += [f"cx {a},{b};", f"cx {b},{a};", f"cx {a},{b};"]
-            continue
-        name = _QELIB1.get(operation.name)
-        if name is None:
-            raise ValueError(f"gate {operation.name!r} of the circuit has no OpenQASM 2.0 form")
-        if operation.params:
-            name += "(" + ",".join(real_literal(p) for p in operation.params) + ")"
-        lines.append(f"{name} {','.join(qubits)};")
-    return lines
+    """The circuit's gates as OpenQASM statements on register ``q`` (its own export, less the header)."""
+    lines = circuit.to_qasm().splitlines()
+    return lines[lines.index(f"qreg q[{circuit.num_qubits}];") + 1:]
 
 
 def basis_change_lines(group: MeasurementGroup) -> list[str]:
