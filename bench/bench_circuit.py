@@ -5,11 +5,11 @@ simulators timed in this process; prints the ratio.
 """
 
 import math
-import time
 
 import numpy as np
 
 from brimvale import Circuit
+from timing import best_time, report
 
 N_QUBITS, N_GATES, REPEATS = 20, 1000, 3
 
@@ -48,24 +48,14 @@ def numpy_simulate(circuit):
     return psi.reshape(-1)
 
 
-def best_time(fn):
-    best = math.inf
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        result = fn()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def main():
     circuit = build(np.random.default_rng(7))
-    native_time, native_state = best_time(lambda: circuit.execute().state)
-    numpy_time, numpy_state = best_time(lambda: numpy_simulate(circuit))
+    native_time, native_state = best_time(REPEATS, lambda: circuit.execute().state)
+    numpy_time, numpy_state = best_time(REPEATS, lambda: numpy_simulate(circuit))
     assert np.allclose(native_state, numpy_state, atol=1e-9), "simulators disagree"
-    print(f"circuit execution, {N_QUBITS} qubits, {N_GATES} gates (best of {REPEATS})")
-    print(f"  native      : {native_time * 1e3:9.1f} ms")
-    print(f"  numpy       : {numpy_time * 1e3:9.1f} ms")
-    print(f"  speed-up    : {numpy_time / native_time:9.2f}x  (target >= 3x)")
+    report(f"circuit execution, {N_QUBITS} qubits, {N_GATES} gates (best of {REPEATS})", native_time, numpy_time, 3)
 
 
 if __name__ == "__main__":

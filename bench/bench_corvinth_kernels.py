@@ -6,11 +6,11 @@ product-state sweep, each timed side by side in this process; prints the ratios.
 """
 
 import math
-import time
 
 import numpy as np
 
 from brimvale_chemistry import corvinth
+from timing import best_time, report
 
 REPEATS = 20
 
@@ -54,20 +54,8 @@ def numpy_product_state(state, n):
     return product / np.linalg.norm(product)
 
 
-def best_time(fn):
-    best = math.inf
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        result = fn()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
-def report(label, native, reference):
-    print(label)
-    print(f"  native      : {native * 1e3:9.3f} ms")
-    print(f"  numpy       : {reference * 1e3:9.3f} ms")
-    print(f"  speed-up    : {reference / native:9.2f}x")
 
 
 def main():
@@ -77,12 +65,12 @@ def main():
         state = rng.normal(size=2**n) + 1j * rng.normal(size=2**n)
         state /= np.linalg.norm(state)
         q0 = n // 2 - 1
-        native_time, native_value = best_time(lambda: native_objective(state, params, q0, n, 2.0))
-        numpy_time, numpy_value = best_time(lambda: numpy_objective(state, params, q0, n, 2.0))
+        native_time, native_value = best_time(REPEATS, lambda: native_objective(state, params, q0, n, 2.0))
+        numpy_time, numpy_value = best_time(REPEATS, lambda: numpy_objective(state, params, q0, n, 2.0))
         assert abs(native_value - numpy_value) < 1e-9, "objectives disagree"
         report(f"objective evaluation, {n} qubits, bond {q0} (best of {REPEATS})", native_time, numpy_time)
-        native_time, (_, native_product) = best_time(lambda: corvinth._product_state_approximation(state, n))
-        numpy_time, numpy_product = best_time(lambda: numpy_product_state(state, n))
+        native_time, (_, native_product) = best_time(REPEATS, lambda: corvinth._product_state_approximation(state, n))
+        numpy_time, numpy_product = best_time(REPEATS, lambda: numpy_product_state(state, n))
         assert abs(abs(np.vdot(native_product, numpy_product)) - 1) < 1e-9, "product states disagree"
         report(f"product-state sweep, {n} qubits (best of {REPEATS})", native_time, numpy_time)
 

@@ -3,12 +3,10 @@
 14 qubits, 1,000 random Pauli terms, both timed in this process; prints the ratio.
 """
 
-import math
-import time
-
 import numpy as np
 
 from brimvale_chemistry.utils import PauliTerm, hamiltonian_expectation
+from timing import best_time, report
 
 N_QUBITS, N_TERMS, REPEATS = 14, 1000, 5
 
@@ -33,13 +31,6 @@ def numpy_expectation(state, terms):
     return total
 
 
-def best_time(fn):
-    best = math.inf
-    for _ in range(REPEATS):
-        start = time.perf_counter()
-        result = fn()
-        best = min(best, time.perf_counter() - start)
-    return best, result
 
 
 def main():
@@ -47,13 +38,11 @@ def main():
     terms = random_terms(rng)
     state = rng.normal(size=2**N_QUBITS) + 1j * rng.normal(size=2**N_QUBITS)
     state /= np.linalg.norm(state)
-    native_time, native_value = best_time(lambda: hamiltonian_expectation(state, terms, N_QUBITS))
-    numpy_time, numpy_value = best_time(lambda: numpy_expectation(state, terms))
+    native_time, native_value = best_time(REPEATS, lambda: hamiltonian_expectation(state, terms, N_QUBITS))
+    numpy_time, numpy_value = best_time(REPEATS, lambda: numpy_expectation(state, terms))
     assert abs(native_value - numpy_value) < 1e-9, "kernels disagree"
-    print(f"hamiltonian_expectation, {N_QUBITS} qubits, {N_TERMS} terms (best of {REPEATS})")
-    print(f"  native      : {native_time * 1e3:9.2f} ms")
-    print(f"  numpy       : {numpy_time * 1e3:9.2f} ms")
-    print(f"  speed-up    : {numpy_time / native_time:9.2f}x  (target >= 10x)")
+    report(f"hamiltonian_expectation, {N_QUBITS} qubits, {N_TERMS} terms (best of {REPEATS})", native_time, numpy_time,
+           10)
 
 
 if __name__ == "__main__":

@@ -94,11 +94,11 @@ class TestQubitHamiltonian:
 
     def test_counts_and_term_shapes(self, results, name):
         result = results(name)
-        spec = SYSTEMS[name]
-        n_orbitals = spec["active_occupied"] + spec["active_virtual"]
+        system = SYSTEMS[name]
+        n_orbitals = system["active_occupied"] + system["active_virtual"]
         assert (result.n_spatial_orbitals, result.n_qubits) == (n_orbitals, 2 * n_orbitals)
-        assert result.twice_sz == spec.get("spin", 0)
-        assert result.n_electrons == 2 * spec["active_occupied"] - spec.get("spin", 0)
+        assert result.twice_sz == system.get("spin", 0)
+        assert result.n_electrons == 2 * system["active_occupied"] - system.get("spin", 0)
         strings = [term.paulis for term in result.pauli_terms]
         assert len(set(strings)) == len(strings) and strings.count(()) == 1
         assert all(type(term.coefficient) is float and abs(term.coefficient) > 1e-12 for term in result.pauli_terms)
