@@ -75,6 +75,7 @@ public:
 private:
     void build_local_form(const cplx* state);
     void build_gram_blocks(const std::vector<cplx>& theta);
+    void prepare_solver();
     void spectrum(const double* params);
 
     int n_qubits_;
@@ -96,7 +97,11 @@ private:
     std::vector<cplx> gram_;
     std::vector<double> eigenvalues_;
     std::vector<double> probabilities_;
-    bvc::lapack::Workspace lapack_;
+    // zheevd workspace, sized once for gram_dimension() so that a solve is a
+    // single LAPACK call.
+    std::vector<cplx> solver_work_;
+    std::vector<double> solver_rwork_;
+    std::vector<int> solver_iwork_;
     std::size_t evaluations_ = 0;
 };
 
