@@ -55,18 +55,10 @@ DisentanglerObjective::DisentanglerObjective(const cplx* state, int n_qubits, in
 void DisentanglerObjective::prepare_solver() {
     const int d = gram_dimension();
     if (d <= 2) return;
-    auto* zheevd = bvc::lapack::table.zheevd;
-    if (zheevd == nullptr) throw std::runtime_error("LAPACK routine not loaded: zheevd");
-    char jobz = 'N', uplo = 'L';
-    int n = d, lda = d, lwork = -1, lrwork = -1, liwork = -1, info = 0, iwork_size = 0;
-    cplx work_size;
-    double rwork_size = 0.0;
-    zheevd(&jobz, &uplo, &n, gram_.data(), &lda, eigenvalues_.data(), &work_size, &lwork, &rwork_size, &lrwork,
-           &iwork_size, &liwork, &info);
-    if (info != 0) throw DecompositionFailed("eigenvalue solver workspace query failed");
-    solver_work_.assign(std::max(1, static_cast<int>(work_size.real())), cplx(0.0, 0.0));
-    solver_rwork_.assign(std::max(1, static_cast<int>(rwork_size)), 0.0);
-    solver_iwork_.assign(std::max(1, iwork_size), 0);
+    // One solve here sizes the reused workspace, so evaluations never allocate.
+    if (bvc::lapack::hermitian_eigenvalues(d, gram_.data(), eigenvalues_.data(), solver_) != 0) {
+        throw DecompositionFailed("eigenvalue solver workspace query failed");
+    }
 }
 
 void DisentanglerObjective::build_local_form(const cplx* state) {
@@ -250,14 +242,9 @@ void DisentanglerObjective::spectrum(const double* params) {
         eigenvalues_[0] = mean - radius;
         eigenvalues_[1] = mean + radius;
     } else {
-        char jobz = 'N', uplo = 'L';
-        int n = d, lda = d, info = 0;
-        int lwork = static_cast<int>(solver_work_.size());
-        int lrwork = static_cast<int>(solver_rwork_.size());
-        int liwork = static_cast<int>(solver_iwork_.size());
-        bvc::lapack::table.zheevd(&jobz, &uplo, &n, gram_.data(), &lda, eigenvalues_.data(), solver_work_.data(),
-                                  &lwork, solver_rwork_.data(), &lrwork, solver_iwork_.data(), &liwork, &info);
-        if (info != 0) throw DecompositionFailed("eigenvalue solver did not converge");
+        if (bvc::lapack::hermitian_eigenvalues(d, gram_.data(), eigenvalues_.data(), solver_) != 0) {
+            throw DecompositionFailed("eigenvalue solver did not converge");
+        }
     }
 
     // Eigenvalues come ascending; Schmidt probabilities are listed largest first.

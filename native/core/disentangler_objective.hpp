@@ -101,9 +101,7 @@ private:
     std::vector<double> probabilities_;
     // zheevd workspace, sized once for gram_dimension() so that a solve is a
     // single LAPACK call.
-    std::vector<cplx> solver_work_;
-    std::vector<double> solver_rwork_;
-    std::vector<int> solver_iwork_;
+    bvc::lapack::Workspace solver_;
     std::size_t evaluations_ = 0;
 };
 

@@ -25,21 +25,25 @@ int zheevd_call(char jobz, int n, cplx* a, double* w, Workspace& ws) {
     auto* fn = require(table.zheevd, "zheevd");
     if (n == 0) return 0;
     char uplo = 'L';
-    int lda = std::max(1, n), info = 0, lwork = -1, lrwork = -1, liwork = -1;
-    cplx wq;
-    double rq;
-    int iq;
-    fn(&jobz, &uplo, &n, a, &lda, w, &wq, &lwork, &rq, &lrwork, &iq, &liwork, &info);
-    if (info != 0) return info;
-    lwork = std::max(1, static_cast<int>(wq.real()));
-    lrwork = std::max(1, static_cast<int>(rq));
-    liwork = std::max(1, iq);
-    ensure_size(ws.cwork, lwork);
-    ensure_size(ws.rwork, lrwork);
-    ensure_size(ws.iwork, liwork);
-    lwork = static_cast<int>(ws.cwork.size());
-    lrwork = static_cast<int>(ws.rwork.size());
-    liwork = static_cast<int>(ws.iwork.size());
+    int lda = std::max(1, n), info = 0;
+    if (ws.eigen_job != jobz || ws.eigen_n != n) {
+        int lwork = -1, lrwork = -1, liwork = -1, iq = 0;
+        cplx wq;
+        double rq = 0.0;
+        fn(&jobz, &uplo, &n, a, &lda, w, &wq, &lwork, &rq, &lrwork, &iq, &liwork, &info);
+        if (info != 0) return info;
+        ws.eigen_job = jobz;
+        ws.eigen_n = n;
+        ws.eigen_lwork = std::max(1, static_cast<int>(wq.real()));
+        ws.eigen_lrwork = std::max(1, static_cast<int>(rq));
+        ws.eigen_liwork = std::max(1, iq);
+    }
+    ensure_size(ws.cwork, ws.eigen_lwork);
+    ensure_size(ws.rwork, ws.eigen_lrwork);
+    ensure_size(ws.iwork, ws.eigen_liwork);
+    int lwork = static_cast<int>(ws.cwork.size());
+    int lrwork = static_cast<int>(ws.rwork.size());
+    int liwork = static_cast<int>(ws.iwork.size());
     fn(&jobz, &uplo, &n, a, &lda, w, ws.cwork.data(), &lwork, ws.rwork.data(), &lrwork, ws.iwork.data(), &liwork,
        &info);
     return info;

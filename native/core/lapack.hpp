@@ -36,6 +36,11 @@ struct Workspace {
     std::vector<double> rwork;
     std::vector<int> iwork;
     std::vector<double> dwork;
+    // The Hermitian solver's workspace query is remembered for the last
+    // (job, n), so repeated solves of one size make a single LAPACK call each.
+    char eigen_job = 0;
+    int eigen_n = -1;
+    int eigen_lwork = 0, eigen_lrwork = 0, eigen_liwork = 0;
 };
 
 // Eigenvalues (ascending) of the Hermitian n x n matrix `a` (column-major,
