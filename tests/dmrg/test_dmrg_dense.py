@@ -166,6 +166,16 @@ class TestMpsToDense:
             mk._mps_to_dense(psi, n_qubits)
         assert str(info.value) == f"electron MPS has 3 sites for {n_qubits} qubits"
 
+    def test_site_count_is_checked_before_tenpy_is_imported(self, monkeypatch):
+        import sys
+
+        psi = random_mps(2, (2, 0))
+        monkeypatch.setitem(sys.modules, "tenpy.algorithms.exact_diag", None)
+        with pytest.raises(ValueError, match="^electron MPS has 2 sites for 6 qubits$"):
+            mk._mps_to_dense(psi, 6)
+        with pytest.raises(ImportError):
+            mk._mps_to_dense(psi, 4)
+
     def test_odd_qubit_count_of_the_right_half_is_refused(self):
         with pytest.raises(ValueError, match="^fermionic DMRG requires an even qubit count$"):
             mk._mps_to_dense(random_mps(3, (2, 0)), 7)
