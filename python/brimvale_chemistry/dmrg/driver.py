@@ -1,0 +1,169 @@
+"""The DMRG stage: the active-space ground state by two-site DMRG over TeNPy."""
+
+from __future__ import annotations
+
+import contextlib
+import logging
+import math
+import random
+import time
+import warnings
+
+import numpy as np
+
+from . import mallorek
+from .records import DmrgResult
+
+__all__ = ["dmrg"]
+
+# TeNPy draws its random unitaries from NumPy's global generator; a fixed seed
+# makes the same Hamiltonian give the same psi0 on every run.
+_TENPY_SEED = 20771
+# Convergence of the sweeps: change of the energy per sweep (Hartree) and of
+# the relative entanglement entropy.
+_MAX_ENERGY_CHANGE = 1e-10
+_MAX_ENTROPY_CHANGE = 1e-6
+_LABEL_WIDTH = 22
+# Discarded weight above which the caller is warned that the state is approximate.
+_TRUNCATION_WARNING = 1e-4
+
+
+def _line(label: str, value: str) -> None:
+    print(f"  {label:<{_LABEL_WIDTH}}: {value}")
+
+
+def _check_cutoff(cutoff) -> float:
+    if isinstance(cutoff, (str, bytes)) or cutoff is None:
+        raise TypeError(f"cutoff must be a number, got {type(cutoff).__name__}")
+    value = float(cutoff)
+    if not (value >= 0.0 and math.isfinite(value)):
+        raise ValueError("cutoff must be a non-negative finite number")
+    return value
+
+
+def _hartree_fock_labels(n_sites: int, n_electrons: int, twice_sz: int) -> list[str]:
+    """Aufbau occupation of the orbitals in their energy order, as site state names."""
+    n_up = (n_electrons + twice_sz) // 2
+    n_down = (n_electrons - twice_sz) // 2
+    names = {(False, False): "empty", (True, False): "up", (False, True): "down", (True, True): "full"}
+    return [names[(k < n_up, k < n_down)] for k in range(n_sites)]
+
+
+@contextlib.contextmanager
+def _seeded_tenpy_random_source():
+    """Seed the generators TeNPy draws from; put the caller's state back afterwards."""
+    numpy_state = np.random.get_state()
+    python_state = random.getstate()
+    np.random.seed(_TENPY_SEED)
+    random.seed(_TENPY_SEED)
+    try:
+        yield
+    finally:
+        np.random.set_state(numpy_state)
+        random.setstate(python_state)
+
+
+@contextlib.contextmanager
+def _quiet_tenpy_logging():
+    logger = logging.getLogger("tenpy")
+    level = logger.level
+    logger.setLevel(logging.ERROR)
+    try:
+        yield
+    finally:
+        logger.setLevel(level)
+
+
+# The two-site engine needs a chain longer than the two sites it updates.
+_SHORTEST_SWEPT_CHAIN = 3
+
+
+def _solve_exactly(model, target_charge):
+    """Ground state of a chain too short to sweep, by diagonalisation in the sector."""
+    from tenpy.algorithms.exact_diag import ExactDiag
+
+    solver = ExactDiag(model, charge_sector=list(target_charge))
+    solver.build_full_H_from_mpo()
+    solver.full_diagonalization()
+    _, ground_state = solver.groundstate()
+    return solver.full_to_mps(ground_state), 0, 0.0
+
+
+def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
+    from tenpy.algorithms.dmrg import TwoSiteDMRGEngine
+
+    options = {
+        "trunc_params": {"chi_max": maxdim, "svd_min": cutoff},
+        # The engine stops once its sweep count exceeds this value.
+        "max_sweeps": max_sweeps - 1,
+        "min_sweeps": 1,
+        "max_E_err": _MAX_ENERGY_CHANGE,
+        "max_S_err": _MAX_ENTROPY_CHANGE,
+        "mixer": None,
+        # A large discarded weight is what a small maxdim asks for; it is
+        # reported to the caller (see dmrg) instead of aborting the run.
+        "max_trunc_err": math.inf,
+    }
+    engine = TwoSiteDMRGEngine(psi, model, options)
+    _, psi = engine.run()
+    stats = engine.sweep_stats
+    # The discarded weight of the last sweep is what the returned state lacks.
+    truncation_error = float(stats["max_trunc_err"][-1]) if stats["max_trunc_err"] else 0.0
+    return psi, int(engine.sweeps), truncation_error
+
+
+def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cutoff=1e-8) -> DmrgResult:
+    """Ground state of the active-space Hamiltonian by two-site DMRG.
+
+    The fermionic terms of ``electronic_structure_result`` become a TeNPy chain
+    with one site per spatial orbital, conserving the electron number and
+    2·Sz of the active space. DMRG starts from a random MPS of bond dimension
+    ``chi0`` grown from the Hartree–Fock occupation, may reach bond dimension
+    ``maxdim``, discards Schmidt values below ``cutoff`` and sweeps until the
+    energy converges, at most ``max_sweeps`` times (chains of one or two
+    orbitals are diagonalised exactly instead). Returns the dense ground state
+    in the spin-blocked qubit order and its total energy (constant included).
+    The result does not depend on the process's random state, which is left
+    unchanged. Warns when the last sweep discarded a weight above 1e-4.
+    """
+    mallorek._validate_dmrg_parameters(chi0, maxdim, max_sweeps)
+    cutoff = _check_cutoff(cutoff)
+    chi0, maxdim, max_sweeps = int(chi0), int(maxdim), int(max_sweeps)
+    es = electronic_structure_result
+    n_qubits = int(es.n_qubits)
+    n_sites = int(es.n_spatial_orbitals)
+    if n_qubits != 2 * n_sites:
+        raise ValueError(f"electronic structure has {n_qubits} qubits for {n_sites} spatial orbitals")
+    target_charge = (int(es.n_electrons), int(es.twice_sz))
+
+    print("[2/4] DMRG")
+    _line("Parameters", f"chi0={chi0}, maxdim={maxdim}, max_sweeps={max_sweeps}, cutoff={cutoff:g}")
+    start = time.perf_counter()
+    labels = _hartree_fock_labels(n_sites, *target_charge)
+    with _seeded_tenpy_random_source(), _quiet_tenpy_logging():
+        local_terms = mallorek._fermion_to_local_terms(es.fermion_terms, n_qubits)
+        model = mallorek._molecular_model(n_sites, local_terms)
+        psi = mallorek._random_initial_mps(model.lat.mps_sites(), labels, chi0, target_charge)
+        if n_sites < _SHORTEST_SWEPT_CHAIN:
+            psi, sweeps, truncation_error = _solve_exactly(model, target_charge)
+        else:
+            psi, sweeps, truncation_error = _run_engine(model, psi, maxdim, max_sweeps, cutoff)
+        # The engine reports the energy before its last truncation; this is
+        # the energy of the state actually returned, the one psi0 carries.
+        energy = float(np.real(model.H_MPO.expectation_value(psi)))
+    psi0 = mallorek._mps_to_dense(psi, n_qubits)
+    bond_dimensions = [int(chi) for chi in psi.chi]
+    total_energy = energy + float(es.constant_energy)
+    elapsed = time.perf_counter() - start
+
+    _line("DMRG energy", f"{total_energy:.10f} Ha")
+    exact = getattr(es, "exact_energy", None)
+    difference = "n/a" if exact is None else f"{total_energy - float(exact):+.3e} Ha"
+    _line("Difference to CASCI", difference)
+    _line("Max bond dimension", str(max(bond_dimensions, default=1)))
+    _line("Sweeps", str(sweeps))
+    if truncation_error > _TRUNCATION_WARNING:
+        warnings.warn(f"DMRG discarded a weight of {truncation_error:.2e} (above {_TRUNCATION_WARNING:g}); "
+                      "the state is approximate, raise maxdim or lower cutoff", UserWarning, stacklevel=2)
+    return DmrgResult(psi0=psi0, energy=total_energy, bond_dimensions=bond_dimensions, sweeps=sweeps,
+                      truncation_error=truncation_error, wall_time=elapsed)
