@@ -150,8 +150,10 @@ std::string Signature::text() const {
 
 namespace {
 
+// Every name has exactly one signature: a new definition replaces whatever
+// the module or class (or a base class) had under that name, never overloads it.
 py::cpp_function make_callable(Signature signature, Body body, const char* name, const char* doc,
-                               py::handle sibling, py::handle method_of) {
+                               py::handle scope, py::handle method_of) {
     // The docstring carries the signature in the interpreter's internal form
     // ("name(...)\n--\n\n"), so __doc__ is exactly `doc` and
     // inspect.signature() reports the real parameters.
@@ -165,25 +167,21 @@ py::cpp_function make_callable(Signature signature, Body body, const char* name,
     // pybind11 keeps a pointer to the docstring; the string must outlive it.
     const char* stored_doc = (new std::string(std::move(full_doc)))->c_str();
     if (method_of) {
-        return py::cpp_function(std::move(call), py::name(name), py::is_method(method_of), py::sibling(sibling),
-                                py::doc(stored_doc));
+        return py::cpp_function(std::move(call), py::name(name), py::is_method(method_of), py::doc(stored_doc));
     }
-    return py::cpp_function(std::move(call), py::name(name), py::scope(sibling), py::sibling(sibling),
-                            py::doc(stored_doc));
+    return py::cpp_function(std::move(call), py::name(name), py::scope(scope), py::doc(stored_doc));
 }
 
 }  // namespace
 
 void def_function(py::module_& module, const char* name, std::vector<Param> params, const char* doc, Body body) {
-    auto fn = make_callable(Signature(name, std::move(params)), std::move(body), name, doc,
-                            py::getattr(module, name, py::none()), py::handle());
+    auto fn = make_callable(Signature(name, std::move(params)), std::move(body), name, doc, module, py::handle());
     module.add_object(name, fn, true);
 }
 
 void def_method(py::object cls, const char* name, std::vector<Param> params, const char* doc, Body body) {
     std::string qualname = py::cast<std::string>(cls.attr("__qualname__")) + "." + name;
-    auto fn = make_callable(Signature(qualname, std::move(params)), std::move(body), name, doc,
-                            py::getattr(cls, name, py::none()), cls);
+    auto fn = make_callable(Signature(qualname, std::move(params)), std::move(body), name, doc, cls, cls);
     py::setattr(cls, name, fn);
 }
 

@@ -40,11 +40,6 @@ py::object define_model_class(const TenpyModelClasses& classes) {
     py::dict namespace_;
     namespace_["__module__"] = module_name();
     namespace_["__qualname__"] = "_molecular_model.<locals>.MolecularModel";
-    // Own entries for the two hooks, so that defining them overrides the
-    // inherited methods instead of being taken as overloads of them; this
-    // also fixes their order in the class namespace.
-    namespace_["init_lattice"] = py::none();
-    namespace_["init_terms"] = py::none();
     py::object base = classes.coupling_mpo_model;
     py::object metaclass = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(Py_TYPE(base.ptr())));
     py::object cls = metaclass("MolecularModel", py::make_tuple(base), namespace_);
