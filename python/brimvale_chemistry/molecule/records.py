@@ -2,32 +2,174 @@
 
 from __future__ import annotations
 
+import math
+import numbers
+from collections import Counter
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Sequence
 
+from ._elements import ATOMIC_NUMBERS, canonical_symbol
+
+# Nuclei closer than this (ångström) are taken as the same point: the
+# nuclear repulsion would be meaningless.
+_COINCIDENT_DISTANCE = 1e-6
+
+
+def _strict_int(value, name: str) -> int:
+    # bool is an int subclass but never a sensible count here.
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be an integer, got {value!r}")
+    return int(value)
+
+
+def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
+    try:
+        symbol, position = atom
+    except (TypeError, ValueError):
+        raise ValueError(f"atom {index} must be a pair (element symbol, (x, y, z)), got {atom!r}") from None
+    if not isinstance(symbol, str):
+        raise TypeError(f"element symbol of atom {index} must be a string, got {symbol!r}")
+    canonical = canonical_symbol(symbol)
+    if canonical is None:
+        raise ValueError(f"unknown element {symbol!r} in atom {index}")
+    if isinstance(position, (str, bytes)):
+        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {position!r}")
+    try:
+        coordinates = tuple(position)
+    except TypeError:
+        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {position!r}") from None
+    if len(coordinates) != 3:
+        raise ValueError(f"position of atom {index} must have 3 coordinates, got {len(coordinates)}")
+    checked = []
+    for axis, value in zip("xyz", coordinates):
+        if isinstance(value, bool) or not isinstance(value, numbers.Real):
+            raise TypeError(f"coordinate {axis} of atom {index} must be a real number, got {value!r}")
+        if not math.isfinite(value):
+            raise ValueError(f"coordinate {axis} of atom {index} must be finite, got {value!r}")
+        checked.append(float(value))
+    return canonical, (checked[0], checked[1], checked[2])
+
+
+def _hill_formula(symbols: Sequence[str]) -> str:
+    counts = Counter(symbols)
+    if "C" in counts:
+        order = ["C"] + (["H"] if "H" in counts else []) + sorted(s for s in counts if s not in ("C", "H"))
+    else:
+        order = sorted(counts)
+    return "".join(s + (str(counts[s]) if counts[s] > 1 else "") for s in order)
+
 
 class Molecule:
-    """A molecule with an active space.
+    """A molecule with an active space, checked when it is built.
 
     ``geometry`` is a sequence of ``(element symbol, (x, y, z))`` with coordinates
-    in ångström; ``active_occupied`` and ``active_virtual`` count active spatial
-    orbitals below and above the Fermi level; ``spin`` is 2S.
+    in ångström; ``basis`` names a Gaussian basis set (e.g. "sto-3g");
+    ``active_occupied`` and ``active_virtual`` count the active spatial orbitals
+    just below and just above the Fermi level; ``charge`` is the net charge and
+    ``spin`` is 2S, the number of unpaired electrons.
+
+    Raises TypeError for values of the wrong type and ValueError for an empty
+    geometry, an unknown element, a coordinate that is not finite, coinciding
+    atoms, a negative or empty active space, or an electron count that does
+    not fit ``charge`` and ``spin``. Instances are immutable.
     """
+
+    __slots__ = ("_geometry", "_basis", "_active_occupied", "_active_virtual", "_charge", "_spin")
 
     def __init__(self, *, geometry: Sequence, basis: str, active_occupied: int, active_virtual: int,
                  charge: int = 0, spin: int = 0):
-        self.geometry = [(str(symbol), tuple(float(c) for c in xyz)) for symbol, xyz in geometry]
-        self.basis = basis
-        self.active_occupied = active_occupied
-        self.active_virtual = active_virtual
-        self.charge = charge
-        self.spin = spin
+        if isinstance(geometry, (str, bytes)):
+            raise TypeError("geometry must be a sequence of (element symbol, (x, y, z)) pairs, got a string")
+        try:
+            atoms = list(geometry)
+        except TypeError:
+            raise TypeError(
+                f"geometry must be a sequence of (element symbol, (x, y, z)) pairs, got {type(geometry).__name__}"
+            ) from None
+        if not atoms:
+            raise ValueError("geometry must contain at least one atom")
+        checked = tuple(_atom(i, atom) for i, atom in enumerate(atoms))
+        for i in range(len(checked)):
+            for j in range(i):
+                if math.dist(checked[i][1], checked[j][1]) < _COINCIDENT_DISTANCE:
+                    raise ValueError(f"atoms {j} and {i} are at the same position {checked[i][1]}")
+
+        if not isinstance(basis, str):
+            raise TypeError(f"basis must be a string, got {basis!r}")
+        if not basis.strip():
+            raise ValueError("basis must name a basis set, got an empty string")
+
+        active_occupied = _strict_int(active_occupied, "active_occupied")
+        active_virtual = _strict_int(active_virtual, "active_virtual")
+        if active_occupied < 0:
+            raise ValueError(f"active_occupied must be non-negative, got {active_occupied}")
+        if active_virtual < 0:
+            raise ValueError(f"active_virtual must be non-negative, got {active_virtual}")
+        if active_occupied + active_virtual == 0:
+            raise ValueError("the active space must hold at least one orbital (active_occupied + active_virtual >= 1)")
+
+        charge = _strict_int(charge, "charge")
+        spin = _strict_int(spin, "spin")
+        if spin < 0:
+            raise ValueError(f"spin (2S) must be non-negative, got {spin}")
+        n_electrons = sum(ATOMIC_NUMBERS[symbol] for symbol, _ in checked) - charge
+        if n_electrons < 1:
+            raise ValueError(f"charge {charge} leaves {n_electrons} electrons; at least one is needed")
+        if spin > n_electrons or (n_electrons - spin) % 2:
+            raise ValueError(
+                f"spin (2S) {spin} does not fit {n_electrons} electrons: 2S must not exceed the electron count "
+                "and must have the same parity"
+            )
+
+        self._geometry = checked
+        self._basis = basis.strip()
+        self._active_occupied = active_occupied
+        self._active_virtual = active_virtual
+        self._charge = charge
+        self._spin = spin
+
+    geometry = property(lambda self: self._geometry, doc="Atoms as ``(symbol, (x, y, z))`` in ångström.")
+    basis = property(lambda self: self._basis, doc="Name of the basis set.")
+    active_occupied = property(lambda self: self._active_occupied, doc="Active orbitals below the Fermi level.")
+    active_virtual = property(lambda self: self._active_virtual, doc="Active orbitals above the Fermi level.")
+    charge = property(lambda self: self._charge, doc="Net charge.")
+    spin = property(lambda self: self._spin, doc="2S: unpaired electrons.")
+
+    @property
+    def n_electrons(self) -> int:
+        """All electrons of the molecule (core included)."""
+        return sum(ATOMIC_NUMBERS[symbol] for symbol, _ in self._geometry) - self._charge
+
+    @property
+    def n_occupied_orbitals(self) -> int:
+        """Spatial orbitals holding at least one electron in the Hartree-Fock reference."""
+        return (self.n_electrons + self._spin) // 2
+
+    @property
+    def n_active_orbitals(self) -> int:
+        return self._active_occupied + self._active_virtual
+
+    @property
+    def formula(self) -> str:
+        """Chemical formula in Hill order, e.g. "H2O"."""
+        return _hill_formula([symbol for symbol, _ in self._geometry])
+
+    def _key(self):
+        return (self._geometry, self._basis, self._active_occupied, self._active_virtual, self._charge, self._spin)
+
+    def __eq__(self, other):
+        if not isinstance(other, Molecule):
+            return NotImplemented
+        return self._key() == other._key()
+
+    def __hash__(self):
+        return hash(self._key())
 
     def __repr__(self) -> str:
-        return (f"Molecule(geometry={self.geometry!r}, basis={self.basis!r}, "
-                f"active_occupied={self.active_occupied}, active_virtual={self.active_virtual}, "
-                f"charge={self.charge}, spin={self.spin})")
+        return (f"Molecule(geometry={list(self._geometry)!r}, basis={self._basis!r}, "
+                f"active_occupied={self._active_occupied}, active_virtual={self._active_virtual}, "
+                f"charge={self._charge}, spin={self._spin})")
 
 
 @dataclass
@@ -37,9 +179,16 @@ class ElectronicStructureResult:
     ``pauli_terms`` act on ``n_qubits`` = 2·``n_spatial_orbitals`` qubits in the
     spin-blocked order; ``fermion_terms`` are ``(coefficient, ((mode, action), …))``
     with interleaved modes 2p + s and action 1 for creation, 0 for annihilation.
+    ``n_electrons`` and ``twice_sz`` are those of the active space.
     Energies are in Hartree; ``constant_energy`` (nuclear repulsion plus the
     frozen core) is included in ``pauli_terms``' identity term, in
     ``hf_energy`` and in ``exact_energy``, but not in ``fermion_terms``.
+    ``exact_energy`` is the ground-state energy within the active space for
+    the molecule's electron count and 2·Sz; ``fcidump_path`` is the file with
+    the active-space integrals. ``extra`` holds the active-space integrals in
+    the molecular-orbital basis (``"one_body_integrals"``, and the chemists'
+    notation ``"two_body_integrals"`` (pq|rs)) and a few details of the
+    reference calculation.
     """
 
     molecule: Molecule
