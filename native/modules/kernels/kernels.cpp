@@ -6,6 +6,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "core/statevector.hpp"
+#include "sampling_binding.hpp"
 
 namespace py = pybind11;
 using namespace bvc::bind;
@@ -47,4 +48,5 @@ PYBIND11_MODULE(_kernels, m) {
     m.doc() = "Numeric kernels of the chemistry stage modules.";
     def_function(m, "hamiltonian_expectation", {arg("state"), arg("pauli_terms"), arg("n_qubits")},
                  "<state|H|state> for H = sum of the Pauli terms, as a complex number.", hamiltonian_expectation);
+    register_sampling(m);
 }

@@ -1,0 +1,7 @@
+"""Measurement stage: OpenQASM files per qubit-wise commuting group and a sampled energy estimate."""
+
+from .grouping import group_qubitwise_commuting
+from .records import MeasurementGroup, MeasurementResult
+from .stage import measurement_QASM
+
+__all__ = ["MeasurementGroup", "MeasurementResult", "group_qubitwise_commuting", "measurement_QASM"]

@@ -1,0 +1,117 @@
+"""Argument checks of the measurement stage, with the package's conversion rules and messages."""
+
+from __future__ import annotations
+
+import math
+import operator
+import os
+from pathlib import Path
+
+import numpy as np
+from brimvale import Circuit
+from brimvale.circuit import BACKENDS, DEVICES, DTYPES
+
+from ..utils import PauliTerm
+
+_HEAP_TYPE = 1 << 9  # Py_TPFLAGS_HEAPTYPE
+
+
+def type_name(value) -> str:
+    """The type's name as the interpreter prints it in its own messages."""
+    cls = type(value)
+    if cls.__flags__ & _HEAP_TYPE or cls.__module__ == "builtins":
+        return cls.__name__
+    return f"{cls.__module__}.{cls.__qualname__}"
+
+
+def incorrect_type(name: str, expected: str, value) -> TypeError:
+    return TypeError(f"Argument '{name[:200]}' has incorrect type (expected {expected[:200]}, got {type_name(value)[:200]})")
+
+
+def to_int(value, name: str) -> int:
+    """Integer conversion: ints (and NumPy integers) as plain ints, other real numbers truncated."""
+    cls = type(value)
+    if cls is int:
+        return value
+    if hasattr(cls, "__index__"):
+        return operator.index(value)
+    if hasattr(cls, "__int__"):
+        return int(value)
+    if hasattr(cls, "__float__"):
+        return int(math.trunc(float(value)))
+    raise incorrect_type(name, "int", value)
+
+
+def require_str(value, name: str) -> str:
+    if type(value) is not str:
+        raise incorrect_type(name, "str", value)
+    return value
+
+
+def check_circuit(circuit) -> Circuit:
+    if not isinstance(circuit, Circuit):
+        raise TypeError(f"circuit must be a brimvale Circuit, got {type_name(circuit)}")
+    return circuit
+
+
+def check_pauli_terms(pauli_terms, n_qubits: int) -> list[PauliTerm]:
+    """The terms as a list; each a PauliTerm on qubits below ``n_qubits``, together Hermitian."""
+    try:
+        terms = list(pauli_terms)
+    except TypeError:
+        raise TypeError(f"pauli_terms must be an iterable of PauliTerm, got {type_name(pauli_terms)}") from None
+    for term in terms:
+        if not isinstance(term, PauliTerm):
+            raise TypeError(f"pauli_terms must hold PauliTerm objects, got {type_name(term)}")
+        if term.qubits and term.qubits[-1] >= n_qubits:
+            raise ValueError(f"Pauli term {term} acts on qubit {term.qubits[-1]}, "
+                             f"outside the {n_qubits} qubits of the circuit")
+    # Every Pauli string has real expectation values; an imaginary coefficient
+    # left over after adding up equal strings would be silently dropped.
+    imaginary: dict[tuple[int, int], complex] = {}
+    for term in terms:
+        key = (term.x_mask, term.z_mask)
+        imaginary[key] = imaginary.get(key, 0j) + complex(term.coefficient)
+    scale = max((abs(complex(t.coefficient)) for t in terms), default=0.0)
+    for term in terms:
+        total = imaginary.get((term.x_mask, term.z_mask))
+        if total is not None and abs(total.imag) > 1e-10 * max(1.0, scale):
+            label = " ".join(f"{letter}{q}" for q, letter in term.paulis) or "I"
+            raise ValueError(f"pauli_terms must form a Hermitian operator: the coefficients of {label} "
+                             f"add up to {total!r}, which is not real")
+    return terms
+
+
+def check_workdir(workdir) -> Path:
+    if workdir is None:
+        return Path.cwd()
+    if not isinstance(workdir, (str, os.PathLike)):
+        raise TypeError(f"workdir must be a path, a string or None, got {type_name(workdir)}")
+    return Path(workdir)
+
+
+def check_seed(seed) -> int | None:
+    if seed is None:
+        return None
+    seed = to_int(seed, "seed")
+    if seed < 0:
+        raise ValueError(f"seed must be a non-negative integer or None, got {seed}")
+    return seed
+
+
+def check_simulator(backend, device, dtype) -> np.dtype:
+    """The simulator settings the circuit library accepts; the dtype resolved."""
+    backend = require_str(backend, "backend")
+    device = require_str(device, "device")
+    if backend not in BACKENDS:
+        raise ValueError(f"backend must be one of: {', '.join(map(repr, BACKENDS))}; got {backend!r}")
+    if device not in DEVICES:
+        raise ValueError(f"device must be one of: {', '.join(map(repr, DEVICES))}; got {device!r}")
+    try:
+        resolved = np.dtype(dtype)
+    except TypeError:
+        resolved = None
+    if resolved not in DTYPES:
+        accepted = ", ".join(f"numpy.{d.name}" for d in DTYPES)
+        raise ValueError(f"dtype must be one of: {accepted}; got {dtype!r}")
+    return resolved
