@@ -242,3 +242,39 @@ py::str require_str(py::handle value, const char* name) {
 }
 
 }  // namespace bvc::bind
+
+namespace bvc::bind {
+
+std::vector<py::object> unpack_exact(py::handle value, std::size_t count) {
+    PyObject* obj = value.ptr();
+    PyObject* raw_iter = PyObject_GetIter(obj);
+    if (raw_iter == nullptr) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(obj)->tp_iter == nullptr && !PySequence_Check(obj)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(obj)->tp_name);
+        }
+        throw py::error_already_set();
+    }
+    py::object iterator = py::reinterpret_steal<py::object>(raw_iter);
+    std::vector<py::object> items;
+    items.reserve(count);
+    while (items.size() < count) {
+        PyObject* item = PyIter_Next(iterator.ptr());
+        if (item == nullptr) {
+            if (PyErr_Occurred()) throw py::error_already_set();
+            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected %zu, got %zu)", count, items.size());
+            throw py::error_already_set();
+        }
+        items.push_back(py::reinterpret_steal<py::object>(item));
+    }
+    PyObject* extra = PyIter_Next(iterator.ptr());
+    if (extra != nullptr) {
+        Py_DECREF(extra);
+        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu)", count);
+        throw py::error_already_set();
+    }
+    if (PyErr_Occurred()) throw py::error_already_set();
+    return items;
+}
+
+}  // namespace bvc::bind

@@ -104,3 +104,13 @@ py::str require_str(py::handle value, const char* name);
 std::string type_name(py::handle value);
 
 }  // namespace bvc::bind
+
+namespace bvc::bind {
+
+// Unpacking into exactly `count` names, with the interpreter's own errors:
+// TypeError "cannot unpack non-iterable <type> object", ValueError
+// "not enough values to unpack (expected N, got K)" and
+// "too many values to unpack (expected N)". Items are read by iteration.
+std::vector<py::object> unpack_exact(py::handle value, std::size_t count);
+
+}  // namespace bvc::bind

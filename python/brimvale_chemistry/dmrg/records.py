@@ -13,7 +13,10 @@ class DmrgResult:
 
     ``psi0`` is the dense state vector in the spin-blocked qubit order (qubit 0
     the least significant bit); ``energy`` is the total energy in Hartree
-    (DMRG energy plus the constant energy of the active space).
+    (DMRG energy plus the constant energy of the active space);
+    ``bond_dimensions`` are the bonds of the final MPS, ``sweeps`` the sweeps
+    run, ``truncation_error`` the largest discarded weight of any sweep and
+    ``wall_time`` the seconds the stage took.
     """
 
     psi0: np.ndarray | None
@@ -21,6 +24,7 @@ class DmrgResult:
     bond_dimensions: list[int] = field(default_factory=list)
     sweeps: int = 0
     truncation_error: float = 0.0
+    wall_time: float = 0.0
 
     @property
     def max_bond_dimension(self) -> int:

@@ -1,0 +1,19 @@
+// Largest bond dimension of a fixed-charge state on a chain of spinful
+// fermion sites (four local states: empty, up, down, doubly occupied).
+#pragma once
+
+#include <cstdint>
+
+#include "core/big_uint.hpp"
+
+namespace bvc::sector {
+
+// Every bond splits the chain into a left and a right part; a state with
+// n_up spin-up and n_down spin-down electrons decomposes into charge blocks
+// (electrons of each spin on the left), and a block carries at most
+// min(left states, right states) Schmidt values. Returns the maximum over
+// the bonds of the sum over the blocks, and 1 for a chain without bonds.
+// Requires n_sites >= 1 and 0 <= n_up, n_down <= n_sites.
+num::BigUint max_bond_dimension(std::uint32_t n_sites, std::uint32_t n_up, std::uint32_t n_down);
+
+}  // namespace bvc::sector
