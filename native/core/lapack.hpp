@@ -57,4 +57,10 @@ int singular_values(int m, int n, cplx* a, double* s, Workspace& ws);
 // all column-major. `a` is destroyed.
 int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws);
 
+// Singular values by one driver each, without the fallback (and without the
+// backup copy it needs): divide and conquer (zgesdd), QR iteration (zgesvd).
+// For hot loops whose caller still holds the input and can retry itself.
+int singular_values_divide_conquer(int m, int n, cplx* a, double* s, Workspace& ws);
+int singular_values_qr_iteration(int m, int n, cplx* a, double* s, Workspace& ws);
+
 }  // namespace bvc::lapack

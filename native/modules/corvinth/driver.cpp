@@ -1,0 +1,446 @@
+#include "driver.hpp"
+
+#include <pybind11/numpy.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bind/arrays.hpp"
+#include "bind/conventions.hpp"
+#include "core/disentangler_objective.hpp"
+#include "core/gates.hpp"
+
+namespace bvc::cvd {
+
+namespace py = pybind11;
+using namespace bvc::bind;
+using namespace pybind11::literals;
+
+namespace {
+
+constexpr const char* kModuleName = "brimvale_chemistry.corvinth";
+
+constexpr const char* kNoHamiltonianWarning =
+    "pauli_terms not provided \u2014 circuit energy will not be computed. "
+    "Pass pauli_terms=ElectronicStructureResult.pauli_terms to compute <H>.";
+
+constexpr const char* kPowerOfTwo = "psi0 length must be an exact positive power of two";
+
+// ---------------------------------------------------------------------------
+// The native objective handed to the optimiser.
+
+// One bond's objective as a Python callable. The lock only matters if a
+// caller shares one objective between threads: evaluations run without the
+// GIL and reuse the object's buffers.
+class NativeObjective {
+public:
+    NativeObjective(const cplx* state, int n_qubits, int q0, double alpha) {
+        py::gil_scoped_release release;
+        objective_ = std::make_unique<DisentanglerObjective>(state, n_qubits, q0, alpha);
+    }
+
+    double evaluate(const double* params) {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return (*objective_)(params);
+    }
+
+    std::vector<double> probabilities(const double* params) {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return objective_->schmidt_probabilities(params);
+    }
+
+    DisentanglerObjective& kernel() { return *objective_; }
+
+private:
+    std::unique_ptr<DisentanglerObjective> objective_;
+    std::mutex mutex_;
+};
+
+// The nine parameters of a disentangler from any array-like; the message is
+// the one of the entangler matrix for a vector of another shape.
+void read_params(py::handle value, double out[kEntanglerParams]) {
+    // The optimiser passes a fresh float64 vector on every call; read it in place.
+    if (py::isinstance<py::array_t<double>>(value)) {
+        auto arr = py::reinterpret_borrow<py::array>(value);
+        if (arr.ndim() == 1 && arr.shape(0) == kEntanglerParams && arr.strides(0) == sizeof(double)) {
+            std::memcpy(out, arr.data(), sizeof(double) * kEntanglerParams);
+            return;
+        }
+    }
+    RealArray converted = as_real_array(value);
+    if (converted.ndim() != 1 || converted.shape(0) != kEntanglerParams) {
+        raise(PyExc_ValueError, "entangler requires " + std::to_string(kEntanglerParams) + " parameters");
+    }
+    std::memcpy(out, converted.data(), sizeof(double) * kEntanglerParams);
+}
+
+// Renyi index check shared by the objective factory.
+double renyi_index(py::handle value) {
+    const double alpha = to_float(value);
+    if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi index must be positive");
+    return alpha;
+}
+
+std::unique_ptr<NativeObjective> make_objective(const ComplexArray& state, int n_qubits, int q0, double alpha) {
+    return std::make_unique<NativeObjective>(state.data(), n_qubits, q0, alpha);
+}
+
+// ---------------------------------------------------------------------------
+// Console output.
+
+void print_line(const std::string& text) { py::print(py::str(text), "flush"_a = true); }
+
+std::string format(py::handle value, const char* spec) {
+    return py::cast<std::string>(py::module_::import("builtins").attr("format")(value, spec));
+}
+
+void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::optional<double>& energy) {
+    std::string line = "  Layer " + format(layer, "<2") +
+                       "              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" +
+                       format(py::float_(overlap_mod), ".12f") + ", energy=";
+    line += energy ? format(py::float_(*energy), ".12f") + " Hartree" : std::string("N/A");
+    print_line(line);
+}
+
+// ---------------------------------------------------------------------------
+// Input resolution and validation of cvd_dmrg.
+
+bool is_integer(py::handle value) {
+    if (PyLong_Check(value.ptr())) return true;
+    return py::isinstance(value, py::module_::import("numpy").attr("integer"));
+}
+
+// `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
+std::int64_t positive_integer(py::handle value, const char* message) {
+    if (!is_integer(value) || py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(1)) {
+        raise(PyExc_ValueError, message);
+    }
+    return py::cast<std::int64_t>(py::int_(py::reinterpret_borrow<py::object>(value)));
+}
+
+// A float argument: numbers go through float(), anything else is refused
+// with the argument's name.
+double float_argument(py::handle value, const char* name) {
+    PyNumberMethods* nb = Py_TYPE(value.ptr())->tp_as_number;
+    const bool number = nb != nullptr && (nb->nb_float != nullptr || nb->nb_index != nullptr);
+    if (!number) raise_incorrect_type(name, "float", value);
+    return to_float(value);
+}
+
+// The qubit count for `psi0`: the given one, or log2 of its length rounded.
+int resolve_qubit_count(const std::optional<py::int_>& given, const py::object& psi0, std::size_t& length) {
+    auto builtins = py::module_::import("builtins");
+    length = py::len(psi0);
+    py::int_ n = given ? *given
+                       : py::int_(builtins.attr("int")(builtins.attr("round")(
+                             py::module_::import("numpy").attr("log2")(py::int_(length)))));
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(n.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow != 0 || value < 1 || value > 62 || (std::uint64_t{1} << value) != length) {
+        raise(PyExc_ValueError, kPowerOfTwo);
+    }
+    return static_cast<int>(value);
+}
+
+// psi0 as a normalised, flat complex128 copy.
+ComplexArray normalised_state(const py::object& psi0, int n) {
+    auto np = py::module_::import("numpy");
+    py::object flat = np.attr("asarray")(psi0, "dtype"_a = py::module_::import("builtins").attr("complex"))
+                          .attr("reshape")(-1);
+    // The length test above reads only the first dimension; a 2 x 2 array
+    // would pass it for one qubit while holding four amplitudes.
+    if (py::len(flat) != (std::size_t{1} << n)) raise(PyExc_ValueError, kPowerOfTwo);
+    const double norm = py::cast<double>(py::float_(np.attr("linalg").attr("norm")(flat)));
+    if (norm <= 0.0) raise(PyExc_ValueError, "psi0 must have nonzero norm");
+    if (!std::isfinite(norm)) raise(PyExc_ValueError, "psi0 amplitudes must be finite");
+    return as_complex_array(flat.attr("__truediv__")(py::float_(norm)));
+}
+
+py::list resolve_renyi_indices(const py::object& given, std::int64_t layers, const py::object& module) {
+    py::list indices;
+    if (given.is_none()) {
+        indices = py::list(module.attr("default_renyi_indices")(py::int_(layers)));
+    } else {
+        for (py::handle v : py::iter(given)) {
+            PyObject* f = PyNumber_Float(v.ptr());
+            if (f == nullptr) throw py::error_already_set();
+            indices.append(py::reinterpret_steal<py::float_>(f));
+        }
+    }
+    if (static_cast<std::int64_t>(indices.size()) != layers) {
+        raise(PyExc_ValueError, "renyi_indices must have exactly one value per layer");
+    }
+    for (py::handle v : indices) {
+        const double alpha = py::cast<double>(v);
+        if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi indices must be positive");
+    }
+    return indices;
+}
+
+// ---------------------------------------------------------------------------
+// The run.
+
+struct Settings {
+    int n = 0;
+    std::int64_t layers = 0;
+    py::list renyi_indices;
+    py::object maxiter;
+    std::int64_t restarts = 0;
+    double init_scale = 0.0;
+    py::int_ seed;
+    py::object pauli_terms;
+};
+
+// Best parameters for one bond: the identity, then `restarts` L-BFGS-B runs
+// from seeded normal starts; a restart replaces the best only when strictly lower.
+std::vector<double> optimise_bond(const ComplexArray& group_input, int q0, double alpha, std::int64_t layer_index,
+                                  const Settings& s) {
+    py::object objective = py::cast(make_objective(group_input, s.n, q0, alpha));
+    NativeObjective& native = objective.cast<NativeObjective&>();
+
+    std::vector<double> best_x(kEntanglerParams, 0.0);
+    double best_fun = native.evaluate(best_x.data());
+
+    auto minimize = py::module_::import("scipy.optimize").attr("minimize");
+    auto default_rng = py::module_::import("numpy").attr("random").attr("default_rng");
+    py::dict options("maxiter"_a = s.maxiter, "ftol"_a = 1e-12);
+    for (std::int64_t restart = 0; restart < s.restarts; ++restart) {
+        const std::int64_t offset = 1009 * layer_index + 37 * static_cast<std::int64_t>(q0) + restart;
+        py::object rng = default_rng(s.seed.attr("__add__")(py::int_(offset)));
+        py::object initial = rng.attr("normal")(0.0, s.init_scale, kEntanglerParams);
+        py::object candidate = minimize(objective, initial, "method"_a = "L-BFGS-B", "options"_a = options);
+        const double fun = py::cast<double>(py::float_(candidate.attr("fun")));
+        if (fun < best_fun) {
+            read_params(candidate.attr("x"), best_x.data());
+            best_fun = fun;
+        }
+    }
+    return best_x;
+}
+
+ComplexArray apply_disentangler(const ComplexArray& state, int n, int q0, const std::vector<double>& params) {
+    auto out = new_array<cplx>({static_cast<py::ssize_t>(std::size_t{1} << n)});
+    const bvc::sv::Mat4 u = entangler_matrix(params.data());
+    {
+        py::gil_scoped_release release;
+        apply_two_qubit_unitary(state.data(), out.mutable_data(), q0, q0 + 1, n, u);
+    }
+    return as_complex_array(out);
+}
+
+py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& module) {
+    print_line("[3/4] Classical variational disentanglement\n  Parameters            : layers=" +
+               std::to_string(s.layers) + ", Renyi indices=" + py::cast<std::string>(py::repr(s.renyi_indices)) +
+               ", maxiter=" + py::cast<std::string>(py::str(s.maxiter)) +
+               ", restarts=" + std::to_string(s.restarts));
+
+    py::list gate_rows;
+    ComplexArray disentangled = as_complex_array(py::module_::import("numpy").attr("array")(psi0));
+
+    py::object circuit = py::none(), overlap = py::none(), energy = py::none();
+    auto snapshot = [&](std::int64_t layer) {
+        py::tuple result =
+            module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(s.n), gate_rows, s.pauli_terms);
+        circuit = result[0];
+        overlap = result[1];
+        energy = result[2];
+        print_layer_metrics(py::int_(layer), to_float(overlap),
+                            energy.is_none() ? std::nullopt : std::optional<double>(to_float(energy)));
+    };
+    snapshot(0);
+
+    for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
+        const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
+        for (int start = 0; start < 2; ++start) {
+            // Every bond of the group is scored against the same input.
+            const ComplexArray group_input = disentangled;
+            std::vector<std::pair<int, std::vector<double>>> optimized;
+            for (int q0 = start; q0 < s.n - 1; q0 += 2) {
+                optimized.emplace_back(q0, optimise_bond(group_input, q0, alpha, layer_index, s));
+            }
+            // The bonds of a group are disjoint, so the order of these gates is immaterial.
+            for (const auto& [q0, params] : optimized) {
+                disentangled = apply_disentangler(disentangled, s.n, q0, params);
+                py::tuple row(2 + kEntanglerParams);
+                row[0] = py::int_(q0);
+                row[1] = py::int_(q0 + 1);
+                for (int k = 0; k < kEntanglerParams; ++k) row[2 + k] = py::float_(params[k]);
+                gate_rows.append(row);
+            }
+        }
+        snapshot(layer_index + 1);
+    }
+
+    py::object record = module.attr("CvdResult");
+    return record("overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
+                  "circuit_layers"_a = py::int_(s.layers), "renyi_indices"_a = py::list(s.renyi_indices),
+                  "circuit_params"_a = py::int_(3 * static_cast<std::int64_t>(s.n) +
+                                                9 * static_cast<std::int64_t>(gate_rows.size())),
+                  "circuit"_a = circuit);
+}
+
+py::object cvd_dmrg(const Arguments& a, const py::object& module) {
+    const py::object& source = a[0];
+    // Declared types first, in parameter order.
+    std::optional<py::int_> n_qubits;
+    if (!a[1].is_none()) n_qubits = to_int(a[1], "n_qubits");
+    Settings s;
+    s.pauli_terms = a[2];
+    if (!s.pauli_terms.is_none() && !PyList_Check(s.pauli_terms.ptr())) {
+        raise_incorrect_type("pauli_terms", "list", s.pauli_terms);
+    }
+    const py::object& layers = a[3];
+    const py::object& renyi_indices = a[4];
+    s.maxiter = a[5];
+    const py::object& restarts = a[6];
+    s.init_scale = float_argument(a[7], "init_scale");
+    s.seed = to_int(a[8], "seed");
+
+    py::object dmrg_result = py::module_::import("brimvale_chemistry.dmrg").attr("DmrgResult");
+    py::object psi0 = py::isinstance(source, dmrg_result) ? py::object(source.attr("psi0")) : source;
+    if (s.pauli_terms.is_none()) {
+        if (PyErr_WarnEx(PyExc_UserWarning, kNoHamiltonianWarning, 1) != 0) throw py::error_already_set();
+    }
+    if (psi0.is_none()) raise(PyExc_ValueError, "DmrgResult does not contain psi0");
+    std::size_t length = 0;
+    s.n = resolve_qubit_count(n_qubits, psi0, length);
+    const ComplexArray state = normalised_state(psi0, s.n);
+
+    py::object layer_count = layers;
+    if (layer_count.is_none()) {
+        layer_count = py::module_::import("brimvale_chemistry.utils").attr("default_layers")(py::int_(s.n));
+    }
+    s.layers = positive_integer(layer_count, "layers must be a positive integer");
+    s.renyi_indices = resolve_renyi_indices(renyi_indices, s.layers, module);
+    positive_integer(s.maxiter, "maxiter must be a positive integer");
+    s.restarts = positive_integer(restarts, "restarts must be a positive integer");
+    // NaN is not nonnegative either; letting it through would only fail later,
+    // inside the random sampler, after the header has been printed.
+    if (!(s.init_scale >= 0.0)) raise(PyExc_ValueError, "init_scale must be nonnegative");
+
+    return run_cvd(state, s, module);
+}
+
+// ---------------------------------------------------------------------------
+// Registration.
+
+py::object make_result_record() {
+    auto dataclasses = py::module_::import("dataclasses");
+    auto builtins = py::module_::import("builtins");
+    py::object field = dataclasses.attr("field");
+    py::object float_type = builtins.attr("float");
+    py::object int_type = builtins.attr("int");
+    py::object list_type = builtins.attr("list");
+    py::object circuit_type = py::module_::import("brimvale").attr("Circuit");
+    py::object optional_circuit = py::reinterpret_steal<py::object>(PyNumber_Or(circuit_type.ptr(), Py_None));
+    if (!optional_circuit) throw py::error_already_set();
+
+    py::list fields;
+    fields.append(py::make_tuple("overlap_mod", float_type, field("default"_a = 0.0)));
+    fields.append(py::make_tuple("energy", float_type, field("default"_a = 0.0)));
+    fields.append(py::make_tuple("circuit_layers", int_type, field("default"_a = 0)));
+    fields.append(py::make_tuple("renyi_indices", list_type[float_type], field("default_factory"_a = list_type)));
+    fields.append(py::make_tuple("circuit_params", int_type, field("default"_a = 0)));
+    fields.append(py::make_tuple("circuit", optional_circuit, field("default"_a = py::none())));
+    py::dict namespace_;
+    namespace_["__doc__"] =
+        "Result of the circuit synthesis.\n\n"
+        "overlap_mod: |<psi0|state of circuit>| after the last layer, in [0, 1].\n"
+        "energy: energy of the circuit's state in Hartree (0.0 without pauli_terms).\n"
+        "circuit_layers: number of layers run.\n"
+        "renyi_indices: the Renyi index used by each layer.\n"
+        "circuit_params: number of real circuit parameters, 3 n + 9 per disentangler.\n"
+        "circuit: the final reverse-preparation Circuit.";
+    return dataclasses.attr("make_dataclass")("CvdResult", fields, "namespace"_a = namespace_,
+                                              "module"_a = kModuleName);
+}
+
+void register_objective(py::module_& m) {
+    auto cls = py::class_<NativeObjective, std::unique_ptr<NativeObjective>>(
+        m, "_DisentanglerObjective",
+        "Renyi entropy across one bond of a fixed state after a candidate disentangler on that bond.\n"
+        "Call it with the nine entangler parameters; it returns a float.");
+    cls.def_property_readonly("left_rank", [](NativeObjective& o) { return o.kernel().left_rank(); })
+        .def_property_readonly("right_rank", [](NativeObjective& o) { return o.kernel().right_rank(); })
+        .def_property_readonly("gram_dimension", [](NativeObjective& o) { return o.kernel().gram_dimension(); })
+        .def_property_readonly("evaluations",
+                               [](NativeObjective& o) { return static_cast<std::uint64_t>(o.kernel().evaluations()); });
+    def_method(cls, "__call__", {arg("self"), arg("params")},
+               "The Renyi entropy (nats) across the bond after the disentangler of `params`.",
+               [](const Arguments& a) -> py::object {
+                   double params[kEntanglerParams];
+                   read_params(a[1], params);
+                   return py::float_(a[0].cast<NativeObjective&>().evaluate(params));
+               });
+    def_method(cls, "schmidt_probabilities", {arg("self"), arg("params")},
+               "Normalised squared Schmidt values across the bond after the disentangler of `params`, "
+               "largest first; values that are zero by rank are left out.",
+               [](const Arguments& a) -> py::object {
+                   double params[kEntanglerParams];
+                   read_params(a[1], params);
+                   const std::vector<double> p = a[0].cast<NativeObjective&>().probabilities(params);
+                   auto out = new_array<double>({static_cast<py::ssize_t>(p.size())});
+                   std::copy(p.begin(), p.end(), out.mutable_data());
+                   return std::move(out);
+               });
+
+    def_function(m, "_disentangler_objective", {arg("state"), arg("n_qubits"), arg("q0"), arg("alpha")},
+                 "The objective of the disentangler on (q0, q0 + 1) for `state`: a callable taking the nine "
+                 "entangler parameters and returning the Renyi entropy of index `alpha` across that bond.",
+                 [](const Arguments& a) -> py::object {
+                     ComplexArray state = as_complex_array(a[0]);
+                     const std::int64_t n = to_int64(a[1], "n_qubits");
+                     const std::int64_t q0 = to_int64(a[2], "q0");
+                     const double alpha = renyi_index(a[3]);
+                     if (q0 < 0 || q0 >= n - 1) raise(PyExc_ValueError, "bond must be between adjacent qubits");
+                     if (n > 62 || state.ndim() != 1 || state.size() != (py::ssize_t{1} << n)) {
+                         raise(PyExc_ValueError, "state must hold exactly 2**n_qubits amplitudes");
+                     }
+                     return py::cast(make_objective(state, static_cast<int>(n), static_cast<int>(q0), alpha));
+                 });
+}
+
+}  // namespace
+
+void register_cvd_driver(py::module_& m) {
+    register_objective(m);
+    m.attr("CvdResult") = make_result_record();
+
+    py::object module = m;
+    def_function(
+        m, "cvd_dmrg",
+        {arg("source"), kwonly("n_qubits", py::none()), kwonly("pauli_terms", py::none()),
+         kwonly("layers", py::none()), kwonly("renyi_indices", py::none()), kwonly("maxiter", py::int_(200)),
+         kwonly("restarts", py::int_(3)), kwonly("init_scale", py::float_(0.5)), kwonly("seed", py::int_(2077))},
+        "Build a layered circuit whose reverse prepares the state of `source` by classical variational "
+        "disentanglement.\n\n"
+        "`source` is a DmrgResult (its psi0 is used) or a state vector of 2**n amplitudes, qubit 0 the least "
+        "significant bit. Each layer places nine-parameter two-qubit disentanglers on the even and then the odd "
+        "bonds, each chosen by L-BFGS-B over `restarts` seeded random starts (and the identity) to minimise the "
+        "Renyi entropy across its bond. After every layer the reverse-preparation circuit is built and executed, "
+        "and its overlap with the state and, given `pauli_terms`, its energy are printed. Returns a CvdResult "
+        "holding the circuit after the last layer.",
+        [module](const Arguments& a) { return cvd_dmrg(a, module); });
+
+    def_function(m, "_print_layer_metrics", {arg("layer"), arg("overlap_mod"), arg("energy")},
+                 "Print the metrics line of one layer: overlap and energy (\"N/A\" when energy is None).",
+                 [](const Arguments& a) -> py::object {
+                     py::int_ layer = to_int(a[0], "layer");
+                     const double overlap = to_float(a[1]);
+                     std::optional<double> energy;
+                     if (!a[2].is_none()) energy = to_float(a[2]);
+                     print_layer_metrics(layer, overlap, energy);
+                     return py::none();
+                 });
+}
+
+}  // namespace bvc::cvd

@@ -1,0 +1,73 @@
+// brimvale_chemistry.corvinth: circuit synthesis by classical variational
+// disentanglement.
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "bind/conventions.hpp"
+#include "bind/lapack_loader.hpp"
+#include "core/entanglement.hpp"
+#include "core/gates.hpp"
+#include "kernels.hpp"
+
+namespace py = pybind11;
+
+namespace bvc::corvinth {
+
+void register_kernels(py::module_& m) {
+    py::register_local_exception_translator([](std::exception_ptr failure) {
+        try {
+            if (failure) std::rethrow_exception(failure);
+        } catch (const bvc::cvd::DecompositionFailed& e) {
+            // The same exception NumPy raises when its decomposition fails.
+            py::object error = py::module_::import("numpy.linalg").attr("LinAlgError");
+            PyErr_SetString(error.ptr(), e.what());
+        }
+    });
+    register_gate_functions(m);
+    register_entanglement_functions(m);
+    register_product_state_functions(m);
+    register_emission_functions(m);
+    register_snapshot_function(m);
+}
+
+}  // namespace bvc::corvinth
+
+namespace {
+
+// `from <module> import <name>`: the name becomes an attribute of corvinth,
+// and a module without it fails the import as the interpreter would.
+void import_name(py::module_& m, const char* module, const char* name) {
+    py::module_ source = py::module_::import(module);
+    if (!py::hasattr(source, name)) {
+        const std::string location =
+            py::hasattr(source, "__file__") ? py::cast<std::string>(py::str(source.attr("__file__"))) : "unknown location";
+        bvc::bind::raise(PyExc_ImportError, std::string("cannot import name '") + name + "' from '" + module + "' (" +
+                                                location + ")");
+    }
+    m.attr(name) = source.attr(name);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(corvinth, m) {
+    m.doc() = "Circuit synthesis by classical variational disentanglement of a DMRG state.";
+
+    import_name(m, "scipy.optimize", "minimize");
+    import_name(m, "brimvale", "Circuit");
+    import_name(m, "brimvale_chemistry.dmrg", "DmrgResult");
+    import_name(m, "brimvale_chemistry.utils", "PauliTerm");
+    import_name(m, "brimvale_chemistry.utils", "_PAULI");
+    import_name(m, "brimvale_chemistry.utils", "default_layers");
+    import_name(m, "brimvale_chemistry.utils", "hamiltonian_expectation");
+    bvc::bind::load_lapack();
+
+    m.attr("_PAULI_AXES") = py::str(bvc::cvd::kPauliAxes);
+    m.attr("_ENTANGLER_PARAMS") = py::int_(bvc::cvd::kEntanglerParams);
+    m.attr("_ROW_WIDTH") = py::int_(bvc::cvd::kGateRowWidth);
+    py::list public_names;
+    for (const char* name : {"CvdResult", "default_renyi_indices", "cvd_dmrg"}) public_names.append(name);
+    m.attr("__all__") = public_names;
+
+    bvc::corvinth::register_kernels(m);
+}
