@@ -38,8 +38,9 @@ struct PauliMask {
     std::uint64_t z = 0;
 };
 
-// <psi| P |psi> for the Pauli string P of `mask` (no coefficient).
-cplx pauli_expectation(const cplx* psi, int n_qubits, const PauliMask& mask);
+// <psi| P |psi> for the Pauli string P of `mask` (no coefficient); real,
+// since every Pauli string is Hermitian.
+double pauli_expectation(const cplx* psi, int n_qubits, const PauliMask& mask);
 
 // sum_k coeffs[k] * <psi| P_k |psi>.
 cplx hamiltonian_expectation(const cplx* psi, int n_qubits, const std::vector<PauliMask>& masks,

@@ -24,6 +24,8 @@ py::object hamiltonian_expectation(const Arguments& a) {
     }
     std::vector<bvc::sv::PauliMask> masks;
     std::vector<cplx> coeffs;
+    // Validation and attribute reads happen here, with the GIL; the sums below
+    // touch only plain arrays.
     for (py::handle term : terms) {
         const auto x = py::cast<std::uint64_t>(term.attr("x_mask"));
         const auto z = py::cast<std::uint64_t>(term.attr("z_mask"));

@@ -202,4 +202,5 @@ class ElectronicStructureResult:
     hf_energy: float
     exact_energy: float
     fcidump_path: Path | None = None
-    extra: dict[str, Any] = field(default_factory=dict, repr=False)
+    # Holds arrays, so it takes no part in equality.
+    extra: dict[str, Any] = field(default_factory=dict, repr=False, compare=False)

@@ -42,7 +42,8 @@ def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStruc
     _line("Molecule", f"{molecule.formula} ({molecule.basis}, charge {molecule.charge}, 2S = {molecule.spin})")
     space = build_active_space(molecule)
     n_qubits = 2 * space.n_orbitals
-    _line("Active space", f"CAS({space.n_electrons}e,{space.n_orbitals}o), {space.n_core} frozen core orbitals")
+    core = f"{space.n_core} frozen core orbital" + ("" if space.n_core == 1 else "s")
+    _line("Active space", f"CAS({space.n_electrons}e,{space.n_orbitals}o), {core}")
     _line("Qubits", n_qubits)
 
     operator = active_space_fermion_operator(space)
