@@ -1,5 +1,4 @@
 // DMRG settings check and the fermionic Hamiltonian as TeNPy local terms.
-#include <pybind11/eval.h>
 #include <pybind11/pybind11.h>
 
 #include <string>
@@ -95,7 +94,9 @@ py::object make_generator_function(const py::module_& m) {
     scope["__builtins__"] = py::module_::import("builtins");
     scope["_begin_local_terms"] = py::cpp_function(&begin_local_terms);
     scope["_local_term"] = py::cpp_function(&local_term);
-    py::exec(kGeneratorSource, scope);
+    py::module_ builtins = py::module_::import("builtins");
+    py::object code = builtins.attr("compile")(kGeneratorSource, "<mallorek>", "exec");
+    builtins.attr("exec")(code, scope);
     return scope["_fermion_to_local_terms"];
 }
 

@@ -7,6 +7,7 @@ import logging
 import math
 import random
 import time
+import warnings
 
 import numpy as np
 
@@ -23,6 +24,8 @@ _TENPY_SEED = 20771
 _MAX_ENERGY_CHANGE = 1e-10
 _MAX_ENTROPY_CHANGE = 1e-6
 _LABEL_WIDTH = 22
+# Discarded weight above which the caller is warned that the state is approximate.
+_TRUNCATION_WARNING = 1e-4
 
 
 def _line(label: str, value: str) -> None:
@@ -71,6 +74,21 @@ def _quiet_tenpy_logging():
         logger.setLevel(level)
 
 
+# The two-site engine needs a chain longer than the two sites it updates.
+_SHORTEST_SWEPT_CHAIN = 3
+
+
+def _solve_exactly(model, target_charge):
+    """Ground state of a chain too short to sweep, by diagonalisation in the sector."""
+    from tenpy.algorithms.exact_diag import ExactDiag
+
+    solver = ExactDiag(model, charge_sector=list(target_charge))
+    solver.build_full_H_from_mpo()
+    solver.full_diagonalization()
+    _, ground_state = solver.groundstate()
+    return solver.full_to_mps(ground_state), 0, 0.0
+
+
 def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
     from tenpy.algorithms.dmrg import TwoSiteDMRGEngine
 
@@ -82,12 +100,16 @@ def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
         "max_E_err": _MAX_ENERGY_CHANGE,
         "max_S_err": _MAX_ENTROPY_CHANGE,
         "mixer": None,
+        # A large discarded weight is what a small maxdim asks for; it is
+        # reported to the caller (see dmrg) instead of aborting the run.
+        "max_trunc_err": math.inf,
     }
     engine = TwoSiteDMRGEngine(psi, model, options)
-    energy, psi = engine.run()
+    _, psi = engine.run()
     stats = engine.sweep_stats
-    truncation_error = float(max(stats["max_trunc_err"], default=0.0))
-    return float(energy), psi, int(engine.sweeps), truncation_error
+    # The discarded weight of the last sweep is what the returned state lacks.
+    truncation_error = float(stats["max_trunc_err"][-1]) if stats["max_trunc_err"] else 0.0
+    return psi, int(engine.sweeps), truncation_error
 
 
 def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cutoff=1e-8) -> DmrgResult:
@@ -98,10 +120,11 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
     2·Sz of the active space. DMRG starts from a random MPS of bond dimension
     ``chi0`` grown from the Hartree–Fock occupation, may reach bond dimension
     ``maxdim``, discards Schmidt values below ``cutoff`` and sweeps until the
-    energy converges, at most ``max_sweeps`` times. Returns the dense ground
-    state in the spin-blocked qubit order and the total energy (constant
-    included). The result does not depend on the process's random state,
-    which is left unchanged.
+    energy converges, at most ``max_sweeps`` times (chains of one or two
+    orbitals are diagonalised exactly instead). Returns the dense ground state
+    in the spin-blocked qubit order and its total energy (constant included).
+    The result does not depend on the process's random state, which is left
+    unchanged. Warns when the last sweep discarded a weight above 1e-4.
     """
     mallorek._validate_dmrg_parameters(chi0, maxdim, max_sweeps)
     cutoff = _check_cutoff(cutoff)
@@ -116,22 +139,31 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
     print("[2/4] DMRG")
     _line("Parameters", f"chi0={chi0}, maxdim={maxdim}, max_sweeps={max_sweeps}, cutoff={cutoff:g}")
     start = time.perf_counter()
-    local_terms = mallorek._fermion_to_local_terms(es.fermion_terms, n_qubits)
-    model = mallorek._molecular_model(n_sites, local_terms)
     labels = _hartree_fock_labels(n_sites, *target_charge)
     with _seeded_tenpy_random_source(), _quiet_tenpy_logging():
+        local_terms = mallorek._fermion_to_local_terms(es.fermion_terms, n_qubits)
+        model = mallorek._molecular_model(n_sites, local_terms)
         psi = mallorek._random_initial_mps(model.lat.mps_sites(), labels, chi0, target_charge)
-        energy, psi, sweeps, truncation_error = _run_engine(model, psi, maxdim, max_sweeps, cutoff)
+        if n_sites < _SHORTEST_SWEPT_CHAIN:
+            psi, sweeps, truncation_error = _solve_exactly(model, target_charge)
+        else:
+            psi, sweeps, truncation_error = _run_engine(model, psi, maxdim, max_sweeps, cutoff)
+        # The engine reports the energy before its last truncation; this is
+        # the energy of the state actually returned, the one psi0 carries.
+        energy = float(np.real(model.H_MPO.expectation_value(psi)))
     psi0 = mallorek._mps_to_dense(psi, n_qubits)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)
     elapsed = time.perf_counter() - start
 
-    _line("Energy (Hartree)", f"{total_energy:.10f}")
+    _line("DMRG energy", f"{total_energy:.10f} Ha")
     exact = getattr(es, "exact_energy", None)
-    difference = "n/a" if exact is None else f"{total_energy - float(exact):+.3e}"
-    _line("Difference to exact", difference)
+    difference = "n/a" if exact is None else f"{total_energy - float(exact):+.3e} Ha"
+    _line("Difference to CASCI", difference)
     _line("Max bond dimension", str(max(bond_dimensions, default=1)))
     _line("Sweeps", str(sweeps))
+    if truncation_error > _TRUNCATION_WARNING:
+        warnings.warn(f"DMRG discarded a weight of {truncation_error:.2e} (above {_TRUNCATION_WARNING:g}); "
+                      "the state is approximate, raise maxdim or lower cutoff", UserWarning, stacklevel=2)
     return DmrgResult(psi0=psi0, energy=total_energy, bond_dimensions=bond_dimensions, sweeps=sweeps,
                       truncation_error=truncation_error, wall_time=elapsed)
