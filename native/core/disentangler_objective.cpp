@@ -49,6 +49,24 @@ DisentanglerObjective::DisentanglerObjective(const cplx* state, int n_qubits, in
     gram_.assign(static_cast<std::size_t>(d) * d, cplx(0.0, 0.0));
     eigenvalues_.assign(d, 0.0);
     probabilities_.assign(d, 0.0);
+    prepare_solver();
+}
+
+void DisentanglerObjective::prepare_solver() {
+    const int d = gram_dimension();
+    if (d <= 2) return;
+    auto* zheevd = bvc::lapack::table.zheevd;
+    if (zheevd == nullptr) throw std::runtime_error("LAPACK routine not loaded: zheevd");
+    char jobz = 'N', uplo = 'L';
+    int n = d, lda = d, lwork = -1, lrwork = -1, liwork = -1, info = 0, iwork_size = 0;
+    cplx work_size;
+    double rwork_size = 0.0;
+    zheevd(&jobz, &uplo, &n, gram_.data(), &lda, eigenvalues_.data(), &work_size, &lwork, &rwork_size, &lrwork,
+           &iwork_size, &liwork, &info);
+    if (info != 0) throw DecompositionFailed("eigenvalue solver workspace query failed");
+    solver_work_.assign(std::max(1, static_cast<int>(work_size.real())), cplx(0.0, 0.0));
+    solver_rwork_.assign(std::max(1, static_cast<int>(rwork_size)), 0.0);
+    solver_iwork_.assign(std::max(1, iwork_size), 0);
 }
 
 void DisentanglerObjective::build_local_form(const cplx* state) {
@@ -185,29 +203,40 @@ void DisentanglerObjective::spectrum(const double* params) {
     // Row of U for the kept qubit value a and the traced one t.
     auto row = [&](int a, int t) { return low_side_ ? 2 * t + a : 2 * a + t; };
 
-    // Only the lower triangle is read by the solver: blocks (0,0), (1,0), (1,1).
+    // Only the lower triangle is read by the solver: blocks (0,0) and (1,1)
+    // from their diagonal down, block (1,0) whole.
     constexpr int kBlocks[3][2] = {{0, 0}, {1, 0}, {1, 1}};
     for (const auto& ab : kBlocks) {
         const int a = ab[0], ap = ab[1];
-        std::fill(block_re_.begin(), block_re_.end(), 0.0);
-        std::fill(block_im_.begin(), block_im_.end(), 0.0);
+        const bool diagonal = a == ap;
+        cplx w[16];
         for (int j = 0; j < 4; ++j) {
             for (int jp = 0; jp < 4; ++jp) {
-                cplx w(0.0, 0.0);
+                double wr = 0.0, wi = 0.0;
                 for (int t = 0; t < 2; ++t) {
                     const cplx lhs = u.m[4 * row(a, t) + j];
                     const cplx rhs = u.m[4 * row(ap, t) + jp];
-                    w += cplx(lhs.real() * rhs.real() + lhs.imag() * rhs.imag(),
-                              lhs.imag() * rhs.real() - lhs.real() * rhs.imag());
+                    wr += lhs.real() * rhs.real() + lhs.imag() * rhs.imag();
+                    wi += lhs.imag() * rhs.real() - lhs.real() * rhs.imag();
                 }
-                const std::size_t offset = (4 * j + jp) * block;
-                accumulate(block_re_.data(), block_im_.data(), k_re_.data() + offset, k_im_.data() + offset,
-                           w.real(), w.imag(), block);
+                w[4 * j + jp] = cplx(wr, wi);
             }
         }
         for (std::size_t xp = 0; xp < chi; ++xp) {
+            const std::size_t first = diagonal ? xp : 0;
+            const std::size_t length = chi - first;
+            const std::size_t at = first + chi * xp;
+            double* acc_re = block_re_.data() + at;
+            double* acc_im = block_im_.data() + at;
+            std::fill(acc_re, acc_re + length, 0.0);
+            std::fill(acc_im, acc_im + length, 0.0);
+            for (int jj = 0; jj < 16; ++jj) {
+                const std::size_t offset = jj * block + at;
+                accumulate(acc_re, acc_im, k_re_.data() + offset, k_im_.data() + offset, w[jj].real(), w[jj].imag(),
+                           length);
+            }
             cplx* column = gram_.data() + (ap * chi + xp) * d + a * chi;
-            for (std::size_t x = 0; x < chi; ++x) {
+            for (std::size_t x = first; x < chi; ++x) {
                 column[x] = cplx(block_re_[x + chi * xp], block_im_[x + chi * xp]);
             }
         }
@@ -220,8 +249,15 @@ void DisentanglerObjective::spectrum(const double* params) {
         const double radius = std::hypot(half, std::abs(gram_[1]));
         eigenvalues_[0] = mean - radius;
         eigenvalues_[1] = mean + radius;
-    } else if (bvc::lapack::hermitian_eigenvalues(d, gram_.data(), eigenvalues_.data(), lapack_) != 0) {
-        throw DecompositionFailed("eigenvalue solver did not converge");
+    } else {
+        char jobz = 'N', uplo = 'L';
+        int n = d, lda = d, info = 0;
+        int lwork = static_cast<int>(solver_work_.size());
+        int lrwork = static_cast<int>(solver_rwork_.size());
+        int liwork = static_cast<int>(solver_iwork_.size());
+        bvc::lapack::table.zheevd(&jobz, &uplo, &n, gram_.data(), &lda, eigenvalues_.data(), solver_work_.data(),
+                                  &lwork, solver_rwork_.data(), &lrwork, solver_iwork_.data(), &liwork, &info);
+        if (info != 0) throw DecompositionFailed("eigenvalue solver did not converge");
     }
 
     // Eigenvalues come ascending; Schmidt probabilities are listed largest first.

@@ -11,7 +11,8 @@
 // (qubits 0..q0-1 against the rest) and beta over those of the cut just right
 // of q1 (qubits q1+1..n-1 against the rest). It is computed once per bond by
 // two thin SVDs, the second one on the already compressed tensor, dropping
-// Schmidt values that are zero to rounding. From theta we keep the Gram
+// Schmidt values that are zero to rounding (at or below max(rows, cols) times
+// machine epsilon times the largest one, the usual numerical-rank bound). From theta we keep the Gram
 // matrix K of the smaller side (chi = min(chi_left, chi_right)), which is the
 // reduced density matrix of that side plus the pair, written in the Schmidt
 // basis of the side: a 4 x 4 grid of chi x chi blocks K[j][j'] (j, j' local
@@ -31,8 +32,9 @@
 // and an SVD of a 2^(q0+1) x 2^(n-q0-1) matrix. For a state of full rank the
 // compression keeps everything and G is exactly the reduced density matrix of
 // the smaller side of the bond, so the cost is one eigenvalue solve of the
-// smallest possible dimension plus 48 chi^2 multiply-adds to form it; no pass
-// over the state is needed per evaluation in either case.
+// smallest possible dimension plus about 32 chi^2 complex multiply-adds to
+// form its lower triangle; no pass over the state is needed per evaluation in
+// either case.
 //
 // Rounding: the eigenvalues of a Gram matrix carry an absolute error of about
 // machine epsilon; slightly negative ones are clamped to zero, and the Renyi
@@ -75,6 +77,7 @@ public:
 private:
     void build_local_form(const cplx* state);
     void build_gram_blocks(const std::vector<cplx>& theta);
+    void prepare_solver();
     void spectrum(const double* params);
 
     int n_qubits_;
@@ -96,7 +99,11 @@ private:
     std::vector<cplx> gram_;
     std::vector<double> eigenvalues_;
     std::vector<double> probabilities_;
-    bvc::lapack::Workspace lapack_;
+    // zheevd workspace, sized once for gram_dimension() so that a solve is a
+    // single LAPACK call.
+    std::vector<cplx> solver_work_;
+    std::vector<double> solver_rwork_;
+    std::vector<int> solver_iwork_;
     std::size_t evaluations_ = 0;
 };
 

@@ -203,14 +203,14 @@ struct Settings {
 // Best parameters for one bond: the identity, then `restarts` L-BFGS-B runs
 // from seeded normal starts; a restart replaces the best only when strictly lower.
 std::vector<double> optimise_bond(const ComplexArray& group_input, int q0, double alpha, std::int64_t layer_index,
-                                  const Settings& s) {
+                                  const Settings& s, const py::object& module) {
     py::object objective = py::cast(make_objective(group_input, s.n, q0, alpha));
     NativeObjective& native = objective.cast<NativeObjective&>();
 
     std::vector<double> best_x(kEntanglerParams, 0.0);
     double best_fun = native.evaluate(best_x.data());
 
-    auto minimize = py::module_::import("scipy.optimize").attr("minimize");
+    py::object minimize = module.attr("minimize");
     auto default_rng = py::module_::import("numpy").attr("random").attr("default_rng");
     py::dict options("maxiter"_a = s.maxiter, "ftol"_a = 1e-12);
     for (std::int64_t restart = 0; restart < s.restarts; ++restart) {
@@ -265,7 +265,7 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
             const ComplexArray group_input = disentangled;
             std::vector<std::pair<int, std::vector<double>>> optimized;
             for (int q0 = start; q0 < s.n - 1; q0 += 2) {
-                optimized.emplace_back(q0, optimise_bond(group_input, q0, alpha, layer_index, s));
+                optimized.emplace_back(q0, optimise_bond(group_input, q0, alpha, layer_index, s, module));
             }
             // The bonds of a group are disjoint, so the order of these gates is immaterial.
             for (const auto& [q0, params] : optimized) {
@@ -305,8 +305,7 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module) {
     s.init_scale = float_argument(a[7], "init_scale");
     s.seed = to_int(a[8], "seed");
 
-    py::object dmrg_result = py::module_::import("brimvale_chemistry.dmrg").attr("DmrgResult");
-    py::object psi0 = py::isinstance(source, dmrg_result) ? py::object(source.attr("psi0")) : source;
+    py::object psi0 = py::isinstance(source, module.attr("DmrgResult")) ? py::object(source.attr("psi0")) : source;
     if (s.pauli_terms.is_none()) {
         if (PyErr_WarnEx(PyExc_UserWarning, kNoHamiltonianWarning, 1) != 0) throw py::error_already_set();
     }
@@ -317,7 +316,7 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module) {
 
     py::object layer_count = layers;
     if (layer_count.is_none()) {
-        layer_count = py::module_::import("brimvale_chemistry.utils").attr("default_layers")(py::int_(s.n));
+        layer_count = module.attr("default_layers")(py::int_(s.n));
     }
     s.layers = positive_integer(layer_count, "layers must be a positive integer");
     s.renyi_indices = resolve_renyi_indices(renyi_indices, s.layers, module);
@@ -333,14 +332,14 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module) {
 // ---------------------------------------------------------------------------
 // Registration.
 
-py::object make_result_record() {
+py::object make_result_record(const py::module_& m) {
     auto dataclasses = py::module_::import("dataclasses");
     auto builtins = py::module_::import("builtins");
     py::object field = dataclasses.attr("field");
     py::object float_type = builtins.attr("float");
     py::object int_type = builtins.attr("int");
     py::object list_type = builtins.attr("list");
-    py::object circuit_type = py::module_::import("brimvale").attr("Circuit");
+    py::object circuit_type = m.attr("Circuit");
     py::object optional_circuit = py::reinterpret_steal<py::object>(PyNumber_Or(circuit_type.ptr(), Py_None));
     if (!optional_circuit) throw py::error_already_set();
 
@@ -413,7 +412,7 @@ void register_objective(py::module_& m) {
 
 void register_cvd_driver(py::module_& m) {
     register_objective(m);
-    m.attr("CvdResult") = make_result_record();
+    m.attr("CvdResult") = make_result_record(m);
 
     py::object module = m;
     def_function(

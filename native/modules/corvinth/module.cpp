@@ -8,6 +8,7 @@
 #include "bind/lapack_loader.hpp"
 #include "core/entanglement.hpp"
 #include "core/gates.hpp"
+#include "driver.hpp"
 #include "kernels.hpp"
 
 namespace py = pybind11;
@@ -70,4 +71,5 @@ PYBIND11_MODULE(corvinth, m) {
     m.attr("__all__") = public_names;
 
     bvc::corvinth::register_kernels(m);
+    bvc::cvd::register_cvd_driver(m);
 }
