@@ -33,6 +33,22 @@ class TestDefaults:
     def test_molecule_by_keyword(self, workflow, h2_molecule):
         assert workflow.MolecularDMRGWorkflow(molecule=h2_molecule).molecule is h2_molecule
 
+    def test_subclass_extends_the_constructor(self, workflow, h2_molecule):
+        class Tagged(workflow.MolecularDMRGWorkflow):
+            def __init__(self, molecule, tag, **settings):
+                super().__init__(molecule, **settings)
+                self.tag = tag
+
+        wf = Tagged(h2_molecule, "run-1", shots=7)
+        assert (wf.tag, wf.shots, wf.molecule) == ("run-1", 7, h2_molecule)
+        with pytest.raises(TypeError, match="^Argument 'device'"):
+            Tagged(h2_molecule, "run-2", device=3)
+
+    def test_constructor_called_again_resets_the_settings(self, workflow, h2_molecule):
+        wf = workflow.MolecularDMRGWorkflow(h2_molecule, shots=5)
+        assert wf.__init__(h2_molecule, dmrg_chi0=8) is None
+        assert (wf.shots, wf.dmrg_chi0) == (10000, 8)
+
 
 class TestConversions:
     @pytest.mark.parametrize("name, given, stored", [
