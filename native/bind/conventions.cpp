@@ -1,6 +1,9 @@
 #include "bind/conventions.hpp"
 
 #include <cmath>
+#include <string_view>
+
+#include "bind/builtin_callable.hpp"
 
 namespace bvc::bind {
 
@@ -181,6 +184,15 @@ void def_function(py::module_& module, const char* name, std::vector<Param> para
 
 void def_method(py::object cls, const char* name, std::vector<Param> params, const char* doc, Body body) {
     std::string qualname = py::cast<std::string>(cls.attr("__qualname__")) + "." + name;
+    if (std::string_view(name) == "__init__" || std::string_view(name) == "__setstate__") {
+        // pybind11 would take these for constructors of its own classes.
+        Signature signature(qualname, std::move(params));
+        std::string full_doc = std::string(name) + signature.text() + "\n--\n\n" + doc;
+        auto call = [signature = std::move(signature), body = std::move(body)](
+                        const py::args& args, const py::kwargs& kwargs) { return body(signature.bind(args, kwargs)); };
+        py::setattr(cls, name, make_builtin_callable(name, full_doc, std::move(call), true));
+        return;
+    }
     auto fn = make_callable(Signature(qualname, std::move(params)), std::move(body), name, doc, cls, cls);
     py::setattr(cls, name, fn);
 }

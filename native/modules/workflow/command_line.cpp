@@ -1,0 +1,93 @@
+#include "command_line.hpp"
+
+#include <string>
+
+#include "bind/conventions.hpp"
+
+namespace bvc::workflow {
+
+using namespace bvc::bind;
+
+namespace {
+
+constexpr const char* kMainDoc = "Small command-line entry point for direct library experimentation.";
+constexpr const char* kDescription = "Brimvale Molecular DMRG";
+
+py::tuple atom(const char* symbol, py::object x, py::object y, py::object z) {
+    return py::make_tuple(symbol, py::make_tuple(std::move(x), std::move(y), std::move(z)));
+}
+
+py::list water_geometry() {
+    py::list geometry;
+    geometry.append(atom("O", py::float_(0.0), py::float_(0.0), py::float_(0.0)));
+    geometry.append(atom("H", py::float_(0.758602), py::float_(0.0), py::float_(0.504284)));
+    geometry.append(atom("H", py::float_(-0.758602), py::float_(0.0), py::float_(0.504284)));
+    return geometry;
+}
+
+py::dict preset(py::list geometry, const char* basis, int active_occupied, int active_virtual, const char* desc) {
+    py::dict record;
+    record["geometry"] = std::move(geometry);
+    record["basis"] = basis;
+    record["active_occupied"] = active_occupied;
+    record["active_virtual"] = active_virtual;
+    record["desc"] = py::str(desc);
+    return record;
+}
+
+py::object main(const ModuleNames& names) {
+    py::object path_type = names["Path"];
+    py::object parser = names["argparse"].attr("ArgumentParser")(py::arg("description") = kDescription);
+    py::list demo_keys(names["_DEMOS"]);
+    parser.attr("add_argument")("--demo", py::arg("choices") = demo_keys, py::arg("default") = "h2");
+    parser.attr("add_argument")("--shots", py::arg("type") = py::type::of(py::int_()), py::arg("default") = 10000);
+    parser.attr("add_argument")("--layers", py::arg("type") = py::type::of(py::int_()),
+                                py::arg("default") = py::none());
+    parser.attr("add_argument")("--workdir", py::arg("type") = path_type,
+                                py::arg("default") = path_type.attr("cwd")());
+    parser.attr("add_argument")("--target", py::arg("choices") = names["WORKFLOW_STAGES"],
+                                py::arg("default") = "measurement_QASM");
+    parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()), py::arg("default") = 2077);
+    py::object options = parser.attr("parse_args")();
+
+    py::object record = names["_DEMOS"][options.attr("demo")];
+    py::print(py::str("Demo: ") + record["desc"]);
+
+    // Every preset key but the description is a Molecule keyword, in record order.
+    py::dict molecule_kwargs;
+    for (auto item : py::dict(record)) {
+        if (py::str(item.first).cast<std::string>() == "desc") continue;
+        molecule_kwargs[item.first] = item.second;
+    }
+    py::object molecule = names["Molecule"](**molecule_kwargs);
+
+    py::object workflow = names["MolecularDMRGWorkflow"](
+        molecule, py::arg("shots") = options.attr("shots"), py::arg("layers") = options.attr("layers"),
+        py::arg("seed") = options.attr("seed"), py::arg("workdir") = options.attr("workdir"));
+    workflow.attr("run")(py::arg("target") = options.attr("target"));
+    return py::none();
+}
+
+}  // namespace
+
+py::dict make_demos() {
+    py::list h2;
+    h2.append(atom("H", py::int_(0), py::int_(0), py::int_(0)));
+    h2.append(atom("H", py::int_(0), py::int_(0), py::float_(0.7414)));
+    py::list lih;
+    lih.append(atom("Li", py::int_(0), py::int_(0), py::int_(0)));
+    lih.append(atom("H", py::int_(0), py::int_(0), py::float_(1.5949)));
+
+    py::dict demos;
+    demos["h2"] = preset(h2, "sto-3g", 1, 1, "H\u2082/sto-3g CAS(2e,2o) \u2192 4 qubits");
+    demos["lih"] = preset(lih, "sto-3g", 2, 2, "LiH/sto-3g CAS(4e,4o) \u2192 8 qubits");
+    demos["h2o-small"] = preset(water_geometry(), "sto-3g", 2, 2, "H\u2082O/sto-3g CAS(4e,4o) \u2192 8 qubits");
+    demos["h2o"] = preset(water_geometry(), "6-31g", 3, 4, "H\u2082O/6-31g CAS(6e,7o) \u2192 14 qubits");
+    return demos;
+}
+
+void def_main(py::module_& module, const ModuleNames& names) {
+    def_function(module, "main", {}, kMainDoc, [names](const Arguments&) { return main(names); });
+}
+
+}  // namespace bvc::workflow

@@ -1,0 +1,43 @@
+#include "result_record.hpp"
+
+#include "stages.hpp"
+
+namespace bvc::workflow {
+
+namespace {
+
+constexpr const char* kDoc = "Public stage results produced by :class:`MolecularDMRGWorkflow`.";
+
+// `T | None`, the annotation of a field that stays None when its stage did not run.
+py::object optional(py::handle type) {
+    PyObject* joined = PyNumber_Or(type.ptr(), Py_None);
+    if (joined == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(joined);
+}
+
+}  // namespace
+
+py::object make_result_record(const ModuleNames& names) {
+    // Field order is the constructor's argument order.
+    py::dict annotations;
+    annotations["molecule"] = names["Molecule"];
+    annotations["electronic_structure"] = optional(names["ElectronicStructureResult"]);
+    annotations["dmrg"] = optional(names["DmrgResult"]);
+    annotations["cvd"] = optional(names["CvdResult"]);
+    annotations["measurement"] = optional(names["MeasurementResult"]);
+
+    py::dict namespace_;
+    namespace_["__module__"] = kModuleName;
+    namespace_["__qualname__"] = "MolecularDMRGResult";
+    namespace_["__doc__"] = kDoc;
+    namespace_["__annotations__"] = annotations;
+    for (const char* field : {"electronic_structure", "dmrg", "cvd", "measurement"}) {
+        namespace_[field] = py::none();
+    }
+
+    auto type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
+    py::object cls = type("MolecularDMRGResult", py::tuple(), namespace_);
+    return names["dataclass"](cls);
+}
+
+}  // namespace bvc::workflow

@@ -1,0 +1,189 @@
+#include "workflow_driver.hpp"
+
+#include <string>
+
+#include "bind/conventions.hpp"
+#include "stages.hpp"
+
+namespace bvc::workflow {
+
+using namespace bvc::bind;
+
+namespace {
+
+constexpr const char* kClassDoc = "Run the molecular workflow through a selected terminal stage.";
+constexpr const char* kInitDoc =
+    "Keep the molecule and the settings of its run; ``workdir`` None means the current directory.";
+constexpr const char* kRunDoc = "Run through ``target``; the default executes the complete workflow.";
+
+// Positions of the bound arguments of __init__, in signature order.
+enum Setting : std::size_t {
+    kSelf,
+    kMolecule,
+    kShots,
+    kDmrgChi0,
+    kDmrgMaxdim,
+    kDmrgMaxSweeps,
+    kDmrgCutoff,
+    kLayers,
+    kRenyiIndices,
+    kCvdMaxiter,
+    kCvdRestarts,
+    kCvdInitScale,
+    kWorkdir,
+    kSeed,
+    kBackend,
+    kDevice,
+    kDtype,
+};
+
+std::vector<Param> init_params(const ModuleNames& names) {
+    return {
+        arg("self"),
+        arg("molecule"),
+        kwonly("shots", py::int_(10000)),
+        kwonly("dmrg_chi0", py::int_(20)),
+        kwonly("dmrg_maxdim", py::int_(100)),
+        kwonly("dmrg_max_sweeps", py::int_(100)),
+        kwonly("dmrg_cutoff", py::float_(1e-8)),
+        kwonly("layers", py::none()),
+        kwonly("renyi_indices", py::none()),
+        kwonly("cvd_maxiter", py::int_(200)),
+        kwonly("cvd_restarts", py::int_(3)),
+        kwonly("cvd_init_scale", py::float_(0.5)),
+        kwonly("workdir", py::none()),
+        kwonly("seed", py::int_(2077)),
+        kwonly("backend", py::str("numpy")),
+        kwonly("device", py::str("cpu")),
+        kwonly("dtype", names["np"].attr("complex128")),
+    };
+}
+
+py::object optional_int(const py::object& value, const char* name) {
+    return value.is_none() ? py::object(py::none()) : py::object(to_int(value, name));
+}
+
+py::object init(const ModuleNames& names, const Arguments& a) {
+    // Conversions in the order of the settings, so the first bad setting is
+    // the one reported; the molecule is judged only after all of them.
+    py::object shots = to_int(a[kShots], "shots");
+    py::object chi0 = to_int(a[kDmrgChi0], "dmrg_chi0");
+    py::object maxdim = to_int(a[kDmrgMaxdim], "dmrg_maxdim");
+    py::object max_sweeps = to_int(a[kDmrgMaxSweeps], "dmrg_max_sweeps");
+    py::object cutoff = py::float_(to_float(a[kDmrgCutoff]));
+    py::object layers = optional_int(a[kLayers], "layers");
+    py::object maxiter = to_int(a[kCvdMaxiter], "cvd_maxiter");
+    py::object restarts = to_int(a[kCvdRestarts], "cvd_restarts");
+    py::object init_scale = py::float_(to_float(a[kCvdInitScale]));
+    py::object seed = optional_int(a[kSeed], "seed");
+    py::object backend = require_str(a[kBackend], "backend");
+    py::object device = require_str(a[kDevice], "device");
+
+    const py::object& molecule = a[kMolecule];
+    const int is_molecule = PyObject_IsInstance(molecule.ptr(), names["Molecule"].ptr());
+    if (is_molecule < 0) throw py::error_already_set();
+    if (is_molecule == 0) raise(PyExc_TypeError, "molecule must be a Molecule");
+
+    // The working directory is fixed now, so a later change of the process's
+    // directory does not move the output of this workflow.
+    py::object path_type = names["Path"];
+    py::object workdir = a[kWorkdir].is_none() ? path_type.attr("cwd")() : path_type(a[kWorkdir]);
+
+    const py::object& self = a[kSelf];
+    py::setattr(self, "molecule", molecule);
+    py::setattr(self, "shots", shots);
+    py::setattr(self, "dmrg_chi0", chi0);
+    py::setattr(self, "dmrg_maxdim", maxdim);
+    py::setattr(self, "dmrg_max_sweeps", max_sweeps);
+    py::setattr(self, "dmrg_cutoff", cutoff);
+    py::setattr(self, "layers", layers);
+    py::setattr(self, "renyi_indices", a[kRenyiIndices]);
+    py::setattr(self, "cvd_maxiter", maxiter);
+    py::setattr(self, "cvd_restarts", restarts);
+    py::setattr(self, "cvd_init_scale", init_scale);
+    py::setattr(self, "workdir", workdir);
+    py::setattr(self, "seed", seed);
+    py::setattr(self, "backend", backend);
+    py::setattr(self, "device", device);
+    py::setattr(self, "dtype", a[kDtype]);
+    return py::none();
+}
+
+// Index of `target` in the stage order; ValueError naming all stages otherwise.
+std::size_t terminal_stage(const py::str& target) {
+    const std::string wanted = target.cast<std::string>();
+    std::string listing;
+    for (std::size_t i = 0; i < kStages.size(); ++i) {
+        if (wanted == kStages[i]) return i;
+        if (i > 0) listing += ", ";
+        listing += kStages[i];
+    }
+    raise(PyExc_ValueError, "target must be one of: " + listing);
+}
+
+py::object run(const ModuleNames& names, const Arguments& a) {
+    const py::object& self = a[0];
+    const std::size_t last = terminal_stage(require_str(a[1], "target"));
+
+    // Settings are read from the instance at each call, so changes made after
+    // construction apply to the next run.
+    py::object result = names["MolecularDMRGResult"](py::arg("molecule") = self.attr("molecule"));
+
+    py::setattr(result, "electronic_structure",
+                names["electronic_structure"](self.attr("molecule"), py::arg("workdir") = self.attr("workdir")));
+    if (last == kElectronicStructure) return result;
+
+    py::setattr(result, "dmrg",
+                names["dmrg"](result.attr("electronic_structure"), py::arg("chi0") = self.attr("dmrg_chi0"),
+                              py::arg("maxdim") = self.attr("dmrg_maxdim"),
+                              py::arg("max_sweeps") = self.attr("dmrg_max_sweeps"),
+                              py::arg("cutoff") = self.attr("dmrg_cutoff")));
+    if (last == kDmrg) return result;
+
+    py::object seed = self.attr("seed");
+    py::object synthesis_seed = seed.is_none() ? py::object(py::int_(kDefaultSynthesisSeed)) : seed;
+    py::setattr(result, "cvd",
+                names["cvd_dmrg"](result.attr("dmrg"),
+                                  py::arg("pauli_terms") = result.attr("electronic_structure").attr("pauli_terms"),
+                                  py::arg("layers") = self.attr("layers"),
+                                  py::arg("renyi_indices") = self.attr("renyi_indices"),
+                                  py::arg("maxiter") = self.attr("cvd_maxiter"),
+                                  py::arg("restarts") = self.attr("cvd_restarts"),
+                                  py::arg("init_scale") = self.attr("cvd_init_scale"),
+                                  py::arg("seed") = synthesis_seed));
+    if (last == kCvd) return result;
+
+    py::object structure = result.attr("electronic_structure");
+    py::setattr(result, "measurement",
+                names["measurement_QASM"](result.attr("cvd").attr("circuit"), structure.attr("pauli_terms"),
+                                          structure.attr("n_qubits"), py::arg("shots") = self.attr("shots"),
+                                          py::arg("seed") = self.attr("seed"),
+                                          py::arg("workdir") = self.attr("workdir"),
+                                          py::arg("backend") = self.attr("backend"),
+                                          py::arg("device") = self.attr("device"),
+                                          py::arg("dtype") = self.attr("dtype")));
+
+    // Path() also accepts a workdir reassigned as a string after construction.
+    py::object resolved = names["Path"](self.attr("workdir")).attr("resolve")();
+    py::print(py::str("  QASM directory        : ") + py::str(resolved));
+    return result;
+}
+
+}  // namespace
+
+py::object make_workflow_class(const ModuleNames& names) {
+    py::dict namespace_;
+    namespace_["__module__"] = kModuleName;
+    namespace_["__qualname__"] = "MolecularDMRGWorkflow";
+    namespace_["__doc__"] = kClassDoc;
+    auto type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
+    py::object cls = type("MolecularDMRGWorkflow", py::tuple(), namespace_);
+
+    def_method(cls, "__init__", init_params(names), kInitDoc,
+               [names](const Arguments& a) { return init(names, a); });
+    def_method(cls, "run", {arg("self"), arg("target", py::str(kStages[kMeasurement]))}, kRunDoc,
+               [names](const Arguments& a) { return run(names, a); });
+    return cls;
+}
+
+}  // namespace bvc::workflow

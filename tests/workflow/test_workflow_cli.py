@@ -1,0 +1,156 @@
+"""The command line (workflow.main) and the package's entry points, with recording stage fakes."""
+
+import importlib
+import runpy
+import sys
+from pathlib import Path
+
+import pytest
+
+STAGE_ORDER = ("electronic_structure", "dmrg", "cvd_dmrg", "measurement_QASM")
+QASM_LABEL = "  QASM directory        : "
+
+
+@pytest.fixture
+def argv(monkeypatch):
+    def set_argv(*options):
+        monkeypatch.setattr(sys, "argv", ["brimvale-chemistry", *options])
+
+    return set_argv
+
+
+@pytest.fixture
+def molecule_calls(workflow, monkeypatch):
+    """Records the keyword arguments (in order) of every Molecule the command line builds."""
+    calls = []
+    real = workflow.Molecule
+
+    class RecordingMolecule(real):
+        def __init__(self, **kwargs):
+            calls.append(list(kwargs.items()))
+            super().__init__(**kwargs)
+
+    monkeypatch.setattr(workflow, "Molecule", RecordingMolecule)
+    return calls
+
+
+class TestConsoleOutput:
+    def test_target_dmrg(self, workflow, stages, argv, capsys, tmp_path, monkeypatch):
+        monkeypatch.chdir(tmp_path)
+        argv("--target", "dmrg")
+        assert workflow.main() is None
+        assert capsys.readouterr().out.splitlines() == [
+            "Demo: H\u2082/sto-3g CAS(2e,2o) \u2192 4 qubits", "[1/4] electronic_structure", "[2/4] dmrg"]
+
+    def test_full_run_with_defaults(self, workflow, stages, argv, capsys, tmp_path, monkeypatch):
+        monkeypatch.chdir(tmp_path)
+        argv()
+        workflow.main()
+        assert capsys.readouterr().out.splitlines() == [
+            "Demo: " + workflow._DEMOS["h2"]["desc"],
+            *[f"[{k}/4] {stage}" for k, stage in enumerate(STAGE_ORDER, 1)],
+            QASM_LABEL + str(tmp_path.resolve()),
+        ]
+        assert stages.call("electronic_structure").kwargs == [("workdir", tmp_path)]
+        assert dict(stages.call("cvd_dmrg").kwargs)["layers"] is None
+        assert dict(stages.call("cvd_dmrg").kwargs)["seed"] == 2077
+        measurement = dict(stages.call("measurement_QASM").kwargs)
+        assert (measurement["shots"], measurement["seed"]) == (10000, 2077)
+
+    @pytest.mark.parametrize("key", ["lih", "h2o-small", "h2o"])
+    def test_demo_line_names_the_chosen_preset(self, workflow, stages, argv, capsys, key):
+        argv("--demo", key, "--target", "electronic_structure")
+        workflow.main()
+        assert capsys.readouterr().out.splitlines()[0] == "Demo: " + workflow._DEMOS[key]["desc"]
+
+
+class TestOptionsReachTheWorkflow:
+    def test_molecule_built_from_the_preset_by_keyword(self, workflow, stages, argv, molecule_calls):
+        argv("--demo", "lih", "--target", "electronic_structure")
+        workflow.main()
+        record = workflow._DEMOS["lih"]
+        assert molecule_calls == [[(k, record[k]) for k in ("geometry", "basis", "active_occupied",
+                                                             "active_virtual")]]
+        assert molecule_calls[0][0][1] is record["geometry"]
+
+    def test_numeric_options_and_relative_workdir(self, workflow, stages, argv, capsys, tmp_path, monkeypatch):
+        monkeypatch.chdir(tmp_path)
+        argv("--shots", "50", "--layers", "3", "--seed", "9", "--workdir", "out/run")
+        workflow.main()
+        cvd = dict(stages.call("cvd_dmrg").kwargs)
+        measurement = dict(stages.call("measurement_QASM").kwargs)
+        assert (cvd["layers"], cvd["seed"]) == (3, 9)
+        assert (measurement["shots"], measurement["seed"]) == (50, 9)
+        assert measurement["workdir"] == Path("out/run")
+        assert capsys.readouterr().out.splitlines()[-1] == QASM_LABEL + str(tmp_path.resolve() / "out/run")
+
+    def test_nonpositive_layers_pass_the_parser(self, workflow, stages, argv):
+        argv("--layers", "0", "--target", "cvd_dmrg")
+        workflow.main()
+        assert dict(stages.call("cvd_dmrg").kwargs)["layers"] == 0
+
+    def test_workdir_default_taken_when_main_runs(self, workflow, stages, argv, tmp_path, monkeypatch):
+        monkeypatch.chdir(tmp_path)
+        argv("--target", "electronic_structure")
+        workflow.main()
+        assert stages.call("electronic_structure").kwargs == [("workdir", tmp_path)]
+
+
+class TestParserRejections:
+    @pytest.mark.parametrize("options, complaint", [
+        (["--demo", "h3"], "invalid choice: 'h3'"),
+        (["--demo", "H2"], "invalid choice: 'H2'"),
+        (["--target", "cvd"], "invalid choice: 'cvd'"),
+        (["--layers", "2.5"], "invalid int value: '2.5'"),
+        (["--shots", "many"], "invalid int value: 'many'"),
+        (["--seed", "none"], "invalid int value: 'none'"),
+        (["--verbose"], "unrecognized arguments: --verbose"),
+    ])
+    def test_rejected_before_anything_runs(self, workflow, stages, argv, capsys, molecule_calls, options,
+                                           complaint):
+        argv(*options)
+        with pytest.raises(SystemExit) as caught:
+            workflow.main()
+        assert caught.value.code == 2
+        captured = capsys.readouterr()
+        assert captured.out == "" and complaint in captured.err
+        assert stages.calls == [] and molecule_calls == []
+
+    def test_help_lists_the_options_in_order(self, workflow, stages, argv, capsys):
+        argv("--help")
+        with pytest.raises(SystemExit) as caught:
+            workflow.main()
+        assert caught.value.code == 0
+        out = capsys.readouterr().out
+        assert "Brimvale Molecular DMRG" in out
+        positions = [out.index(option) for option in
+                     ("--demo {h2,lih,h2o-small,h2o}", "--shots", "--layers", "--workdir",
+                      "--target {electronic_structure,dmrg,cvd_dmrg,measurement_QASM}", "--seed")]
+        assert positions == sorted(positions)
+        assert stages.calls == []
+
+
+class TestEntryPoints:
+    def test_console_script_function_runs_the_command_line(self, workflow, stages, argv, capsys):
+        entry = importlib.import_module("brimvale_chemistry.__main__")
+        argv("--target", "electronic_structure")
+        assert entry.main() is None
+        assert stages.names == ["electronic_structure"]
+        assert capsys.readouterr().out.startswith("Demo: ")
+
+    @pytest.fixture(autouse=True)
+    def fresh_main_module(self, monkeypatch):
+        # `python -m` executes __main__ afresh; an earlier import would be reused by runpy.
+        monkeypatch.delitem(sys.modules, "brimvale_chemistry.__main__", raising=False)
+
+    def test_python_dash_m_runs_the_command_line(self, workflow, stages, capsys, monkeypatch):
+        monkeypatch.setattr(sys, "argv", ["-m", "--target", "dmrg"])
+        runpy.run_module("brimvale_chemistry", run_name="__main__")
+        assert stages.names == ["electronic_structure", "dmrg"]
+        assert capsys.readouterr().out.splitlines()[0].startswith("Demo: ")
+
+    def test_python_dash_m_usage_names_the_command(self, workflow, stages, capsys, monkeypatch):
+        monkeypatch.setattr(sys, "argv", ["-m", "--target", "cvd"])
+        with pytest.raises(SystemExit):
+            runpy.run_module("brimvale_chemistry", run_name="__main__")
+        assert capsys.readouterr().err.startswith("usage: python -m brimvale_chemistry ")
