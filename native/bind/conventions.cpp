@@ -56,6 +56,20 @@ std::string plural(std::size_t n) { return n == 1 ? "" : "s"; }
 
 }  // namespace
 
+namespace {
+
+// A default as source text for the signature line. The interpreter's
+// signature parser accepts literals only, so any other default (a class such
+// as numpy.complex128) is shown as "...", which it reads as Ellipsis.
+std::string default_text(const py::object& value) {
+    PyObject* v = value.ptr();
+    const bool literal = v == Py_None || PyBool_Check(v) || PyLong_CheckExact(v) || PyFloat_CheckExact(v) ||
+                         PyUnicode_CheckExact(v) || PyBytes_CheckExact(v);
+    return literal ? py::cast<std::string>(py::repr(value)) : "...";
+}
+
+}  // namespace
+
 Signature::Signature(std::string qualname, std::vector<Param> params)
     : qualname_(std::move(qualname)), params_(std::move(params)) {
     for (const auto& p : params_) {
@@ -146,7 +160,7 @@ std::string Signature::text() const {
             star_written = true;
         }
         out += p.name;
-        if (p.has_default) out += "=" + py::cast<std::string>(py::repr(p.default_value));
+        if (p.has_default) out += "=" + default_text(p.default_value);
     }
     return out + ")";
 }

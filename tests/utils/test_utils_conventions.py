@@ -70,3 +70,14 @@ class TestExactStr:
 
         with pytest.raises(TypeError, match="expected str, got Name"):
             _kernels.require_str(Name("cpu"), "device")
+
+
+class TestSignatureText:
+    def test_non_literal_default_keeps_the_signature_readable(self):
+        from brimvale_chemistry.workflow import MolecularDMRGWorkflow
+
+        parameters = inspect.signature(MolecularDMRGWorkflow.__init__).parameters
+        assert list(parameters)[:3] == ["self", "molecule", "shots"]
+        assert parameters["shots"].kind is inspect.Parameter.KEYWORD_ONLY
+        assert parameters["shots"].default == 10000 and parameters["backend"].default == "numpy"
+        assert parameters["dtype"].default is Ellipsis
