@@ -218,3 +218,10 @@ class TestStageErrors:
 def test_results_compare_without_tripping_over_arrays(results):
     result = results("h2")
     assert result == result and result != results("lih")
+
+
+def test_repeated_runs_give_bit_identical_hamiltonians(results, tmp_path, capsys):
+    first = results("h2o-small")
+    again = electronic_structure(Molecule(**SYSTEMS["h2o-small"]), workdir=tmp_path)
+    assert [t.coefficient for t in again.pauli_terms] == [t.coefficient for t in first.pauli_terms]
+    assert again.fermion_terms == first.fermion_terms

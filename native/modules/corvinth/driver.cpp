@@ -98,8 +98,8 @@ std::unique_ptr<NativeObjective> make_objective(const ComplexArray& state, int n
 
 void print_line(const std::string& text) { py::print(py::str(text), "flush"_a = true); }
 
-std::string format(py::handle value, const char* spec) {
-    return py::cast<std::string>(py::module_::import("builtins").attr("format")(value, spec));
+std::string format(py::handle value, const char* pattern) {
+    return py::cast<std::string>(py::module_::import("builtins").attr("format")(value, pattern));
 }
 
 void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::optional<double>& energy) {

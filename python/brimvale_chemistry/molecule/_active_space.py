@@ -108,6 +108,17 @@ def _determinant_energy(core_energy: float, h: np.ndarray, eri: np.ndarray, n_al
 
 def build_active_space(molecule: Molecule) -> ActiveSpace:
     """SCF reference, checked active space, its integrals and its exact (CASCI) energy."""
+    from pyscf import lib
+
+    # PySCF's threaded integral sums add in a different order from run to run,
+    # so the integrals would differ in the last bits and every later stage
+    # with them; one thread makes the Hamiltonian bit-identical on every run
+    # (and is faster for molecules of this size).
+    with lib.with_omp_threads(1):
+        return _build_active_space(molecule)
+
+
+def _build_active_space(molecule: Molecule) -> ActiveSpace:
     from pyscf import ao2mo, mcscf
 
     mol = _build_pyscf_molecule(molecule)
