@@ -93,6 +93,7 @@ class TestFermionToLocalTerms:
             (((7, 5),), ValueError, "fermion mode 7 is outside 0:3"),  # mode before action
             (((1, 2),), ValueError, "fermion action must be 0 or 1, got 2"),
             (((1, "1"),), ValueError, "fermion action must be 0 or 1, got '1'"),
+            (((1, 1 + 0j),), TypeError, "int() argument must be a string, a bytes-like object or a real number, not 'complex'"),
             (((1, 1, 0),), ValueError, "too many values to unpack (expected 2)"),
             (((1,),), ValueError, "not enough values to unpack (expected 2, got 1)"),
             ((5,), TypeError, "cannot unpack non-iterable int object"),
@@ -102,6 +103,11 @@ class TestFermionToLocalTerms:
         with pytest.raises(exc) as info:
             list(mk._fermion_to_local_terms([(1.0, ops)], 4))
         assert str(info.value) == message
+
+    def test_modes_beyond_a_machine_word_keep_their_orbital(self):
+        mode = 2**65 + 3
+        [(_, term)] = mk._fermion_to_local_terms([(1.0, ((mode, 0),))], 2**70)
+        assert term == [("Cd", [2**64 + 1, 0])]
 
     @pytest.mark.parametrize(
         "element, message",

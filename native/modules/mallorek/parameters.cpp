@@ -62,15 +62,18 @@ py::object local_term(py::handle item, py::handle n_qubits) {
             raise(PyExc_ValueError, "fermion mode " + py::cast<std::string>(py::str(mode)) + " is outside 0:" +
                                         py::cast<std::string>(py::str(last)));
         }
-        const bool is_creation = equal(action, py::int_(1));
-        if (!is_creation && !equal(action, py::int_(0))) {
+        if (!equal(action, py::int_(1)) && !equal(action, py::int_(0))) {
             raise(PyExc_ValueError,
                   "fermion action must be 0 or 1, got " + py::cast<std::string>(py::repr(action)));
         }
-        // In range, so it fits: the chain holds at most n_qubits / 2 orbitals.
-        const long long index = py::cast<long long>(py::int_(mode));
-        const long long orbital = index / 2;
-        const int spin = static_cast<int>(index % 2);
+        // The operator is chosen by int(action), so a value that merely
+        // compares equal to 0 or 1 but has no integer value (1+0j) is refused.
+        const bool is_creation = equal(py::int_(action), py::int_(1));
+        // Python integers throughout: n_qubits is unbounded, so a valid mode
+        // need not fit a machine word.
+        py::int_ index(mode);
+        py::object orbital = index >> py::int_(1);
+        const int spin = equal(index & py::int_(1), py::int_(1)) ? 1 : 0;
         term.append(py::make_tuple(kOperatorName[spin][is_creation ? 1 : 0],
                                    py::list(py::make_tuple(orbital, 0))));
     }
