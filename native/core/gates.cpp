@@ -58,6 +58,15 @@ inline std::uint64_t insert_two_zeros(std::uint64_t k, int lo, int hi) {
     return ((k & ~high_mask) << 1) | (k & high_mask);
 }
 
+// Principal phase in (-pi, pi]. Signed zeros carry no meaning here (they
+// come from negating a rotation vector with zero components): a zero
+// imaginary part counts as +0, so a negative real number has phase pi, and
+// a zero number has phase 0.
+double phase(cplx z) {
+    if (z.real() == 0.0 && z.imag() == 0.0) return 0.0;
+    return std::atan2(z.imag() + 0.0, z.real());
+}
+
 }  // namespace
 
 double rotation_angle(const double v[3]) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
@@ -109,7 +118,7 @@ ZyzAngles zyz_angles(const double v[3]) {
     // U = rz(last) ry(y) rz(first) they fix the three angles.
     const cplx a(c, -nz * s);
     const cplx b(ny * s, -nx * s);
-    const double arg_a = std::arg(a), arg_b = std::arg(b);
+    const double arg_a = phase(a), arg_b = phase(b);
     return ZyzAngles{-arg_b - arg_a, 2.0 * std::atan2(std::abs(b), std::abs(a)), arg_b - arg_a};
 }
 

@@ -162,12 +162,16 @@ class TestValidation:
             with pytest.raises(OverflowError):
                 corvinth.cvd_dmrg(np.zeros(0))
 
-    def test_accepted_edge_values(self):
+    def test_accepted_edge_values(self, capsys):
         result = quiet_run(
             np.ones(4), layers=np.int64(1), renyi_indices=[math.inf], maxiter=np.int32(3), restarts=True,
             init_scale=0, n_qubits=2.9, seed=np.int64(5),
         )
         assert result.circuit_layers == 1 and result.renyi_indices == [math.inf]
+        # layers is converted to int; maxiter and restarts are shown as given
+        assert capsys.readouterr().out.splitlines()[1] == (
+            "  Parameters            : layers=1, Renyi indices=[inf], maxiter=3, restarts=True"
+        )
 
 
 class TestConsoleOutput:

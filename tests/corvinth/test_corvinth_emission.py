@@ -45,6 +45,23 @@ class TestAxisRotation:
         np.testing.assert_allclose([c[1] for c in circuit.calls], [0.4, 0.0, 0.4], atol=1e-15)
         assert all(type(c[1]) is float and c[2] == 4 for c in circuit.calls)
 
+    @pytest.mark.parametrize(
+        "vector, angles",
+        [
+            # a negated z rotation: zero components of either sign give b = 0, phase 0
+            ((-0.0, -0.0, -0.8), [-0.4, 0.0, -0.4]),
+            # b real and negative: principal phase pi, whatever the sign of its zero part
+            ((0.0, -1.0, 0.0), [-math.pi, 1.0, math.pi]),
+            ((-0.0, -1.0, 0.0), [-math.pi, 1.0, math.pi]),
+            # a real and negative (turn beyond pi): phase pi
+            ((4.0, 0.0, 0.0), [-math.pi / 2, 2 * (math.pi - 2), -3 * math.pi / 2]),
+        ],
+    )
+    def test_principal_phases_of_real_entries(self, vector, angles):
+        circuit = RecordingCircuit()
+        corvinth._axis_rotation(circuit, 0, vector)
+        np.testing.assert_allclose([c[1] for c in circuit.calls], angles, atol=1e-12)
+
     def test_half_turn_about_x(self):
         circuit = RecordingCircuit()
         corvinth._axis_rotation(circuit, 1, (math.pi, 0, 0))

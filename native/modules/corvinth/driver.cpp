@@ -195,6 +195,8 @@ struct Settings {
     py::list renyi_indices;
     py::object maxiter;
     std::int64_t restarts = 0;
+    // As the caller gave it, for the header (an int, a bool or a NumPy integer).
+    py::object restarts_given;
     double init_scale = 0.0;
     py::int_ seed;
     py::object pauli_terms;
@@ -241,7 +243,7 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     print_line("[3/4] Classical variational disentanglement\n  Parameters            : layers=" +
                std::to_string(s.layers) + ", Renyi indices=" + py::cast<std::string>(py::repr(s.renyi_indices)) +
                ", maxiter=" + py::cast<std::string>(py::str(s.maxiter)) +
-               ", restarts=" + std::to_string(s.restarts));
+               ", restarts=" + py::cast<std::string>(py::str(s.restarts_given)));
 
     py::list gate_rows;
     ComplexArray disentangled = as_complex_array(py::module_::import("numpy").attr("array")(psi0));
@@ -322,6 +324,7 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module) {
     s.renyi_indices = resolve_renyi_indices(renyi_indices, s.layers, module);
     positive_integer(s.maxiter, "maxiter must be a positive integer");
     s.restarts = positive_integer(restarts, "restarts must be a positive integer");
+    s.restarts_given = restarts;
     // NaN is not nonnegative either; letting it through would only fail later,
     // inside the random sampler, after the header has been printed.
     if (!(s.init_scale >= 0.0)) raise(PyExc_ValueError, "init_scale must be nonnegative");
