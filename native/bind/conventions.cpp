@@ -74,6 +74,7 @@ Signature::Signature(std::string qualname, std::vector<Param> params)
     : qualname_(std::move(qualname)), params_(std::move(params)) {
     for (const auto& p : params_) {
         if (!p.keyword_only) ++positional_count_;
+        names_.emplace_back(p.name);
     }
 }
 
@@ -88,21 +89,27 @@ Arguments Signature::bind(const py::args& args, const py::kwargs& kwargs) const 
 
     // Keywords are matched before the positional count is judged, as the
     // interpreter does for functions written in Python.
+    // Keys are compared as Python strings: any str is a valid keyword, even
+    // one that has no UTF-8 form (a lone surrogate), and must get the
+    // interpreter's TypeError rather than a conversion failure.
     std::size_t kwonly_given = 0;
     for (auto item : kwargs) {
-        const std::string key = py::cast<std::string>(item.first);
         std::size_t index = params_.size();
         for (std::size_t i = 0; i < params_.size(); ++i) {
-            if (params_[i].name == key) {
+            const int order = PyUnicode_Compare(item.first.ptr(), names_[i].ptr());
+            if (order == -1 && PyErr_Occurred()) throw py::error_already_set();
+            if (order == 0) {
                 index = i;
                 break;
             }
         }
         if (index == params_.size()) {
-            raise(PyExc_TypeError, qualname_ + "() got an unexpected keyword argument '" + key + "'");
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", qualname_.c_str(),
+                         item.first.ptr());
+            throw py::error_already_set();
         }
         if (set[index]) {
-            raise(PyExc_TypeError, qualname_ + "() got multiple values for argument '" + key + "'");
+            raise(PyExc_TypeError, qualname_ + "() got multiple values for argument '" + params_[index].name + "'");
         }
         values[index] = py::reinterpret_borrow<py::object>(item.second);
         set[index] = true;
@@ -211,23 +218,42 @@ void def_method(py::object cls, const char* name, std::vector<Param> params, con
     py::setattr(cls, name, fn);
 }
 
+namespace {
+
+// A TypeError from a number protocol means the value is no number after all
+// (an array of several elements offers __index__ and __int__ but refuses
+// both): it gets the same message, naming the argument, as a value without
+// them. Other errors (NaN, infinity) are the value's own and pass through.
+[[noreturn]] void raise_conversion_failure(const char* name, py::handle value) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        raise_incorrect_type(name, "int", value);
+    }
+    throw py::error_already_set();
+}
+
+}  // namespace
+
 py::int_ to_int(py::handle value, const char* name) {
     PyObject* obj = value.ptr();
     if (PyLong_CheckExact(obj)) return py::reinterpret_borrow<py::int_>(value);
     if (PyIndex_Check(obj)) {
         PyObject* result = PyNumber_Index(obj);
-        if (result == nullptr) throw py::error_already_set();
-        return py::reinterpret_steal<py::int_>(result);
+        if (result != nullptr) return py::reinterpret_steal<py::int_>(result);
+        // A 0-d float array has __index__ that refuses; it is still a number
+        // and is truncated below.
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw py::error_already_set();
+        PyErr_Clear();
     }
     PyNumberMethods* nb = Py_TYPE(obj)->tp_as_number;
     if (nb != nullptr && nb->nb_int != nullptr) {
         PyObject* result = PyNumber_Long(obj);
-        if (result == nullptr) throw py::error_already_set();
+        if (result == nullptr) raise_conversion_failure(name, value);
         return py::reinterpret_steal<py::int_>(result);
     }
     if (nb != nullptr && nb->nb_float != nullptr) {
         double d = PyFloat_AsDouble(obj);
-        if (d == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+        if (d == -1.0 && PyErr_Occurred()) raise_conversion_failure(name, value);
         PyObject* result = PyLong_FromDouble(std::trunc(d));
         if (result == nullptr) throw py::error_already_set();
         return py::reinterpret_steal<py::int_>(result);

@@ -64,6 +64,7 @@ public:
 private:
     std::string qualname_;
     std::vector<Param> params_;
+    std::vector<py::str> names_;  // params_[i].name as a Python string
     std::size_t positional_count_ = 0;
 };
 
@@ -80,8 +81,9 @@ void def_method(py::object cls, const char* name, std::vector<Param> params, con
 
 // Integer conversion: an exact int is returned unchanged, an int subclass or
 // an object with __index__ (NumPy integers) becomes a plain int, another real
-// number is truncated toward zero; anything else raises
-// TypeError "Argument '<name>' has incorrect type (expected int, got <type>)".
+// number is truncated toward zero; anything else, including a value whose
+// number protocols refuse it with TypeError (an array of several elements),
+// raises TypeError "Argument '<name>' has incorrect type (expected int, got <type>)".
 py::int_ to_int(py::handle value, const char* name);
 
 // Integer conversion to a C++ 64-bit integer; OverflowError when it does not fit.

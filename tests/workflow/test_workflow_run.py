@@ -40,7 +40,7 @@ class TestTerminalStage:
         wf.run(target="dmrg")
         assert stages.names == ["electronic_structure", "dmrg"]
 
-    @pytest.mark.parametrize("target", ["DMRG", "", "cvd", "Measurement_QASM", "dmrg ", "molecule"])
+    @pytest.mark.parametrize("target", ["DMRG", "", "cvd", "Measurement_QASM", "dmrg ", "molecule", "dmrg\ud800"])
     def test_unknown_target_rejected_before_any_stage(self, wf, stages, capsys, target):
         with pytest.raises(ValueError) as caught:
             wf.run(target)

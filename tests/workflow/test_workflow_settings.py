@@ -62,6 +62,7 @@ class TestConversions:
         ("cvd_maxiter", 10.5, 10),
         ("cvd_restarts", np.int16(1), 1),
         ("seed", np.int64(11), 11),
+        ("shots", np.array(2.7), 2),
     ])
     def test_integer_settings_become_exact_ints(self, workflow, h2_molecule, name, given, stored):
         value = getattr(workflow.MolecularDMRGWorkflow(h2_molecule, **{name: given}), name)
@@ -92,6 +93,12 @@ class TestRejections:
         with pytest.raises(TypeError) as caught:
             workflow.MolecularDMRGWorkflow(h2_molecule, **{name: bad})
         assert str(caught.value) == incorrect_type(name, "int", bad)
+
+    @pytest.mark.parametrize("name, bad", [("shots", np.array([10, 20])), ("seed", np.array([2077]))])
+    def test_array_refused_by_its_number_protocols_is_no_number(self, workflow, h2_molecule, name, bad):
+        with pytest.raises(TypeError) as caught:
+            workflow.MolecularDMRGWorkflow(h2_molecule, **{name: bad})
+        assert str(caught.value) == f"Argument '{name}' has incorrect type (expected int, got numpy.ndarray)"
 
     @pytest.mark.parametrize("name", ["dmrg_cutoff", "cvd_init_scale"])
     def test_float_setting_uses_the_interpreters_conversion_error(self, workflow, h2_molecule, name):
@@ -136,6 +143,8 @@ class TestRejections:
         (lambda cls, m: cls(), "MolecularDMRGWorkflow.__init__() missing 1 required positional argument: 'molecule'"),
         (lambda cls, m: cls(m, 100), "MolecularDMRGWorkflow.__init__() takes 2 positional arguments but 3 were given"),
         (lambda cls, m: cls(m, shot=1), "MolecularDMRGWorkflow.__init__() got an unexpected keyword argument 'shot'"),
+        (lambda cls, m: cls(m, **{"shots\ud800": 1}),
+         "MolecularDMRGWorkflow.__init__() got an unexpected keyword argument 'shots\ud800'"),
         (lambda cls, m: cls(m, molecule=m),
          "MolecularDMRGWorkflow.__init__() got multiple values for argument 'molecule'"),
     ])

@@ -110,11 +110,12 @@ py::object init(const ModuleNames& names, const Arguments& a) {
 }
 
 // Index of `target` in the stage order; ValueError naming all stages otherwise.
+// Compared as Python strings, so a target without a UTF-8 form (a lone
+// surrogate) is an unknown stage like any other.
 std::size_t terminal_stage(const py::str& target) {
-    const std::string wanted = target.cast<std::string>();
     std::string listing;
     for (std::size_t i = 0; i < kStages.size(); ++i) {
-        if (wanted == kStages[i]) return i;
+        if (target.equal(py::str(kStages[i]))) return i;
         if (i > 0) listing += ", ";
         listing += kStages[i];
     }
