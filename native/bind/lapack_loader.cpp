@@ -29,7 +29,6 @@ void load_lapack() {
     loaded.zheevd = resolve<lapack::zheevd_fn>(capi, "zheevd");
     loaded.zgesdd = resolve<lapack::zgesdd_fn>(capi, "zgesdd");
     loaded.zgesvd = resolve<lapack::zgesvd_fn>(capi, "zgesvd");
-    loaded.dsyevd = resolve<lapack::dsyevd_fn>(capi, "dsyevd");
     lapack::table = loaded;
 }
 

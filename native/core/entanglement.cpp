@@ -22,14 +22,8 @@ void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* pr
 
     // The row-major rows x cols matrix is, read column-major, its transpose:
     // same singular values, and LAPACK can take the amplitudes as they are.
-    // LAPACK destroys its input, hence the copy.
     if (ws.matrix.size() < size) ws.matrix.resize(size);
-    std::copy(state, state + size, ws.matrix.begin());
-    int info = bvc::lapack::singular_values_divide_conquer(cols, rows, ws.matrix.data(), probabilities, ws.lapack);
-    if (info > 0) {
-        std::copy(state, state + size, ws.matrix.begin());
-        info = bvc::lapack::singular_values_qr_iteration(cols, rows, ws.matrix.data(), probabilities, ws.lapack);
-    }
+    const int info = bvc::lapack::singular_values(cols, rows, state, ws.matrix.data(), probabilities, ws.lapack);
     if (info != 0) throw DecompositionFailed("SVD did not converge");
 
     double total = 0.0;

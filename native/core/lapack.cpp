@@ -98,32 +98,6 @@ int zgesdd_call(char jobz, int m, int n, cplx* a, double* s, cplx* u, cplx* vt, 
 
 int hermitian_eigenvalues(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('N', n, a, w, ws); }
 
-int hermitian_eigensystem(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('V', n, a, w, ws); }
-
-int symmetric_eigenvalues(int n, double* a, double* w, Workspace& ws) {
-    auto* fn = require(table.dsyevd, "dsyevd");
-    if (n == 0) return 0;
-    char jobz = 'N', uplo = 'L';
-    int lda = std::max(1, n), info = 0, lwork = -1, liwork = -1, iq = 0;
-    double wq = 0;
-    fn(&jobz, &uplo, &n, a, &lda, w, &wq, &lwork, &iq, &liwork, &info);
-    if (info != 0) return info;
-    ensure_size(ws.dwork, std::max(1, static_cast<int>(wq)));
-    ensure_size(ws.iwork, std::max(1, iq));
-    lwork = static_cast<int>(ws.dwork.size());
-    liwork = static_cast<int>(ws.iwork.size());
-    fn(&jobz, &uplo, &n, a, &lda, w, ws.dwork.data(), &lwork, ws.iwork.data(), &liwork, &info);
-    return info;
-}
-
-int singular_values(int m, int n, cplx* a, double* s, Workspace& ws) {
-    std::vector<cplx> backup;
-    if (table.zgesvd != nullptr) backup.assign(a, a + static_cast<std::size_t>(m) * n);
-    int info = zgesdd_call('N', m, n, a, s, nullptr, nullptr, ws);
-    if (info > 0 && table.zgesvd != nullptr) info = zgesvd_call('N', m, n, backup.data(), s, nullptr, nullptr, ws);
-    return info;
-}
-
 int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws) {
     std::vector<cplx> backup;
     if (table.zgesvd != nullptr) backup.assign(a, a + static_cast<std::size_t>(m) * n);
@@ -132,13 +106,16 @@ int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws)
     return info;
 }
 
-int singular_values_divide_conquer(int m, int n, cplx* a, double* s, Workspace& ws) {
-    return zgesdd_call('N', m, n, a, s, nullptr, nullptr, ws);
-}
-
-int singular_values_qr_iteration(int m, int n, cplx* a, double* s, Workspace& ws) {
+int singular_values(int m, int n, const cplx* source, cplx* scratch, double* s, Workspace& ws) {
     if (std::min(m, n) == 0) return 0;
-    return zgesvd_call('N', m, n, a, s, nullptr, nullptr, ws);
+    const std::size_t size = static_cast<std::size_t>(m) * n;
+    std::copy(source, source + size, scratch);
+    int info = zgesdd_call('N', m, n, scratch, s, nullptr, nullptr, ws);
+    if (info > 0 && table.zgesvd != nullptr) {
+        std::copy(source, source + size, scratch);
+        info = zgesvd_call('N', m, n, scratch, s, nullptr, nullptr, ws);
+    }
+    return info;
 }
 
 }  // namespace bvc::lapack

@@ -97,6 +97,11 @@ class PauliTerm:
         return f"{self.coefficient!r} [{string}]"
 
 
+def progress_line(label: str, value) -> None:
+    """One labelled progress line of a stage: two blanks, the label padded to 22, a colon and the value."""
+    print(f"  {label:<22}: {value}", flush=True)
+
+
 def default_layers(n_qubits) -> int:
     """The number of disentangling layers used when none is given: max(1, n_qubits // 2)."""
     if isinstance(n_qubits, bool) or not isinstance(n_qubits, numbers.Integral) or n_qubits < 1:

@@ -12,6 +12,7 @@ import warnings
 import numpy as np
 
 from . import mallorek
+from ..utils import progress_line as _line
 from .records import DmrgResult
 
 __all__ = ["dmrg"]
@@ -23,13 +24,8 @@ _TENPY_SEED = 20771
 # the relative entanglement entropy.
 _MAX_ENERGY_CHANGE = 1e-10
 _MAX_ENTROPY_CHANGE = 1e-6
-_LABEL_WIDTH = 22
 # Discarded weight above which the caller is warned that the state is approximate.
 _TRUNCATION_WARNING = 1e-4
-
-
-def _line(label: str, value: str) -> None:
-    print(f"  {label:<{_LABEL_WIDTH}}: {value}")
 
 
 def _check_cutoff(cutoff) -> float:

@@ -8,7 +8,7 @@ import math
 import numpy as np
 
 from .._kernels import sample_outcomes
-from ..utils import hamiltonian_expectation
+from ..utils import hamiltonian_expectation, progress_line as _line
 from . import files
 from .arguments import (check_circuit, check_pauli_terms, check_seed, check_simulator, check_workdir, to_int)
 from .grouping import group_qubitwise_commuting
@@ -18,10 +18,6 @@ from .statistics import estimate_group
 
 SUMMARY_FORMAT = "brimvale_chemistry.measurement/1"
 BIT_ORDER = "c[n-1]...c[0]: the rightmost character is qubit 0, as OpenQASM readers print the register"
-
-
-def _line(label: str, value) -> None:
-    print(f"  {label:<22}: {value}", flush=True)
 
 
 def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=10000, seed=None, workdir=None,

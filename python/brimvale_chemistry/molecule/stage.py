@@ -8,11 +8,8 @@ from pathlib import Path
 from ._active_space import build_active_space
 from ._fcidump import fcidump_name, write_fcidump
 from ._hamiltonian import active_space_fermion_operator, fermion_terms, spin_blocked_pauli_terms
+from ..utils import progress_line as _line
 from .records import ElectronicStructureResult, Molecule
-
-
-def _line(label: str, value) -> None:
-    print(f"  {label:<22}: {value}", flush=True)
 
 
 def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStructureResult:
