@@ -86,3 +86,23 @@ def subprocess_env():
     package_root = os.path.dirname(os.path.dirname(brimvale_chemistry.__file__))
     env["PYTHONPATH"] = package_root + os.pathsep + env.get("PYTHONPATH", "")
     return env
+
+
+PRESETS = {
+    "h2": ([("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], "sto-3g", 1, 1),
+    "lih": ([("Li", (0, 0, 0)), ("H", (0, 0, 1.5949))], "sto-3g", 2, 2),
+    "h2o-small": ([("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))],
+                  "sto-3g", 2, 2),
+}
+
+
+@pytest.fixture(scope="session")
+def preset_structures(tmp_path_factory):
+    from brimvale_chemistry.molecule import Molecule, electronic_structure
+
+    workdir = tmp_path_factory.mktemp("fcidump")
+    structures = {}
+    for key, (geometry, basis, occupied, virtual) in PRESETS.items():
+        molecule = Molecule(geometry=geometry, basis=basis, active_occupied=occupied, active_virtual=virtual)
+        structures[key] = electronic_structure(molecule, workdir=workdir)
+    return structures
