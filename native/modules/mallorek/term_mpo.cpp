@@ -98,7 +98,9 @@ py::object assemble_tensor(py::handle npc, py::handle grid, py::handle leg_left,
     if (row != index[0].block.size()) raise(PyExc_ValueError, "MPO grid rows do not match the left leg");
     py::object zeros = numpy.attr("zeros");
     std::map<BlockKey, py::object, LexsortOrder> blocks;
+    std::size_t filled = 0;
     for (const GridEntry& entry : entries) {
+        if (++filled % 4096 == 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
         if (entry.column >= index[1].block.size()) {
             raise(PyExc_ValueError, "MPO grid columns do not match the right leg");
         }

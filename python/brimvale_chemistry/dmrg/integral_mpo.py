@@ -80,11 +80,14 @@ def integral_mpo(one_body, two_body, sites):
 
     chinfo = sites[0].leg.chinfo
     legs = [_bond_leg(bond, chinfo) for bond in charges]
+    operators = {}  # the chain's sites are usually one shared object
     tensors = []
     for i, site in enumerate(sites):
+        if id(site) not in operators:
+            operators[id(site)] = _site_operators(site)
         left, right, op, parity, value = terms[i]
         dense = np.zeros((legs[i].ind_len, legs[i + 1].ind_len, site.dim, site.dim))
-        np.add.at(dense, (left, right), value[:, None, None] * _site_operators(site)[op + 16 * parity])
+        np.add.at(dense, (left, right), value[:, None, None] * operators[id(site)][op + 16 * parity])
         tensor = npc.Array.from_ndarray(dense, [legs[i], legs[i + 1].conj(), site.leg, site.leg.conj()],
                                         qtotal=chinfo.make_valid(), labels=["wL", "wR", "p", "p*"])
         tensors.append(tensor.ipurge_zeros(0.0))
