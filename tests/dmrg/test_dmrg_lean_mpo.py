@@ -108,3 +108,17 @@ def test_dmrg_on_the_lean_mpo_gives_the_state_of_the_full_mpo(four_orbitals, mon
     assert (lean.sweeps, lean.bond_dimensions) == (full.sweeps, full.bond_dimensions)
     # Every line but the difference to the exact energy, whose digits are rounding noise here.
     assert [line for line in lean_lines if "CASCI" not in line] == [line for line in full_lines if "CASCI" not in line]
+
+
+def test_model_mpo_gives_the_state_of_tenpys_own_bit_for_bit(four_orbitals, monkeypatch):
+    from tenpy.models.model import CouplingMPOModel
+
+    def run(use_mpo):
+        monkeypatch.setattr(driver, "_use_lean_mpo", use_mpo)
+        with contextlib.redirect_stdout(io.StringIO()):
+            return driver.dmrg(four_orbitals, chi0=8, maxdim=64)
+
+    ours = run(lambda model: None)
+    tenpys = run(lambda model: setattr(model, "H_MPO", CouplingMPOModel.calc_H_MPO(model)))
+    np.testing.assert_array_equal(ours.psi0, tenpys.psi0)
+    assert (ours.energy, ours.sweeps, ours.bond_dimensions) == (tenpys.energy, tenpys.sweeps, tenpys.bond_dimensions)
