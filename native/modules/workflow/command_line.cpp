@@ -3,6 +3,7 @@
 #include <string>
 
 #include "bind/conventions.hpp"
+#include "opt_in_settings.hpp"
 
 namespace bvc::workflow {
 
@@ -48,6 +49,7 @@ py::object main(const ModuleNames& names) {
     parser.attr("add_argument")("--target", py::arg("choices") = names["WORKFLOW_STAGES"],
                                 py::arg("default") = "measurement_QASM");
     parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()), py::arg("default") = 2077);
+    add_opt_in_options(parser);
     py::object options = parser.attr("parse_args")();
 
     py::object record = names["_DEMOS"][options.attr("demo")];
@@ -63,7 +65,8 @@ py::object main(const ModuleNames& names) {
 
     py::object workflow = names["MolecularDMRGWorkflow"](
         molecule, py::arg("shots") = options.attr("shots"), py::arg("layers") = options.attr("layers"),
-        py::arg("seed") = options.attr("seed"), py::arg("workdir") = options.attr("workdir"));
+        py::arg("seed") = options.attr("seed"), py::arg("workdir") = options.attr("workdir"),
+        **opt_in_workflow_keywords(options));
     workflow.attr("run")(py::arg("target") = options.attr("target"));
     return py::none();
 }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "bind/conventions.hpp"
+#include "opt_in_settings.hpp"
 #include "stages.hpp"
 
 namespace bvc::workflow {
@@ -35,10 +36,11 @@ enum Setting : std::size_t {
     kBackend,
     kDevice,
     kDtype,
+    kFirstOptIn,
 };
 
 std::vector<Param> init_params(const ModuleNames& names) {
-    return {
+    std::vector<Param> params = {
         arg("self"),
         arg("molecule"),
         kwonly("shots", py::int_(10000)),
@@ -57,6 +59,8 @@ std::vector<Param> init_params(const ModuleNames& names) {
         kwonly("device", py::str("cpu")),
         kwonly("dtype", names["np"].attr("complex128")),
     };
+    for (Param& p : opt_in_params()) params.push_back(std::move(p));
+    return params;
 }
 
 py::object optional_int(const py::object& value, const char* name) {
@@ -78,6 +82,7 @@ py::object init(const ModuleNames& names, const Arguments& a) {
     py::object seed = optional_int(a[kSeed], "seed");
     py::object backend = require_str(a[kBackend], "backend");
     py::object device = require_str(a[kDevice], "device");
+    const std::vector<py::object> opt_ins = convert_opt_in_settings(a, kFirstOptIn);
 
     const py::object& molecule = a[kMolecule];
     const int is_molecule = PyObject_IsInstance(molecule.ptr(), names["Molecule"].ptr());
@@ -106,6 +111,7 @@ py::object init(const ModuleNames& names, const Arguments& a) {
     py::setattr(self, "backend", backend);
     py::setattr(self, "device", device);
     py::setattr(self, "dtype", a[kDtype]);
+    store_opt_in_settings(self, opt_ins);
     return py::none();
 }
 
@@ -131,14 +137,16 @@ py::object run(const ModuleNames& names, const Arguments& a) {
     py::object result = names["MolecularDMRGResult"](py::arg("molecule") = self.attr("molecule"));
 
     py::setattr(result, "electronic_structure",
-                names["electronic_structure"](self.attr("molecule"), py::arg("workdir") = self.attr("workdir")));
+                names["electronic_structure"](self.attr("molecule"), py::arg("workdir") = self.attr("workdir"),
+                                              **opt_in_stage_keywords(self, kElectronicStructure)));
     if (last == kElectronicStructure) return result;
 
     py::setattr(result, "dmrg",
                 names["dmrg"](result.attr("electronic_structure"), py::arg("chi0") = self.attr("dmrg_chi0"),
                               py::arg("maxdim") = self.attr("dmrg_maxdim"),
                               py::arg("max_sweeps") = self.attr("dmrg_max_sweeps"),
-                              py::arg("cutoff") = self.attr("dmrg_cutoff")));
+                              py::arg("cutoff") = self.attr("dmrg_cutoff"),
+                              **opt_in_stage_keywords(self, kDmrg)));
     if (last == kDmrg) return result;
 
     py::object seed = self.attr("seed");
@@ -151,7 +159,7 @@ py::object run(const ModuleNames& names, const Arguments& a) {
                                   py::arg("maxiter") = self.attr("cvd_maxiter"),
                                   py::arg("restarts") = self.attr("cvd_restarts"),
                                   py::arg("init_scale") = self.attr("cvd_init_scale"),
-                                  py::arg("seed") = synthesis_seed));
+                                  py::arg("seed") = synthesis_seed, **opt_in_stage_keywords(self, kCvd)));
     if (last == kCvd) return result;
 
     py::object structure = result.attr("electronic_structure");
@@ -162,7 +170,8 @@ py::object run(const ModuleNames& names, const Arguments& a) {
                                           py::arg("workdir") = self.attr("workdir"),
                                           py::arg("backend") = self.attr("backend"),
                                           py::arg("device") = self.attr("device"),
-                                          py::arg("dtype") = self.attr("dtype")));
+                                          py::arg("dtype") = self.attr("dtype"),
+                                          **opt_in_stage_keywords(self, kMeasurement)));
 
     // Path() also accepts a workdir reassigned as a string after construction.
     py::object resolved = names["Path"](self.attr("workdir")).attr("resolve")();
