@@ -106,6 +106,79 @@ int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws)
     return info;
 }
 
+int qr(int m, int n, cplx* a, cplx* r, Workspace& ws) {
+    auto* factor = require(table.zgeqrf, "zgeqrf");
+    auto* form = require(table.zungqr, "zungqr");
+    int k = std::min(m, n);
+    if (k == 0) return 0;
+    int lda = std::max(1, m), info = 0, lwork = -1;
+    cplx query;
+    ensure_size(ws.tau, k);
+    factor(&m, &n, a, &lda, ws.tau.data(), &query, &lwork, &info);
+    if (info != 0) return info;
+    int form_lwork = -1;
+    cplx form_query;
+    form(&m, &k, &k, a, &lda, ws.tau.data(), &form_query, &form_lwork, &info);
+    if (info != 0) return info;
+    ensure_size(ws.cwork, std::max({1, static_cast<int>(query.real()), static_cast<int>(form_query.real())}));
+    lwork = static_cast<int>(ws.cwork.size());
+    factor(&m, &n, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
+    if (info != 0) return info;
+    for (int c = 0; c < n; ++c) {
+        for (int row = 0; row < k; ++row) r[row + static_cast<std::size_t>(k) * c] = row <= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
+    }
+    form(&m, &k, &k, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
+    return info;
+}
+
+int lq(int m, int n, cplx* a, cplx* l, cplx* q, Workspace& ws) {
+    auto* factor = require(table.zgelqf, "zgelqf");
+    auto* form = require(table.zunglq, "zunglq");
+    int k = std::min(m, n);
+    if (k == 0) return 0;
+    int lda = std::max(1, m), info = 0, lwork = -1;
+    cplx query;
+    ensure_size(ws.tau, k);
+    factor(&m, &n, a, &lda, ws.tau.data(), &query, &lwork, &info);
+    if (info != 0) return info;
+    int form_lwork = -1;
+    cplx form_query;
+    form(&k, &n, &k, a, &lda, ws.tau.data(), &form_query, &form_lwork, &info);
+    if (info != 0) return info;
+    ensure_size(ws.cwork, std::max({1, static_cast<int>(query.real()), static_cast<int>(form_query.real())}));
+    lwork = static_cast<int>(ws.cwork.size());
+    factor(&m, &n, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
+    if (info != 0) return info;
+    for (int c = 0; c < k; ++c) {
+        for (int row = 0; row < m; ++row) l[row + static_cast<std::size_t>(m) * c] = row >= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
+    }
+    form(&k, &n, &k, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
+    if (info != 0) return info;
+    for (int c = 0; c < n; ++c) {
+        for (int row = 0; row < k; ++row) q[row + static_cast<std::size_t>(k) * c] = a[row + static_cast<std::size_t>(m) * c];
+    }
+    return 0;
+}
+
+SmallWork::SmallWork(double work) {
+    if (work < kThreadedWork && table.set_threads_local != nullptr) previous_ = table.set_threads_local(1);
+}
+
+SmallWork::~SmallWork() {
+    if (previous_ >= 0) table.set_threads_local(previous_);
+}
+
+void gemm(char transa, char transb, int m, int n, int k, cplx alpha, const cplx* a, int lda, const cplx* b, int ldb,
+          cplx beta, cplx* c, int ldc) {
+    auto* fn = require(table.zgemm, "zgemm");
+    if (m == 0 || n == 0) return;
+    lda = std::max(1, lda);
+    ldb = std::max(1, ldb);
+    const SmallWork threads(static_cast<double>(m) * n * k);
+    // BLAS takes every argument by pointer; zgemm only reads `a` and `b`.
+    fn(&transa, &transb, &m, &n, &k, &alpha, const_cast<cplx*>(a), &lda, const_cast<cplx*>(b), &ldb, &beta, c, &ldc);
+}
+
 int singular_values(int m, int n, const cplx* source, cplx* scratch, double* s, Workspace& ws) {
     if (std::min(m, n) == 0) return 0;
     const std::size_t size = static_cast<std::size_t>(m) * n;
