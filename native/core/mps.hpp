@@ -69,7 +69,6 @@ struct Mps {
     double discarded_weight = 0.0;
 
     int size() const { return static_cast<int>(sites.size()); }
-    int bond(int b) const { return b < size() ? sites[b].left : 1; }
 };
 
 // |0...0> on n qubits, 1 <= n <= kMaxSites (std::invalid_argument otherwise).

@@ -111,9 +111,16 @@ private:
     int half_site(Side side, int bond) const { return side == Side::Left ? bond : bond - 1; }
     std::size_t half_size(Side side, int bond) const { return state_.sites[half_site(side, bond)].data.size(); }
     const cplx* root_half(Side side, int bond);
-    // The half step of the child reached from a node's half step by the
-    // factor `code` on the node's site.
-    void grow(Side side, int bond, std::uint8_t code, const cplx* half, std::vector<cplx>& out);
+    // The products a node's children are made of: for the factors that keep
+    // the physical index (I, Z: flip 0) or flip it (X, Y: flip 1),
+    //   left tree:  parts[s] = B[s]^dagger half[s ^ flip],
+    //   right tree: parts[s] = B[s ^ flip] half[s]^dagger,
+    // with B the tensor at the node's site. A child's environment is then
+    // phase[0] parts[0] + phase[1] parts[1], so children I and Z (or X and
+    // Y) of one node share their products.
+    void parts(Side side, int bond, int flip, const cplx* half, std::vector<cplx>& out);
+    // The child's half step from the parts of its parent.
+    void grow(Side side, int bond, std::uint8_t code, const std::vector<cplx>& parts, std::vector<cplx>& out);
     // Sum_s phase[s] <right[s], left[s ^ flip]> at `site`.
     double meet(int site, std::uint8_t code, const cplx* left_half, const cplx* right_half) const;
 
@@ -128,6 +135,7 @@ private:
     Trie left_, right_;
     std::vector<std::vector<cplx>> root_halves_;  // diag(schmidt^2) B of every bond, made when needed
     std::vector<std::vector<cplx>> buffers_;       // half steps along the current path of a walk
+    std::vector<std::vector<cplx>> parts_;         // parts of the nodes on that path, two per depth
     std::vector<cplx> environment_;
 };
 
@@ -146,36 +154,49 @@ const cplx* Evaluator::root_half(Side side, int bond) {
     return half.data();
 }
 
-void Evaluator::grow(Side side, int bond, std::uint8_t code, const cplx* half, std::vector<cplx>& out) {
-    const Action act = action_of(code);
-    const auto& sites = state_.sites;
+void Evaluator::parts(Side side, int bond, int flip, const cplx* half, std::vector<cplx>& out) {
     if (side == Side::Left) {
-        const Tensor& b = sites[bond];
+        const Tensor& b = state_.sites[bond];
         const int chi = b.left, next = b.right, ld = 2 * chi;
-        environment_.resize(static_cast<std::size_t>(next) * next);
+        const std::size_t size = static_cast<std::size_t>(next) * next;
+        out.resize(2 * size);
         for (int s = 0; s < 2; ++s) {
-            lapack::gemm('C', 'N', next, next, chi, act.phase[s], b.slice(s), ld,
-                         half + static_cast<std::size_t>(chi) * (s ^ act.flip), ld, s == 0 ? 0.0 : 1.0,
-                         environment_.data(), next);
+            lapack::gemm('C', 'N', next, next, chi, 1.0, b.slice(s), ld, half + static_cast<std::size_t>(chi) * (s ^ flip),
+                         ld, 0.0, out.data() + size * s, next);
         }
-        const Tensor& c = sites[bond + 1];
-        out.resize(c.data.size());
-        lapack::gemm('N', 'N', next, 2 * c.right, next, 1.0, environment_.data(), next, c.data.data(), next, 0.0,
-                     out.data(), next);
-        interrupt_.progress(static_cast<std::uint64_t>(next) * next * (2 * chi + 2 * c.right));
+        interrupt_.progress(2 * size * chi);
     } else {
-        const Tensor& b = sites[bond - 1];
+        const Tensor& b = state_.sites[bond - 1];
         const int chi = b.left, ld = 2 * chi;
-        environment_.resize(static_cast<std::size_t>(chi) * chi);
+        const std::size_t size = static_cast<std::size_t>(chi) * chi;
+        out.resize(2 * size);
         for (int s = 0; s < 2; ++s) {
-            lapack::gemm('N', 'C', chi, chi, b.right, act.phase[s], b.slice(s ^ act.flip), ld,
-                         half + static_cast<std::size_t>(chi) * s, ld, s == 0 ? 0.0 : 1.0, environment_.data(), chi);
+            lapack::gemm('N', 'C', chi, chi, b.right, 1.0, b.slice(s ^ flip), ld, half + static_cast<std::size_t>(chi) * s,
+                         ld, 0.0, out.data() + size * s, chi);
         }
-        const Tensor& c = sites[bond - 2];
+        interrupt_.progress(2 * size * b.right);
+    }
+}
+
+void Evaluator::grow(Side side, int bond, std::uint8_t code, const std::vector<cplx>& parts, std::vector<cplx>& out) {
+    const Action act = action_of(code);
+    const std::size_t size = parts.size() / 2;
+    environment_.resize(size);
+    for (std::size_t i = 0; i < size; ++i) environment_[i] = act.phase[0] * parts[i] + act.phase[1] * parts[size + i];
+    if (side == Side::Left) {
+        const Tensor& c = state_.sites[bond + 1];
+        const int chi = c.left;
+        out.resize(c.data.size());
+        lapack::gemm('N', 'N', chi, 2 * c.right, chi, 1.0, environment_.data(), chi, c.data.data(), chi, 0.0,
+                     out.data(), chi);
+        interrupt_.progress(c.data.size() * chi);
+    } else {
+        const Tensor& c = state_.sites[bond - 2];
+        const int chi = c.right;
         out.resize(c.data.size());
         lapack::gemm('N', 'C', 2 * c.left, chi, chi, 1.0, c.data.data(), 2 * c.left, environment_.data(), chi, 0.0,
                      out.data(), 2 * c.left);
-        interrupt_.progress(static_cast<std::uint64_t>(chi) * chi * (2 * b.right + 2 * c.left));
+        interrupt_.progress(c.data.size() * chi);
     }
 }
 
@@ -219,6 +240,7 @@ void Evaluator::walk(Side side, const std::vector<char>& wanted, Visit&& visit) 
     struct Frame {
         int node;
         int child;
+        bool ready[2];  // parts of flip 0 and flip 1 made
     };
     std::vector<Frame> stack;
     std::vector<const cplx*> halves;
@@ -226,7 +248,7 @@ void Evaluator::walk(Side side, const std::vector<char>& wanted, Visit&& visit) 
         if (r < 0 || !wanted[r]) continue;
         halves.assign(1, root_half(side, tree.bond(r)));
         visit(r, halves[0]);
-        stack.push_back({r, next_wanted(tree.first_child(r))});
+        stack.push_back({r, next_wanted(tree.first_child(r)), {false, false}});
         while (!stack.empty()) {
             Frame& top = stack.back();
             const int c = top.child;
@@ -237,11 +259,18 @@ void Evaluator::walk(Side side, const std::vector<char>& wanted, Visit&& visit) 
             top.child = next_wanted(tree.next_sibling(c));
             const std::size_t depth = stack.size();
             if (buffers_.size() <= depth) buffers_.resize(depth + 1);
+            if (parts_.size() < 2 * depth) parts_.resize(2 * depth);
             if (halves.size() <= depth) halves.resize(depth + 1);
-            grow(side, tree.bond(top.node), tree.code(c), halves[depth - 1], buffers_[depth]);
+            const int flip = action_of(tree.code(c)).flip;
+            std::vector<cplx>& made = parts_[2 * (depth - 1) + flip];
+            if (!top.ready[flip]) {
+                parts(side, tree.bond(top.node), flip, halves[depth - 1], made);
+                top.ready[flip] = true;
+            }
+            grow(side, tree.bond(top.node), tree.code(c), made, buffers_[depth]);
             halves[depth] = buffers_[depth].data();
             visit(c, halves[depth]);
-            stack.push_back({c, next_wanted(tree.first_child(c))});
+            stack.push_back({c, next_wanted(tree.first_child(c)), {false, false}});
         }
     }
 }

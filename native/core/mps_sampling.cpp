@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <stdexcept>
 #include <utility>
 
 #include "core/lapack.hpp"
@@ -47,6 +46,35 @@ struct Groups {
     std::vector<cplx> vectors;        // bond x groups, one column per group
 };
 
+// Sorts the outcomes ascending (comparing from the most significant word
+// down) and adds up the counts of equal ones.
+void merge_equal_outcomes(Samples& samples) {
+    const int words = samples.words;
+    const std::vector<std::uint64_t> bits = std::move(samples.outcomes);
+    const std::vector<std::uint64_t> counts = std::move(samples.counts);
+    std::vector<std::size_t> order(counts.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        for (int w = words - 1; w >= 0; --w) {
+            const std::uint64_t x = bits[a * words + w], y = bits[b * words + w];
+            if (x != y) return x < y;
+        }
+        return false;
+    });
+    samples.outcomes.clear();
+    samples.counts.clear();
+    for (const std::size_t index : order) {
+        const std::uint64_t* outcome = bits.data() + index * words;
+        const std::size_t distinct = samples.counts.size();
+        if (distinct > 0 && std::equal(outcome, outcome + words, samples.outcomes.data() + (distinct - 1) * words)) {
+            samples.counts.back() += counts[index];
+        } else {
+            samples.outcomes.insert(samples.outcomes.end(), outcome, outcome + words);
+            samples.counts.push_back(counts[index]);
+        }
+    }
+}
+
 }  // namespace
 
 Samples sample(const Mps& state, std::uint64_t shots, std::uint64_t seed, const std::vector<Basis>& bases,
@@ -62,7 +90,6 @@ Samples sample(const Mps& state, std::uint64_t shots, std::uint64_t seed, const 
     const std::uint64_t chunk = std::max<std::uint64_t>(1, kSamplingMemory / per_shot);
 
     sampling::Xoshiro256 rng(seed);
-    std::vector<std::uint64_t> leaf_bits, leaf_counts;
     std::vector<cplx> w0, w1, v1;
     std::vector<std::uint64_t> zeros;
     std::vector<int> branching;  // groups with shots on the 1 branch
@@ -87,6 +114,7 @@ Samples sample(const Mps& state, std::uint64_t shots, std::uint64_t seed, const 
                 const double p0 = squared_norm(w0.data() + static_cast<std::size_t>(next) * i, next);
                 std::uint64_t hits = 0;
                 for (std::uint64_t shot = 0; shot < groups.count[i]; ++shot) hits += rng.uniform_open() < p0;
+                interrupt.progress(groups.count[i]);
                 zeros[i] = hits;
                 if (hits < groups.count[i]) branching.push_back(i);
             }
@@ -106,7 +134,6 @@ Samples sample(const Mps& state, std::uint64_t shots, std::uint64_t seed, const 
             const std::uint64_t bit = std::uint64_t{1} << (k % 64);
             const auto add = [&](int i, std::uint64_t hits, const cplx* v, bool one) {
                 const double norm = std::sqrt(squared_norm(v, next));
-                if (!(norm > 0.0)) throw std::runtime_error("sampling reached an outcome of zero probability");
                 cplx* target = grown.vectors.data() + static_cast<std::size_t>(next) * grown.count.size();
                 for (int j = 0; j < next; ++j) target[j] = v[j] / norm;
                 grown.count.push_back(hits);
@@ -115,41 +142,29 @@ Samples sample(const Mps& state, std::uint64_t shots, std::uint64_t seed, const 
                 if (one) grown.bits[grown.bits.size() - words + k / 64] |= bit;
             };
             for (int i = 0, j = 0; i < g; ++i) {
-                if (zeros[i] > 0) add(i, zeros[i], w0.data() + static_cast<std::size_t>(next) * i, false);
+                const cplx* one = nullptr;
                 if (j < g1 && branching[j] == i) {
-                    add(i, groups.count[i] - zeros[i], w1.data() + static_cast<std::size_t>(next) * j, true);
-                    ++j;
+                    one = w1.data() + static_cast<std::size_t>(next) * j++;
+                    // A 1 of exactly zero amplitude can only be drawn when
+                    // rounding left the probability of 0 a hair below 1.
+                    if (squared_norm(one, next) == 0.0) {
+                        zeros[i] = groups.count[i];
+                        one = nullptr;
+                    }
                 }
+                if (zeros[i] > 0) add(i, zeros[i], w0.data() + static_cast<std::size_t>(next) * i, false);
+                if (one != nullptr) add(i, groups.count[i] - zeros[i], one, true);
             }
             grown.vectors.resize(static_cast<std::size_t>(next) * grown.count.size());
             groups = std::move(grown);
             interrupt.progress(static_cast<std::uint64_t>(g + g1) * chi * next + groups.count.size() * words);
         }
-        leaf_bits.insert(leaf_bits.end(), groups.bits.begin(), groups.bits.end());
-        leaf_counts.insert(leaf_counts.end(), groups.count.begin(), groups.count.end());
+        // Merged after every chunk, so that memory follows the distinct outcomes.
+        out.outcomes.insert(out.outcomes.end(), groups.bits.begin(), groups.bits.end());
+        out.counts.insert(out.counts.end(), groups.count.begin(), groups.count.end());
+        merge_equal_outcomes(out);
     }
 
-    // Ascending outcomes: compare from the most significant word down.
-    std::vector<std::size_t> order(leaf_counts.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    const auto less = [&](std::size_t a, std::size_t b) {
-        for (int w = words - 1; w >= 0; --w) {
-            const std::uint64_t x = leaf_bits[a * words + w], y = leaf_bits[b * words + w];
-            if (x != y) return x < y;
-        }
-        return false;
-    };
-    std::sort(order.begin(), order.end(), less);
-    for (std::size_t idx : order) {
-        const std::uint64_t* bits = leaf_bits.data() + idx * words;
-        const std::size_t distinct = out.counts.size();
-        if (distinct > 0 && std::equal(bits, bits + words, out.outcomes.data() + (distinct - 1) * words)) {
-            out.counts.back() += leaf_counts[idx];
-        } else {
-            out.outcomes.insert(out.outcomes.end(), bits, bits + words);
-            out.counts.push_back(leaf_counts[idx]);
-        }
-    }
     return out;
 }
 

@@ -5,6 +5,7 @@
 
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -159,38 +160,59 @@ py::object overlap(const Arguments& a) {
     return py::cast(value);
 }
 
+// One factor (qubit, letter) of a Pauli term, appended to `string`.
+void read_factor(const mps::Mps& state, py::handle term, py::handle factor, mps::PauliString& string) {
+    std::int64_t qubit = 0;
+    char letter = 0;
+    PyObject* raw = factor.ptr();
+    // The tuples of a PauliTerm are read directly; anything else through
+    // the general conversions.
+    if (PyTuple_CheckExact(raw) && PyTuple_GET_SIZE(raw) == 2 && PyLong_CheckExact(PyTuple_GET_ITEM(raw, 0)) &&
+        PyUnicode_CheckExact(PyTuple_GET_ITEM(raw, 1)) && PyUnicode_GET_LENGTH(PyTuple_GET_ITEM(raw, 1)) == 1) {
+        qubit = PyLong_AsLongLong(PyTuple_GET_ITEM(raw, 0));
+        if (qubit == -1 && PyErr_Occurred()) throw py::error_already_set();
+        const Py_UCS4 c = PyUnicode_READ_CHAR(PyTuple_GET_ITEM(raw, 1), 0);
+        letter = c < 128 ? static_cast<char>(c) : '?';
+    } else {
+        const std::vector<py::object> pair = unpack_exact(factor, 2);
+        qubit = to_int64(pair[0], "qubit");
+        const std::string text = py::cast<std::string>(pair[1]);
+        letter = text.size() == 1 ? text[0] : '?';
+    }
+    if (qubit < 0 || qubit >= state.size()) {
+        raise(PyExc_ValueError, "Pauli term " + py::cast<std::string>(py::str(term)) + " acts outside the " +
+                                    std::to_string(state.size()) + " qubits of the MPS");
+    }
+    if (letter != 'X' && letter != 'Y' && letter != 'Z') {
+        raise(PyExc_ValueError, "Pauli letters must be 'X', 'Y' or 'Z' in Pauli term " +
+                                    py::cast<std::string>(py::str(term)));
+    }
+    if (!string.empty() && string.back().site >= qubit) {
+        raise(PyExc_ValueError, "the factors of Pauli term " + py::cast<std::string>(py::str(term)) +
+                                    " must be on distinct qubits in ascending order");
+    }
+    string.push_back({static_cast<int>(qubit), static_cast<std::uint8_t>(1 + (letter - 'X'))});
+}
+
 // Pauli terms by their public fields: `coefficient` and `paulis`, the
 // (qubit, letter) pairs in ascending qubit order.
 py::object expectation(const Arguments& a) {
     const mps::Mps& state = state_of(a[0]);
     std::vector<mps::PauliString> strings;
     std::vector<cplx> coefficients;
+    const py::str coefficient_name("coefficient"), paulis_name("paulis");
     for (py::handle term : a[1]) {
-        coefficients.push_back(py::cast<cplx>(term.attr("coefficient")));
+        coefficients.push_back(py::cast<cplx>(term.attr(coefficient_name)));
         mps::PauliString string;
-        for (py::handle factor : term.attr("paulis")) {
-            const std::vector<py::object> pair = unpack_exact(factor, 2);
-            const std::int64_t qubit = to_int64(pair[0], "qubit");
-            const std::string letter = py::cast<std::string>(pair[1]);
-            if (qubit < 0 || qubit >= state.size()) {
-                raise(PyExc_ValueError, "Pauli term " + py::cast<std::string>(py::str(term)) + " acts outside the " +
-                                            std::to_string(state.size()) + " qubits of the MPS");
-            }
-            if (letter != "X" && letter != "Y" && letter != "Z") {
-                raise(PyExc_ValueError, "Pauli letters must be 'X', 'Y' or 'Z', got " + py::cast<std::string>(py::repr(pair[1])));
-            }
-            if (!string.empty() && string.back().site >= qubit) {
-                raise(PyExc_ValueError, "the factors of Pauli term " + py::cast<std::string>(py::str(term)) +
-                                            " must be on distinct qubits in ascending order");
-            }
-            string.push_back({static_cast<int>(qubit), static_cast<std::uint8_t>(1 + (letter[0] - 'X'))});
-        }
+        for (py::handle factor : term.attr(paulis_name)) read_factor(state, term, factor, string);
         strings.push_back(std::move(string));
     }
+    std::size_t memory = mps::kExpectationMemory;
+    if (!a[2].is_none()) memory = static_cast<std::size_t>(std::max<std::int64_t>(0, to_int64(a[2], "memory")));
     std::vector<double> values;
     {
         py::gil_scoped_release release;
-        values = mps::pauli_expectations(state, strings, signal_interrupt());
+        values = mps::pauli_expectations(state, strings, signal_interrupt(), memory);
     }
     cplx total = 0.0;
     for (std::size_t k = 0; k < values.size(); ++k) total += coefficients[k] * values[k];
@@ -280,8 +302,10 @@ void register_mps(py::module_& m) {
                  "Run a gate list on an MPS and return the final MPS.", simulate_mps);
     def_function(m, "mps_to_dense", {arg("state")}, "The 2**n amplitudes of an MPS.", to_dense);
     def_function(m, "mps_overlap", {arg("bra"), arg("ket")}, "<bra|ket>.", overlap);
-    def_function(m, "mps_expectation", {arg("state"), arg("pauli_terms")},
-                 "<psi|H|psi> for H the sum of the Pauli terms, as a complex number.", expectation);
+    def_function(m, "mps_expectation", {arg("state"), arg("pauli_terms"), kwonly("memory", py::none())},
+                 "<psi|H|psi> for H the sum of the Pauli terms, as a complex number; `memory` bounds the bytes of "
+                 "environments kept at once (None: the default).",
+                 expectation);
     def_function(m, "mps_sample", {arg("state"), arg("shots"), arg("seed"), arg("bases")},
                  "Draw `shots` outcomes; returns (outcomes as 64-bit words per outcome, counts).", sample);
     def_function(m, "mps_tensors", {arg("state")}, "The site tensors, the norm folded into the first.", tensors);
