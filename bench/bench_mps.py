@@ -26,7 +26,6 @@ import sys
 import time
 
 import numpy as np
-
 from brimvale import MPS, Circuit
 from brimvale_chemistry._kernels import hamiltonian_expectation
 from brimvale_chemistry.utils import PauliTerm
@@ -113,10 +112,11 @@ def agreement():
 
 def h2o_expectation():
     print("2. <H> of the H2O preset on its DMRG MPS")
+    import tempfile
+
     from brimvale_chemistry import workflow
     from brimvale_chemistry.dmrg import dmrg
     from brimvale_chemistry.molecule import Molecule, electronic_structure
-    import tempfile
 
     record = workflow._DEMOS["h2o"]
     molecule = Molecule(**{k: v for k, v in record.items() if k != "desc"})
@@ -141,7 +141,7 @@ def random_expectation():
     rng = np.random.default_rng(2)
     state = random_mps(24, 64, rng)
     terms = random_terms(24, 10_000, 4, rng)
-    seconds, value = best_time(3, lambda: state.expectation(terms))
+    seconds, _ = best_time(3, lambda: state.expectation(terms))
     line("expectation (best of 3)", f"{seconds:.2f} s", "(target <= 5 s)")
     sample = terms[:40]
     exact = hamiltonian_expectation(state.to_dense(), sample, 24)
@@ -166,8 +166,8 @@ def execution():
          f"{result.mps.discarded_weight:.2e}")
     for n in (20, 24):
         circuit = brick_circuit(n, 10, rng)
-        mps_time, result = best_time(1, lambda: circuit.execute(backend="mps", max_bond=64))
-        dense_time, dense = best_time(1, lambda: circuit.execute())
+        mps_time, result = best_time(1, lambda c=circuit: c.execute(backend="mps", max_bond=64))
+        dense_time, dense = best_time(1, lambda c=circuit: c.execute())
         fidelity = abs(np.vdot(result.mps.to_dense(), dense.state)) ** 2
         line(f"{n} qubits: mps (max_bond 64) / dense", f"{mps_time:.2f} s / {dense_time:.2f} s",
              f"fidelity {fidelity:.6f}, discarded {result.mps.discarded_weight:.2e}")

@@ -106,57 +106,60 @@ int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws)
     return info;
 }
 
-int qr(int m, int n, cplx* a, cplx* r, Workspace& ws) {
-    auto* factor = require(table.zgeqrf, "zgeqrf");
-    auto* form = require(table.zungqr, "zungqr");
+namespace {
+
+// A Householder factorisation (zgeqrf / zgelqf) of the m x n matrix `a`,
+// then `take_triangle()` reads the triangular factor out of `a` before the
+// orthonormal factor, form_rows x form_cols, is formed in place (zungqr /
+// zunglq). One workspace serves both calls.
+template <class TakeTriangle>
+int householder(zgeqrf_fn* factor, zungqr_fn* form, int m, int n, int form_rows, int form_cols, cplx* a,
+                 Workspace& ws, TakeTriangle take_triangle) {
     int k = std::min(m, n);
-    if (k == 0) return 0;
-    int lda = std::max(1, m), info = 0, lwork = -1;
-    cplx query;
+    int lda = std::max(1, m), info = 0, lwork = -1, form_lwork = -1;
+    cplx query, form_query;
     ensure_size(ws.tau, k);
     factor(&m, &n, a, &lda, ws.tau.data(), &query, &lwork, &info);
     if (info != 0) return info;
-    int form_lwork = -1;
-    cplx form_query;
-    form(&m, &k, &k, a, &lda, ws.tau.data(), &form_query, &form_lwork, &info);
+    form(&form_rows, &form_cols, &k, a, &lda, ws.tau.data(), &form_query, &form_lwork, &info);
     if (info != 0) return info;
     ensure_size(ws.cwork, std::max({1, static_cast<int>(query.real()), static_cast<int>(form_query.real())}));
     lwork = static_cast<int>(ws.cwork.size());
     factor(&m, &n, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
     if (info != 0) return info;
-    for (int c = 0; c < n; ++c) {
-        for (int row = 0; row < k; ++row) r[row + static_cast<std::size_t>(k) * c] = row <= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
-    }
-    form(&m, &k, &k, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
+    take_triangle();
+    form(&form_rows, &form_cols, &k, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
     return info;
 }
 
-int lq(int m, int n, cplx* a, cplx* l, cplx* q, Workspace& ws) {
-    auto* factor = require(table.zgelqf, "zgelqf");
-    auto* form = require(table.zunglq, "zunglq");
-    int k = std::min(m, n);
+}  // namespace
+
+int qr(int m, int n, cplx* a, cplx* r, Workspace& ws) {
+    const int k = std::min(m, n);
     if (k == 0) return 0;
-    int lda = std::max(1, m), info = 0, lwork = -1;
-    cplx query;
-    ensure_size(ws.tau, k);
-    factor(&m, &n, a, &lda, ws.tau.data(), &query, &lwork, &info);
+    return householder(require(table.zgeqrf, "zgeqrf"), require(table.zungqr, "zungqr"), m, n, m, k, a, ws, [&] {
+        for (int c = 0; c < n; ++c) {
+            for (int row = 0; row < k; ++row) {
+                r[row + static_cast<std::size_t>(k) * c] = row <= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
+            }
+        }
+    });
+}
+
+int lq(int m, int n, cplx* a, cplx* l, cplx* q, Workspace& ws) {
+    const int k = std::min(m, n);
+    if (k == 0) return 0;
+    const int info =
+        householder(require(table.zgelqf, "zgelqf"), require(table.zunglq, "zunglq"), m, n, k, n, a, ws, [&] {
+            for (int c = 0; c < k; ++c) {
+                for (int row = 0; row < m; ++row) {
+                    l[row + static_cast<std::size_t>(m) * c] =
+                        row >= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
+                }
+            }
+        });
     if (info != 0) return info;
-    int form_lwork = -1;
-    cplx form_query;
-    form(&k, &n, &k, a, &lda, ws.tau.data(), &form_query, &form_lwork, &info);
-    if (info != 0) return info;
-    ensure_size(ws.cwork, std::max({1, static_cast<int>(query.real()), static_cast<int>(form_query.real())}));
-    lwork = static_cast<int>(ws.cwork.size());
-    factor(&m, &n, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
-    if (info != 0) return info;
-    for (int c = 0; c < k; ++c) {
-        for (int row = 0; row < m; ++row) l[row + static_cast<std::size_t>(m) * c] = row >= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
-    }
-    form(&k, &n, &k, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
-    if (info != 0) return info;
-    for (int c = 0; c < n; ++c) {
-        for (int row = 0; row < k; ++row) q[row + static_cast<std::size_t>(k) * c] = a[row + static_cast<std::size_t>(m) * c];
-    }
+    for (int c = 0; c < n; ++c) std::copy_n(a + static_cast<std::size_t>(m) * c, k, q + static_cast<std::size_t>(k) * c);
     return 0;
 }
 

@@ -75,13 +75,13 @@ class MPS:
         self._data = _native.mps_zero(n_qubits)
 
     @classmethod
-    def _from_data(cls, data) -> "MPS":
+    def _from_data(cls, data) -> MPS:
         state = cls.__new__(cls)
         state._data = data
         return state
 
     @classmethod
-    def from_dense(cls, vector, *, cutoff=DEFAULT_CUTOFF, max_bond=None) -> "MPS":
+    def from_dense(cls, vector, *, cutoff=DEFAULT_CUTOFF, max_bond=None) -> MPS:
         """The MPS of a state vector of 2**n amplitudes (1 ≤ n ≤ 30), norm included.
 
         Built by successive SVDs from qubit 0; memory about four times the vector's.
@@ -90,7 +90,7 @@ class MPS:
         return cls._from_data(_native.mps_from_dense(vector, max_bond, cutoff))
 
     @classmethod
-    def from_tensors(cls, tensors, *, cutoff=DEFAULT_CUTOFF, max_bond=None) -> "MPS":
+    def from_tensors(cls, tensors, *, cutoff=DEFAULT_CUTOFF, max_bond=None) -> MPS:
         """The state whose amplitudes are the products of ``tensors``, each of shape (χ_left, 2, χ_right).
 
         Neighbouring bonds must agree and the outer ones be 1; nothing else is
@@ -127,7 +127,7 @@ class MPS:
         """The state's norm ‖ψ‖."""
         return self._data.norm
 
-    def overlap(self, other: "MPS") -> complex:
+    def overlap(self, other: MPS) -> complex:
         """⟨self|other⟩."""
         if not isinstance(other, MPS):
             raise TypeError(f"other must be an MPS, got {type(other).__name__}")

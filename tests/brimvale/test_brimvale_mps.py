@@ -2,9 +2,7 @@
 
 import numpy as np
 import pytest
-
-from brimvale import MPS, Circuit
-from brimvale import _native
+from brimvale import MPS, Circuit, _native
 from brimvale_chemistry._kernels import hamiltonian_expectation
 from brimvale_chemistry.utils import PauliTerm
 

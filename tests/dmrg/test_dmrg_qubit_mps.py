@@ -5,12 +5,11 @@ import io
 
 import numpy as np
 import pytest
-from test_dmrg_dense import random_mps
-from test_dmrg_driver import PRESETS
-
 from brimvale_chemistry.dmrg import dmrg
 from brimvale_chemistry.dmrg import mallorek as mk
 from brimvale_chemistry.dmrg.qubit_mps import qubit_mps
+from test_dmrg_dense import random_mps
+from test_dmrg_driver import PRESETS
 
 
 def schmidt_ranks(vector, n_qubits):
