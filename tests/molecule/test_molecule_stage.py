@@ -237,6 +237,10 @@ class TestStageErrors:
             (dict(active_virtual=2), "asks for 2 virtual orbitals but H2 in basis sto-3g has only 1"),
             (dict(geometry=[("Li", (0, 0, 0))], spin=1, active_occupied=0, active_virtual=2),
              "active_occupied must be at least spin"),
+            # The two 1s functions of atoms 1e-3 Å apart are one orbital to the SCF.
+            (dict(geometry=[("H", (0, 0, 0)), ("H", (0, 0, 0.001))]),
+             "asks for 1 virtual orbitals but H2 in basis sto-3g has only 0 once 1 linearly dependent basis "
+             "function is dropped"),
         ],
     )
     def test_impossible_active_space_fails_before_any_file(self, tmp_path, changes, message):

@@ -171,16 +171,13 @@ ComplexArray normalised_state(const py::object& psi0, int n) {
     // The length test above reads only the first dimension; a 2 x 2 array
     // would pass it for one qubit while holding four amplitudes.
     if (py::len(flat) != (std::size_t{1} << n)) raise(PyExc_ValueError, kPowerOfTwo);
-    double norm = py::cast<double>(py::float_(np.attr("linalg").attr("norm")(flat)));
-    if (!(norm >= 1e-150 && norm <= 1e150)) {
-        // The squares of very large or very small amplitudes leave the double
-        // range; measured scaled to a largest amplitude of 1, the norm is exact.
-        const double scale = py::cast<double>(py::float_(np.attr("max")(np.attr("abs")(flat))));
-        if (std::isfinite(scale) && scale > 0.0) {
-            norm = scale * py::cast<double>(py::float_(np.attr("linalg").attr("norm")(
-                               flat.attr("__truediv__")(py::float_(scale)))));
-        }
-    }
+    // The squares of very large or very small amplitudes leave the double
+    // range: such a state is measured scaled to a largest amplitude of 1.
+    const double largest = py::cast<double>(py::float_(np.attr("max")(np.attr("abs")(flat))));
+    const bool extreme = std::isfinite(largest) && largest > 0.0 && !(largest >= 1e-140 && largest <= 1e140);
+    const py::object measured = extreme ? flat.attr("__truediv__")(py::float_(largest)) : flat;
+    const double norm = (extreme ? largest : 1.0) *
+                        py::cast<double>(py::float_(np.attr("linalg").attr("norm")(measured)));
     if (norm <= 0.0) raise(PyExc_ValueError, "psi0 must have nonzero norm");
     if (!std::isfinite(norm)) raise(PyExc_ValueError, "psi0 amplitudes must be finite");
     return as_complex_array(flat.attr("__truediv__")(py::float_(norm)));
