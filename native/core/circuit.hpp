@@ -21,7 +21,6 @@ struct Operation {
 
 // Runs `ops` in order on |0...0> of `n_qubits` qubits; `state` has 2^n entries.
 // Every gate's pass over the state is reported to `interrupt`.
-void simulate(const std::vector<Operation>& ops, int n_qubits, std::complex<double>* state,
-              Interrupt interrupt = {});
+void simulate(const std::vector<Operation>& ops, int n_qubits, std::complex<double>* state, Interrupt interrupt = {});
 
 }  // namespace bvc::circuit

@@ -72,8 +72,7 @@ void rotate_to_pauli_basis(cplx* psi, int n_qubits, std::uint64_t x_mask, std::u
     }
 }
 
-Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, std::uint64_t seed,
-                          Interrupt interrupt) {
+Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, std::uint64_t seed, Interrupt interrupt) {
     const std::uint64_t size = std::uint64_t{1} << n_qubits;
     // Probability mass is summed per block of amplitudes, with independent
     // partial sums so the adds need not wait for one another. The sweep below
@@ -95,8 +94,13 @@ Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, st
     const auto sum_blocks = [&] {
         total = 0.0;
         for (std::uint64_t b = 0; b < n_blocks; ++b) {
+            const cplx* amplitudes = psi + b * block;
             double partial[4] = {0.0, 0.0, 0.0, 0.0};
-            for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += weight(b * block + i);
+            if (amplitude_scale == 1.0) {
+                for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i]);
+            } else {
+                for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i] * amplitude_scale);
+            }
             const double before = total;
             total += (partial[0] + partial[1]) + (partial[2] + partial[3]);
             block_end[b] = total;

@@ -21,8 +21,8 @@ py::object simulate(const Arguments& a) {
     auto angles = as_real_array(a[3]);
     const auto count = static_cast<std::size_t>(codes.size());
     if (n_qubits < 1 || n_qubits > 30) raise(PyExc_ValueError, "n_qubits must be between 1 and 30");
-    if (codes.ndim() != 1 || qubits.ndim() != 2 || qubits.shape(1) != 2 || static_cast<std::size_t>(qubits.shape(0)) != count ||
-        static_cast<std::size_t>(angles.size()) != count) {
+    if (codes.ndim() != 1 || qubits.ndim() != 2 || qubits.shape(1) != 2 ||
+        static_cast<std::size_t>(qubits.shape(0)) != count || static_cast<std::size_t>(angles.size()) != count) {
         raise(PyExc_ValueError, "gate arrays must have matching lengths");
     }
     std::vector<bvc::circuit::Operation> ops(count);
@@ -35,7 +35,8 @@ py::object simulate(const Arguments& a) {
             (two && (q(k, 1) < 0 || q(k, 1) >= n_qubits || q(k, 1) == q(k, 0)))) {
             raise(PyExc_ValueError, "invalid gate at position " + std::to_string(k));
         }
-        ops[k] = {static_cast<bvc::circuit::Gate>(c(k)), static_cast<int>(q(k, 0)), static_cast<int>(q(k, 1)), theta[k]};
+        ops[k] = {static_cast<bvc::circuit::Gate>(c(k)), static_cast<int>(q(k, 0)), static_cast<int>(q(k, 1)),
+                  theta[k]};
     }
     auto state = new_array<cplx>({py::ssize_t{1} << n_qubits});
     {

@@ -176,8 +176,8 @@ ComplexArray normalised_state(const py::object& psi0, int n) {
     const double largest = py::cast<double>(py::float_(np.attr("max")(np.attr("abs")(flat))));
     const bool extreme = std::isfinite(largest) && largest > 0.0 && !(largest >= 1e-140 && largest <= 1e140);
     const py::object measured = extreme ? flat.attr("__truediv__")(py::float_(largest)) : flat;
-    const double norm = (extreme ? largest : 1.0) *
-                        py::cast<double>(py::float_(np.attr("linalg").attr("norm")(measured)));
+    const double norm =
+        (extreme ? largest : 1.0) * py::cast<double>(py::float_(np.attr("linalg").attr("norm")(measured)));
     if (norm <= 0.0) raise(PyExc_ValueError, "psi0 must have nonzero norm");
     if (!std::isfinite(norm)) raise(PyExc_ValueError, "psi0 amplitudes must be finite");
     return as_complex_array(flat.attr("__truediv__")(py::float_(norm)));
@@ -414,7 +414,8 @@ void register_objective(py::module_& m) {
         .def_property_readonly("right_rank",
                                [](py::handle self) { return objective_of(self, "right_rank").kernel().right_rank(); })
         .def_property_readonly(
-            "gram_dimension", [](py::handle self) { return objective_of(self, "gram_dimension").kernel().gram_dimension(); })
+            "gram_dimension",
+            [](py::handle self) { return objective_of(self, "gram_dimension").kernel().gram_dimension(); })
         .def_property_readonly("evaluations", [](py::handle self) {
             return static_cast<std::uint64_t>(objective_of(self, "evaluations").kernel().evaluations());
         });

@@ -35,10 +35,12 @@ py::object hamiltonian_expectation(const Arguments& a) {
         const py::int_ z = to_int(term.attr("z_mask"), "z_mask");
         const py::int_ outside = (x | z) >> py::int_(n_qubits);
         if (!outside.equal(py::int_(0))) {
-            raise(PyExc_ValueError, {py::str("Pauli term "), py::str(term),
-                                     py::str(" acts outside the " + std::to_string(n_qubits) + " qubits of the state")});
+            raise(PyExc_ValueError,
+                  {py::str("Pauli term "), py::str(term),
+                   py::str(" acts outside the " + std::to_string(n_qubits) + " qubits of the state")});
         }
-        masks.push_back({static_cast<std::uint64_t>(to_int64(x, "x_mask")), static_cast<std::uint64_t>(to_int64(z, "z_mask"))});
+        masks.push_back(
+            {static_cast<std::uint64_t>(to_int64(x, "x_mask")), static_cast<std::uint64_t>(to_int64(z, "z_mask"))});
         const Py_complex coefficient = PyComplex_AsCComplex(py::object(term.attr("coefficient")).ptr());
         if (coefficient.real == -1.0 && PyErr_Occurred()) throw py::error_already_set();
         coeffs.emplace_back(coefficient.real, coefficient.imag);

@@ -36,9 +36,8 @@ py::int_ max_sector_bond_dimension(py::handle n_sites, py::handle target_charge)
         raise(PyExc_ValueError, "n_sites must be a positive integer");
     }
     // Items are converted while they are unpacked, as a generator would be.
-    const auto charge = unpack_exact(target_charge, 2, [](py::handle item) -> py::object {
-        return to_int(item, "target_charge");
-    });
+    const auto charge =
+        unpack_exact(target_charge, 2, [](py::handle item) -> py::object { return to_int(item, "target_charge"); });
     const py::int_ total_n(charge[0]);
     const py::int_ twice_sz(charge[1]);
     const py::object up_twice = total_n + twice_sz;

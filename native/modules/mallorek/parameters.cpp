@@ -58,7 +58,8 @@ py::object local_term(py::handle item, py::handle n_qubits) {
         }
         if (less(mode, py::int_(0)) || !less(mode, n_qubits)) {
             py::object last = py::reinterpret_borrow<py::object>(n_qubits) - py::int_(1);
-            raise(PyExc_ValueError, {py::str("fermion mode "), py::str(mode), py::str(" is outside 0:"), py::str(last)});
+            raise(PyExc_ValueError,
+                  {py::str("fermion mode "), py::str(mode), py::str(" is outside 0:"), py::str(last)});
         }
         if (!equal(action, py::int_(1)) && !equal(action, py::int_(0))) {
             raise(PyExc_ValueError, {py::str("fermion action must be 0 or 1, got "), py::repr(action)});

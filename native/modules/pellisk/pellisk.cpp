@@ -59,8 +59,8 @@ constexpr long long kMaxTabulatedOrbitals = 1LL << 20;
 
 void check_tabulated(const py::int_& n_spatial_orbitals, const char* what) {
     if (n_spatial_orbitals > py::int_(kMaxTabulatedOrbitals)) {
-        raise(PyExc_ValueError, {py::str("n_spatial_orbitals must be at most " +
-                                         std::to_string(kMaxTabulatedOrbitals) + " for " + what + ", got "),
+        raise(PyExc_ValueError, {py::str("n_spatial_orbitals must be at most " + std::to_string(kMaxTabulatedOrbitals) +
+                                         " for " + what + ", got "),
                                  py::str(n_spatial_orbitals)});
     }
 }
