@@ -53,6 +53,9 @@ def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
     return canonical, (checked[0], checked[1], checked[2])
 
 
+_SUBSCRIPT_DIGITS = str.maketrans("0123456789", "\u2080\u2081\u2082\u2083\u2084\u2085\u2086\u2087\u2088\u2089")
+
+
 def _hill_formula(symbols: Sequence[str]) -> str:
     counts = Counter(symbols)
     if "C" in counts:
@@ -156,6 +159,18 @@ class Molecule:
     def formula(self) -> str:
         """Chemical formula in Hill order, e.g. "H2O"."""
         return _hill_formula([symbol for symbol, _ in self._geometry])
+
+    @property
+    def n_active_electrons(self) -> int:
+        """Electrons in the active space: the occupied active orbitals hold all but the unpaired deficit."""
+        return 2 * self._active_occupied - self._spin
+
+    @property
+    def description(self) -> str:
+        """Formula, basis, active space and qubit count, e.g. "H₂O/sto-3g CAS(4e,4o) → 8 qubits"."""
+        formula = self.formula.translate(_SUBSCRIPT_DIGITS)
+        return (f"{formula}/{self._basis} CAS({self.n_active_electrons}e,{self.n_active_orbitals}o) "
+                f"\u2192 {2 * self.n_active_orbitals} qubits")
 
     def _key(self):
         return (self._geometry, self._basis, self._active_occupied, self._active_virtual, self._charge, self._spin)
