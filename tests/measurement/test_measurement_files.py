@@ -108,6 +108,7 @@ class TestInterruptedWrites:
             assert not [p for p in tmp_path.rglob(_output.TEMPORARY_PREFIX + "*")]
 
         monkeypatch.setattr(_output, "write_file", real_write)
+        (tmp_path / "qasm" / ".group_000.qasm.k3j_x9a2.tmp").write_text("left by an earlier version")
         result = run(tmp_path, SMALL, seed=3)
         assert_summary_describes_the_files(tmp_path)
         assert sorted(os.listdir(tmp_path)) == ["measurement_summary.json", "qasm"]

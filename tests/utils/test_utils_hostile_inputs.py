@@ -38,11 +38,12 @@ HOSTILE_CALLS = textwrap.dedent(
     from brimvale_chemistry import corvinth
     from brimvale_chemistry.dmrg import mallorek
 
-    class FailsFirstIter:  # __iter__ raises once, then works
-        calls = 0
+    class FailsFirstIter:  # __iter__ raises the first time, then works
+        def __init__(self):
+            self.calls = 0
         def __iter__(self):
-            FailsFirstIter.calls += 1
-            if FailsFirstIter.calls % 2 == 1:
+            self.calls += 1
+            if self.calls == 1:
                 raise RuntimeError("no iterator yet")
             return iter([2, 0])
 
