@@ -20,6 +20,7 @@ import contextlib
 import errno
 import os
 import secrets
+import sys
 from pathlib import Path
 from typing import Callable, Iterator, TextIO
 
@@ -52,8 +53,7 @@ def locked_workdir(workdir: Path) -> Iterator[None]:
                 raise FileExistsError(f"{path} is a symbolic link; refusing to use it as the lock of {workdir}") from None
             raise
         try:
-            if fcntl is not None:
-                fcntl.flock(handle, fcntl.LOCK_EX)
+            _lock(handle, workdir)
             # The holder before us removes the file as it leaves; a lock on
             # that removed file guards nothing, so start again on the new one.
             try:
@@ -70,6 +70,21 @@ def locked_workdir(workdir: Path) -> Iterator[None]:
                 return
         finally:
             os.close(handle)
+
+
+def _lock(handle: int, workdir: Path) -> None:
+    if fcntl is None:
+        return
+    try:
+        try:
+            fcntl.flock(handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f"waiting for another run to finish writing into {workdir}", file=sys.stderr, flush=True)
+            fcntl.flock(handle, fcntl.LOCK_EX)
+    except OSError as error:
+        # A file system without locks (some network mounts): write unlocked.
+        if error.errno not in (errno.ENOLCK, errno.EOPNOTSUPP, errno.ENOSYS):
+            raise
 
 
 def remove_leftover_temporaries(directory: Path) -> None:
