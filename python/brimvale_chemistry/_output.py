@@ -22,7 +22,7 @@ import os
 import secrets
 import sys
 from pathlib import Path
-from typing import Callable, Iterator, TextIO
+from typing import IO, Callable, Iterator
 
 try:
     import fcntl
@@ -109,16 +109,18 @@ def _create_temporary(directory: Path) -> tuple[int, Path]:
     raise FileExistsError(f"no free temporary name in {directory}")
 
 
-def write_file(path: Path, write: Callable[[TextIO], None]) -> None:
-    """Create ``path`` with the text ``write(stream)`` puts out, replacing the directory entry as a whole.
+def write_file(path: Path, write: Callable[[IO], None], *, binary: bool = False) -> None:
+    """Create ``path`` with what ``write(stream)`` puts out (UTF-8 text, or bytes when ``binary``).
 
-    Whatever stands at ``path`` is replaced, not written into: the caller has
-    checked that it may be. On any failure (a full disk, an interruption) the
-    temporary file is removed and ``path`` keeps its old content.
+    The directory entry is replaced as a whole, never written into: the
+    caller has checked that it may be. On any failure (a full disk, an
+    interruption) the temporary file is removed and ``path`` keeps its old
+    content.
     """
     handle, temporary = _create_temporary(path.parent)
     try:
-        with os.fdopen(handle, "w", encoding="utf-8", newline="\n") as stream:
+        stream = os.fdopen(handle, "wb") if binary else os.fdopen(handle, "w", encoding="utf-8", newline="\n")
+        with stream:
             write(stream)
         os.replace(temporary, path)
     except BaseException:
@@ -130,3 +132,8 @@ def write_file(path: Path, write: Callable[[TextIO], None]) -> None:
 def write_text(path: Path, text: str) -> None:
     """:func:`write_file` with a fixed text."""
     write_file(path, lambda stream: stream.write(text))
+
+
+def write_bytes(path: Path, data: bytes) -> None:
+    """:func:`write_file` with fixed bytes."""
+    write_file(path, lambda stream: stream.write(data), binary=True)
