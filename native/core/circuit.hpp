@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "core/statevector.hpp"
 
 namespace bvc::circuit {
@@ -34,6 +35,7 @@ sv::Mat4 two_qubit_matrix(Gate g);
 sv::Mat4 absorb(const sv::Mat4& gate, const sv::Mat2& low, const sv::Mat2& high);
 
 // Runs `ops` in order on |0...0> of `n_qubits` qubits; `state` has 2^n entries.
-void simulate(const std::vector<Operation>& ops, int n_qubits, std::complex<double>* state);
+// Every gate's pass over the state is reported to `interrupt`.
+void simulate(const std::vector<Operation>& ops, int n_qubits, std::complex<double>* state, Interrupt interrupt = {});
 
 }  // namespace bvc::circuit

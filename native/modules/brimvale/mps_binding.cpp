@@ -118,7 +118,8 @@ py::object zero_state(const Arguments& a) {
 
 py::object simulate_mps(const Arguments& a) {
     const State initial = a[0].cast<State>();
-    const std::vector<bvc::circuit::Operation> ops = read_gate_list(initial->size(), a[1], a[2], a[3]);
+    const std::vector<bvc::circuit::Operation> ops = read_gate_list(a[1], a[2], a[3]);
+    check_gate_qubits(ops, initial->size());
     const mps::Truncation truncation = read_truncation(a[4], a[5]);
     mps::Mps out;
     {

@@ -1,10 +1,12 @@
-// brimvale._native: the state-vector simulator behind brimvale.Circuit.
+// brimvale._native: the state-vector simulator behind brimvale.Circuit, and
+// (mps_binding) the matrix product states behind brimvale.MPS.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/lapack_loader.hpp"
+#include "bind/signals.hpp"
 #include "core/circuit.hpp"
 #include "gate_list.hpp"
 #include "mps_binding.hpp"
@@ -15,13 +17,16 @@ using namespace bvc::bind;
 namespace {
 
 py::object simulate(const Arguments& a) {
-    const auto n_qubits = static_cast<int>(to_int64(a[0], "n_qubits"));
+    // Judged as a 64-bit value before anything is narrowed: 2**32 + 3 qubits
+    // must not wrap around to a valid count.
+    const std::int64_t n_qubits = to_int64(a[0], "n_qubits");
+    const std::vector<bvc::circuit::Operation> ops = brimvale::read_gate_list(a[1], a[2], a[3]);
     if (n_qubits < 1 || n_qubits > 30) raise(PyExc_ValueError, "n_qubits must be between 1 and 30");
-    const std::vector<bvc::circuit::Operation> ops = brimvale::read_gate_list(n_qubits, a[1], a[2], a[3]);
+    brimvale::check_gate_qubits(ops, n_qubits);
     auto state = new_array<cplx>({py::ssize_t{1} << n_qubits});
     {
         py::gil_scoped_release release;
-        bvc::circuit::simulate(ops, n_qubits, state.mutable_data());
+        bvc::circuit::simulate(ops, static_cast<int>(n_qubits), state.mutable_data(), signal_interrupt());
     }
     return std::move(state);
 }
