@@ -71,6 +71,7 @@ Mps simulate(const std::vector<circuit::Operation>& ops, Mps initial, const Trun
     PairGate waiting{};
     bool is_waiting = false;
     for (const auto& op : ops) {
+        evolution.interrupt().progress(64);  // folding a gate: a few 4x4 products
         if (!circuit::is_two_qubit(op.gate)) {
             const Mat2 m = circuit::single_qubit_matrix(op);
             pending[op.q0] = has_pending[op.q0] ? circuit::product(m, pending[op.q0]) : m;

@@ -31,6 +31,9 @@ public:
 
     double discarded_weight() const { return discarded_; }
 
+    // Where the caller reports work of its own (see core/interrupt.hpp).
+    Interrupt& interrupt() { return interrupt_; }
+
     // The canonical form (consumes the evolution).
     Mps finish();
 
