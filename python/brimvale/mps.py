@@ -187,6 +187,20 @@ class MPS:
         outcomes[:] = [int.from_bytes(row.tobytes(), "little") for row in words]
         return outcomes, counts
 
+    def __reduce__(self):
+        return _restore, _native.mps_parts(self._data)
+
+    def __copy__(self) -> MPS:
+        return self
+
+    def __deepcopy__(self, memo) -> MPS:
+        return self  # never changes: a copy would be the same state
+
     def __repr__(self) -> str:
         return (f"MPS(n_qubits={self.n_qubits}, max_bond={max(self.bond_dimensions, default=1)}, "
                 f"norm={self.norm():.12g})")
+
+
+def _restore(tensors, schmidt_values, norm, discarded_weight) -> MPS:
+    """The state a pickle of an MPS holds."""
+    return MPS._from_data(_native.mps_restore(tensors, schmidt_values, norm, discarded_weight))

@@ -96,6 +96,17 @@ class TestAgreementWithTheStateVector:
         ghz[[0, -1]] = np.sqrt(0.5)
         assert MPS.from_dense(ghz).bond_dimensions == [2] * 5
 
+    def test_pickle_and_copies_keep_the_state_exactly(self):
+        import copy
+        import pickle
+
+        mps = random_circuit(np.random.default_rng(12), 7, 80).execute(backend="mps", max_bond=3).mps
+        restored = pickle.loads(pickle.dumps(mps))
+        np.testing.assert_array_equal(restored.to_dense(), mps.to_dense())
+        assert restored.discarded_weight == mps.discarded_weight > 0
+        np.testing.assert_array_equal(restored.schmidt_values(3), mps.schmidt_values(3))
+        assert copy.deepcopy(mps) is mps and copy.copy(mps) is mps
+
     def test_expectation_in_several_passes_equals_one_pass(self):
         rng = np.random.default_rng(5)
         mps = random_circuit(rng, 10, 150).execute(backend="mps").mps

@@ -6,6 +6,7 @@
 #include <pybind11/numpy.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -75,10 +76,10 @@ py::object from_dense(const Arguments& a) {
     return wrap(std::move(out));
 }
 
-py::object from_tensors(const Arguments& a) {
-    const mps::Truncation truncation = read_truncation(a[1], a[2]);
+// The (left, 2, right) arrays of `items` as column-major site tensors.
+std::vector<mps::Tensor> read_tensors(py::handle items) {
     std::vector<mps::Tensor> tensors;
-    for (py::handle item : a[0]) {
+    for (py::handle item : items) {
         ComplexArray t = as_complex_array(item);
         const std::size_t k = tensors.size();
         if (t.ndim() != 3 || t.shape(1) != 2 || t.shape(0) < 1 || t.shape(2) < 1 || t.shape(0) > mps::kMaxBond ||
@@ -98,6 +99,28 @@ py::object from_tensors(const Arguments& a) {
                 for (int i = 0; i < left; ++i) tensor.data[i + static_cast<std::size_t>(left) * (s + 2 * b)] = view(i, s, b);
         tensors.push_back(std::move(tensor));
     }
+    return tensors;
+}
+
+py::list write_tensors(const mps::Mps& state, double first_scale) {
+    py::list out;
+    for (int k = 0; k < state.size(); ++k) {
+        const mps::Tensor& t = state.sites[k];
+        auto array = new_array<cplx>({t.left, 2, t.right});
+        auto view = array.mutable_unchecked<3>();
+        const double scale = k == 0 ? first_scale : 1.0;
+        for (int b = 0; b < t.right; ++b)
+            for (int s = 0; s < 2; ++s)
+                for (int i = 0; i < t.left; ++i)
+                    view(i, s, b) = t.data[i + static_cast<std::size_t>(t.left) * (s + 2 * b)] * scale;
+        out.append(std::move(array));
+    }
+    return out;
+}
+
+py::object from_tensors(const Arguments& a) {
+    const mps::Truncation truncation = read_truncation(a[1], a[2]);
+    std::vector<mps::Tensor> tensors = read_tensors(a[0]);
     mps::Mps out;
     {
         py::gil_scoped_release release;
@@ -105,6 +128,45 @@ py::object from_tensors(const Arguments& a) {
         out = mps::canonicalize(std::move(tensors), 0, truncation, 0.0, interrupt);
     }
     return wrap(std::move(out));
+}
+
+// The canonical form as plain values (site tensors without the norm, Schmidt
+// values of bonds 1 ... n-1, norm, discarded weight), and back: a pickle
+// restores the state exactly.
+py::object parts(const Arguments& a) {
+    const mps::Mps& state = state_of(a[0]);
+    py::list schmidt;
+    for (int b = 1; b < state.size(); ++b) {
+        const std::vector<double>& values = state.schmidt[b];
+        auto array = new_array<double>({static_cast<py::ssize_t>(values.size())});
+        std::copy(values.begin(), values.end(), array.mutable_data());
+        schmidt.append(std::move(array));
+    }
+    return py::make_tuple(write_tensors(state, 1.0), schmidt, state.norm, state.discarded_weight);
+}
+
+py::object restore(const Arguments& a) {
+    mps::Mps state;
+    state.sites = read_tensors(a[0]);
+    const int n = state.size();
+    if (n < 1) raise(PyExc_ValueError, "an MPS needs at least one tensor");
+    state.schmidt.assign(n + 1, std::vector<double>{1.0});
+    int b = 1;
+    for (py::handle item : a[1]) {
+        RealArray values = as_real_array(item);
+        if (b >= n || values.ndim() != 1 || values.size() != state.sites[b].left) {
+            raise(PyExc_ValueError, "the Schmidt values do not match the bonds of the tensors");
+        }
+        state.schmidt[b++].assign(values.data(), values.data() + values.size());
+    }
+    if (b != n) raise(PyExc_ValueError, "the Schmidt values do not match the bonds of the tensors");
+    state.norm = to_float(a[2]);
+    state.discarded_weight = to_float(a[3]);
+    if (!(state.norm > 0.0) || !std::isfinite(state.norm)) raise(PyExc_ValueError, "the norm must be positive");
+    bool chained = state.sites[0].left == 1 && state.sites[n - 1].right == 1;
+    for (int k = 0; k + 1 < n; ++k) chained = chained && state.sites[k].right == state.sites[k + 1].left;
+    if (!chained) raise(PyExc_ValueError, "the bonds of the tensors do not match");
+    return wrap(std::move(state));
 }
 
 py::object zero_state(const Arguments& a) {
@@ -255,19 +317,7 @@ py::object sample(const Arguments& a) {
 
 py::object tensors(const Arguments& a) {
     const mps::Mps& state = state_of(a[0]);
-    py::list out;
-    for (int k = 0; k < state.size(); ++k) {
-        const mps::Tensor& t = state.sites[k];
-        auto array = new_array<cplx>({t.left, 2, t.right});
-        auto view = array.mutable_unchecked<3>();
-        const double scale = k == 0 ? state.norm : 1.0;
-        for (int b = 0; b < t.right; ++b)
-            for (int s = 0; s < 2; ++s)
-                for (int i = 0; i < t.left; ++i)
-                    view(i, s, b) = t.data[i + static_cast<std::size_t>(t.left) * (s + 2 * b)] * scale;
-        out.append(std::move(array));
-    }
-    return std::move(out);
+    return write_tensors(state, state.norm);
 }
 
 py::object schmidt_values(const Arguments& a) {
@@ -310,6 +360,10 @@ void register_mps(py::module_& m) {
     def_function(m, "mps_sample", {arg("state"), arg("shots"), arg("seed"), arg("bases")},
                  "Draw `shots` outcomes; returns (outcomes as 64-bit words per outcome, counts).", sample);
     def_function(m, "mps_tensors", {arg("state")}, "The site tensors, the norm folded into the first.", tensors);
+    def_function(m, "mps_parts", {arg("state")},
+                 "(tensors without the norm, Schmidt values of bonds 1 ... n-1, norm, discarded weight).", parts);
+    def_function(m, "mps_restore", {arg("tensors"), arg("schmidt_values"), arg("norm"), arg("discarded_weight")},
+                 "The state of mps_parts, exactly.", restore);
     def_function(m, "mps_schmidt_values", {arg("state"), arg("bond")},
                  "The Schmidt values across the bond between qubits bond and bond + 1.", schmidt_values);
 }
