@@ -104,6 +104,12 @@ public:
     std::vector<double> run(const std::vector<PauliString>& strings, std::size_t memory);
 
 private:
+    // Where every string is cut (site -1 for the identity), growing the trees.
+    std::vector<Cut> cut_strings(const std::vector<PauliString>& strings);
+    // The value of every cut string, in passes that keep at most `memory`
+    // bytes of half steps.
+    void evaluate(const std::vector<Cut>& cuts, std::size_t memory, std::vector<double>& values);
+
     // The half step of a node at `bond`: the environment contracted with the
     // site next to it, (left bond of the site) x 2 x (right bond), leading
     // dimension 2 x left bond. For the left tree E * B, for the right tree
@@ -276,7 +282,16 @@ void Evaluator::walk(Side side, const std::vector<char>& wanted, Visit&& visit) 
 }
 
 std::vector<double> Evaluator::run(const std::vector<PauliString>& strings, std::size_t memory) {
-    std::vector<double> values(strings.size(), 1.0);
+    std::vector<double> values(strings.size(), 1.0);  // the identity's value stays
+    evaluate(cut_strings(strings), memory, values);
+    const double norm2 = state_.norm * state_.norm;
+    for (double& v : values) v *= norm2;
+    return values;
+}
+
+// Each string is cut where it costs least given the nodes the strings before
+// it left in the trees (ties: nearest the middle of its support).
+std::vector<Cut> Evaluator::cut_strings(const std::vector<PauliString>& strings) {
     std::vector<Cut> cuts(strings.size(), Cut{-1, -1, -1, 0});
     // Work of the node a tree gains on each site (its environment and its
     // half step), summed from the left end: a path of new nodes from site x
@@ -356,7 +371,10 @@ std::vector<double> Evaluator::run(const std::vector<PauliString>& strings, std:
         cuts[k].site = m;
         cuts[k].code = string[j].code;
     }
+    return cuts;
+}
 
+void Evaluator::evaluate(const std::vector<Cut>& cuts, std::size_t memory, std::vector<double>& values) {
     // The side whose nodes at the cuts need less memory is walked first and
     // its half steps there are kept; the other side then meets them.
     std::size_t bytes[2] = {0, 0};
@@ -437,12 +455,10 @@ std::vector<double> Evaluator::run(const std::vector<PauliString>& strings, std:
                                                          : pool.data() + offset[u];
                 values[k] = kept_side == Side::Left ? meet(cut.site, cut.code, other, half)
                                                     : meet(cut.site, cut.code, half, other);
+                interrupt_.progress(state_.sites[cut.site].data.size());
             }
         });
     }
-    const double norm2 = state_.norm * state_.norm;
-    for (double& v : values) v *= norm2;
-    return values;
 }
 
 }  // namespace
