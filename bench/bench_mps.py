@@ -29,13 +29,32 @@ import numpy as np
 from brimvale import MPS, Circuit
 from brimvale_chemistry._kernels import hamiltonian_expectation
 from brimvale_chemistry.utils import PauliTerm
-from timing import best_time
 
 H2O_BONDS = [2, 4, 8, 15, 25, 35, 35, 35, 25, 15, 8, 4, 2]
 
 
 def line(label, value, target=""):
     print(f"  {label:<46} {value:>16}   {target}")
+
+
+def wall_and_cpu(repeats, fn):
+    """The best wall and processor seconds of ``repeats`` calls, and the last result.
+
+    On a busy machine the processor time shows what the wall time would be on a quiet one.
+    """
+    best_wall = best_cpu = float("inf")
+    result = None
+    for _ in range(repeats):
+        wall, cpu = time.perf_counter(), time.process_time()
+        result = fn()
+        best_wall = min(best_wall, time.perf_counter() - wall)
+        best_cpu = min(best_cpu, time.process_time() - cpu)
+    return best_wall, best_cpu, result
+
+
+def seconds(wall, cpu, unit="s"):
+    factor = 1e3 if unit == "ms" else 1.0
+    return f"{wall * factor:.2f} {unit} (cpu {cpu * factor:.2f})"
 
 
 def brick_circuit(n, depth, rng):
@@ -128,10 +147,11 @@ def h2o_expectation():
          "(target <= 1e-10)")
     line("bond dimensions as issued", str(mps.bond_dimensions == H2O_BONDS), str(mps.bond_dimensions))
     line("discarded weight of the conversion", f"{result.mps_discarded_weight:.1e}")
-    mps_time, energy = best_time(20, lambda: mps.expectation(terms))
-    dense_time, dense_energy = best_time(20, lambda: hamiltonian_expectation(result.psi0, terms, es.n_qubits))
-    line(f"{len(terms)} terms, MPS (best of 20)", f"{mps_time * 1e3:.2f} ms", "(target <= 20 ms)")
-    line("the same on the dense psi0", f"{dense_time * 1e3:.2f} ms")
+    mps_wall, mps_cpu, energy = wall_and_cpu(20, lambda: mps.expectation(terms))
+    dense_wall, dense_cpu, dense_energy = wall_and_cpu(
+        20, lambda: hamiltonian_expectation(result.psi0, terms, es.n_qubits))
+    line(f"{len(terms)} terms, MPS (best of 20)", seconds(mps_wall, mps_cpu, "ms"), "(target <= 20 ms)")
+    line("the same on the dense psi0", seconds(dense_wall, dense_cpu, "ms"))
     line("|<H>_mps - <H>_dense|, |<H>_mps - DMRG energy|",
          f"{abs(energy - dense_energy):.1e}", f"{abs(energy.real - result.energy):.1e} Ha")
 
@@ -141,8 +161,8 @@ def random_expectation():
     rng = np.random.default_rng(2)
     state = random_mps(24, 64, rng)
     terms = random_terms(24, 10_000, 4, rng)
-    seconds, _ = best_time(3, lambda: state.expectation(terms))
-    line("expectation (best of 3)", f"{seconds:.2f} s", "(target <= 5 s)")
+    wall, cpu, _ = wall_and_cpu(3, lambda: state.expectation(terms))
+    line("expectation (best of 3)", seconds(wall, cpu), "(target <= 5 s)")
     sample = terms[:40]
     exact = hamiltonian_expectation(state.to_dense(), sample, 24)
     line("40 of the terms against the dense state", f"{abs(state.expectation(sample) - exact):.1e}")
@@ -151,8 +171,8 @@ def random_expectation():
 def sampling():
     print("4. 10,000 shots, 50-qubit random MPS, chi = 64")
     state = random_mps(50, 64, np.random.default_rng(3))
-    seconds, (outcomes, counts) = best_time(3, lambda: state.sample(10_000, 2077))
-    line("sample (best of 3)", f"{seconds:.2f} s", "(target <= 1 s)")
+    wall, cpu, (outcomes, counts) = wall_and_cpu(3, lambda: state.sample(10_000, 2077))
+    line("sample (best of 3)", seconds(wall, cpu), "(target <= 1 s)")
     line("distinct outcomes", f"{len(outcomes)}", f"of {counts.sum()} shots")
 
 
@@ -160,17 +180,18 @@ def execution():
     print("5. brick circuits of depth 10")
     rng = np.random.default_rng(4)
     circuit = brick_circuit(100, 10, rng)
-    seconds, result = best_time(2, lambda: circuit.execute(backend="mps", max_bond=64))
-    line("100 qubits, max_bond 64 (best of 2)", f"{seconds:.2f} s", "(target <= 10 s)")
+    wall, cpu, result = wall_and_cpu(2, lambda: circuit.execute(backend="mps", max_bond=64))
+    line("100 qubits, max_bond 64 (best of 2)", seconds(wall, cpu), "(target <= 10 s)")
     line("  its largest bond, discarded weight", f"{max(result.mps.bond_dimensions)}",
          f"{result.mps.discarded_weight:.2e}")
     for n in (20, 24):
         circuit = brick_circuit(n, 10, rng)
-        mps_time, result = best_time(1, lambda c=circuit: c.execute(backend="mps", max_bond=64))
-        dense_time, dense = best_time(1, lambda c=circuit: c.execute())
+        mps_wall, mps_cpu, result = wall_and_cpu(1, lambda c=circuit: c.execute(backend="mps", max_bond=64))
+        dense_wall, dense_cpu, dense = wall_and_cpu(1, lambda c=circuit: c.execute())
         fidelity = abs(np.vdot(result.mps.to_dense(), dense.state)) ** 2
-        line(f"{n} qubits: mps (max_bond 64) / dense", f"{mps_time:.2f} s / {dense_time:.2f} s",
-             f"fidelity {fidelity:.6f}, discarded {result.mps.discarded_weight:.2e}")
+        line(f"{n} qubits: mps (max_bond 64)", seconds(mps_wall, mps_cpu),
+             f"fidelity {fidelity:.6f} to dense, discarded {result.mps.discarded_weight:.2e}")
+        line(f"{n} qubits: dense", seconds(dense_wall, dense_cpu))
 
 
 def main():

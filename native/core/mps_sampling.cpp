@@ -133,9 +133,9 @@ Samples sample(const Mps& state, std::uint64_t shots, std::uint64_t seed, const 
             grown.vectors.resize(static_cast<std::size_t>(next) * (g + g1));
             const std::uint64_t bit = std::uint64_t{1} << (k % 64);
             const auto add = [&](int i, std::uint64_t hits, const cplx* v, bool one) {
-                const double norm = std::sqrt(squared_norm(v, next));
+                const double scale = 1.0 / std::sqrt(squared_norm(v, next));
                 cplx* target = grown.vectors.data() + static_cast<std::size_t>(next) * grown.count.size();
-                for (int j = 0; j < next; ++j) target[j] = v[j] / norm;
+                for (int j = 0; j < next; ++j) target[j] = v[j] * scale;
                 grown.count.push_back(hits);
                 const std::uint64_t* prefix = groups.bits.data() + static_cast<std::size_t>(words) * i;
                 grown.bits.insert(grown.bits.end(), prefix, prefix + words);
