@@ -79,20 +79,91 @@ Mat2 axis_rotation_matrix(const double v[3]) {
     return Mat2{{cplx(c, -nz * s), cplx(-ny * s, -nx * s), cplx(ny * s, -nx * s), cplx(c, nz * s)}};
 }
 
+namespace {
+
+// exp(-i a P(x)P) = cos(a) I - i sin(a) P(x)P, since (P(x)P)^2 = I.
+Mat4 pauli_product_rotation(int k, double a) {
+    const Mat2& P = pauli(kPauliAxes[k]);
+    const Mat4 pp = kron(P, P);
+    const Mat4 identity = identity4();
+    const double cos_a = std::cos(a);
+    const cplx i_sin_a(0.0, std::sin(a));
+    Mat4 rotation;
+    for (int e = 0; e < 16; ++e) rotation.m[e] = cos_a * identity.m[e] - i_sin_a * pp.m[e];
+    return rotation;
+}
+
+// -i P(x)P, the generator of the k-th Pauli-product rotation.
+Mat4 pauli_product_generator(int k) {
+    const Mat2& P = pauli(kPauliAxes[k]);
+    Mat4 generator = kron(P, P);
+    for (cplx& e : generator.m) e *= -kI;
+    return generator;
+}
+
+}  // namespace
+
 Mat4 entangler_matrix(const double p[kEntanglerParams]) {
     Mat4 gate = kron(axis_rotation_matrix(p + 3), axis_rotation_matrix(p));
-    const Mat4 identity = identity4();
-    for (int k = 0; k < 3; ++k) {
-        const Mat2& P = pauli(kPauliAxes[k]);
-        const Mat4 pp = kron(P, P);
-        const double a = p[6 + k];
-        const double cos_a = std::cos(a);
-        const cplx i_sin_a(0.0, std::sin(a));
-        Mat4 rotation;
-        for (int e = 0; e < 16; ++e) rotation.m[e] = cos_a * identity.m[e] - i_sin_a * pp.m[e];
-        gate = multiply(rotation, gate);
-    }
+    for (int k = 0; k < 3; ++k) gate = multiply(pauli_product_rotation(k, p[6 + k]), gate);
     return gate;
+}
+
+// With s = sin(theta/2), c = cos(theta/2), theta = |v|, n = v / theta,
+//   R = c I - i s (n.sigma),
+//   dR/dv_j = -(s/theta) v_j / 2 I - i (s/theta) sigma_j
+//             - i v_j (v.sigma) (c/2 - s/theta) / theta^2,
+// from d theta/dv_j = n_j and dn_k/dv_j = (delta_jk - n_j n_k) / theta. Both
+// s/theta and (c/2 - s/theta)/theta^2 are smooth at theta = 0; below 1e-3
+// their Taylor series avoid the cancellation of the closed forms.
+void axis_rotation_derivatives(const double v[3], Mat2 out[3]) {
+    const double theta = rotation_angle(v);
+    double sinc_half, curvature;
+    if (theta < 1e-3) {
+        const double t2 = theta * theta;
+        sinc_half = 0.5 - t2 / 48.0 + t2 * t2 / 3840.0;
+        curvature = -1.0 / 24.0 + t2 / 960.0;
+    } else {
+        sinc_half = std::sin(theta / 2.0) / theta;
+        curvature = (std::cos(theta / 2.0) / 2.0 - sinc_half) / (theta * theta);
+    }
+    // v.sigma in the |0>, |1> basis.
+    const Mat2 v_sigma{{cplx(v[2], 0.0), cplx(v[0], -v[1]), cplx(v[0], v[1]), cplx(-v[2], 0.0)}};
+    for (int j = 0; j < 3; ++j) {
+        const Mat2& sigma = pauli(kPauliAxes[j]);
+        const cplx diagonal = -0.5 * sinc_half * v[j];
+        const cplx along = -kI * sinc_half;
+        const cplx across = -kI * v[j] * curvature;
+        for (int e = 0; e < 4; ++e) {
+            out[j].m[e] = along * sigma.m[e] + across * v_sigma.m[e] + (e == 0 || e == 3 ? diagonal : 0.0);
+        }
+    }
+}
+
+// U = Z(p8) Y(p7) X(p6) (R(p[3:6]) (x) R(p[0:3])); each factor is
+// differentiated in place, the others kept.
+void entangler_matrix_derivatives(const double p[kEntanglerParams], Mat4& u, Mat4 du[kEntanglerParams]) {
+    const Mat2 r0 = axis_rotation_matrix(p), r1 = axis_rotation_matrix(p + 3);
+    Mat2 dr0[3], dr1[3];
+    axis_rotation_derivatives(p, dr0);
+    axis_rotation_derivatives(p + 3, dr1);
+    const Mat4 rx = pauli_product_rotation(0, p[6]);
+    const Mat4 ry = pauli_product_rotation(1, p[7]);
+    const Mat4 rz = pauli_product_rotation(2, p[8]);
+
+    const Mat4 local = kron(r1, r0);
+    const Mat4 after_x = multiply(rx, local);
+    const Mat4 after_y = multiply(ry, after_x);
+    u = multiply(rz, after_y);
+
+    du[6] = multiply(rz, multiply(ry, multiply(pauli_product_generator(0), after_x)));
+    du[7] = multiply(rz, multiply(pauli_product_generator(1), after_y));
+    du[8] = multiply(pauli_product_generator(2), u);
+    const Mat4 core = multiply(rz, multiply(ry, rx));
+    for (int j = 0; j < 3; ++j) {
+        du[j] = multiply(core, kron(r1, dr0[j]));
+        du[3 + j] = multiply(core, kron(dr1[j], r0));
+    }
 }
 
 void apply_two_qubit_unitary(const cplx* in, cplx* out, int q0, int q1, int n_qubits, const Mat4& m) {

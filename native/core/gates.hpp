@@ -34,6 +34,17 @@ bvc::sv::Mat2 axis_rotation_matrix(const double v[3]);
 // in the |q1 q0> basis.
 bvc::sv::Mat4 entangler_matrix(const double p[kEntanglerParams]);
 
+// The three partial derivatives of exp(-i v.sigma / 2) with respect to
+// v[0], v[1], v[2]. They are those of the smooth rotation, so at (and below
+// the floor near) v = 0 they take the limit -i sigma_j / 2, although the
+// matrix itself is returned as exactly the identity there.
+void axis_rotation_derivatives(const double v[3], bvc::sv::Mat2 out[3]);
+
+// The disentangler and its nine partial derivatives with respect to p[k];
+// `u` equals entangler_matrix(p) bit for bit.
+void entangler_matrix_derivatives(const double p[kEntanglerParams], bvc::sv::Mat4& u,
+                                  bvc::sv::Mat4 du[kEntanglerParams]);
+
 // out = (m on qubits q0, q1) in, for 0 <= q0 < q1 < n_qubits (not checked).
 // `in` and `out` hold 2^n_qubits amplitudes each and must not overlap.
 void apply_two_qubit_unitary(const cplx* in, cplx* out, int q0, int q1, int n_qubits, const bvc::sv::Mat4& m);

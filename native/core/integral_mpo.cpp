@@ -137,13 +137,13 @@ struct Site {
 
 class Builder {
 public:
-    Builder(std::size_t n_sites, const std::function<bool()>& interrupted)
-        : n_(n_sites), middle_(n_sites / 2), bonds_(n_sites + 1), sites_(n_sites), interrupted_(interrupted) {}
+    Builder(std::size_t n_sites, Interrupt& interrupt)
+        : n_(n_sites), middle_(n_sites / 2), bonds_(n_sites + 1), sites_(n_sites), interrupt_(interrupt) {}
 
     void add(const Term& term) {
-        if (++added_ % 4096 == 0 && interrupted_()) throw Interrupted();
         const std::size_t first = term.factors[0].mode / 2;
         const std::size_t last = term.factors[term.count - 1].mode / 2;
+        interrupt_.progress(last - first + 1);
         latest_first_ = std::max(latest_first_, first);
         earliest_end_ = std::min(earliest_end_, last + 1);
         int total_ops = 0;
@@ -302,19 +302,17 @@ private:
     std::size_t middle_;
     std::vector<Bond> bonds_;
     std::vector<Site> sites_;
-    const std::function<bool()>& interrupted_;
-    std::size_t added_ = 0;
+    Interrupt& interrupt_;
     std::size_t latest_first_ = 0;
     std::size_t earliest_end_ = static_cast<std::size_t>(-1);
 };
 
 }  // namespace
 
-IntegralMpo build(std::size_t n_sites, const double* h, const double* eri, double drop,
-                  const std::function<bool()>& interrupted) {
+IntegralMpo build(std::size_t n_sites, const double* h, const double* eri, double drop, Interrupt interrupt) {
     if (n_sites < 1 || n_sites > kMaxSites) throw std::invalid_argument("orbital count out of range");
     const std::size_t n = n_sites;
-    Builder builder(n, interrupted);
+    Builder builder(n, interrupt);
     Term term;
     for (std::uint32_t p = 0; p < n; ++p) {
         for (std::uint32_t q = 0; q < n; ++q) {

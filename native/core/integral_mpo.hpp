@@ -22,9 +22,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
-#include <functional>
 #include <vector>
+
+#include "core/interrupt.hpp"
 
 namespace bvc::qc_mpo {
 
@@ -62,19 +62,14 @@ struct IntegralMpo {
     std::vector<std::vector<Entry>> site_entries;
 };
 
-struct Interrupted : std::exception {
-    const char* what() const noexcept override { return "interrupted"; }
-};
-
 // Chains longer than this are refused (state labels hold mode numbers in 28 bits).
 constexpr std::size_t kMaxSites = std::size_t{1} << 26;
 
 // `h`: n_sites x n_sites, `eri`: n_sites^4, both row-major; `eri` holds the
 // chemists' (pq|rs). Terms whose accumulated coefficient has magnitude at or
 // below `drop` are left out, and states left without a path from the start
-// of the chain to its end are removed. `interrupted` is polled now and then;
-// when it returns true the build stops by throwing Interrupted.
-IntegralMpo build(std::size_t n_sites, const double* h, const double* eri, double drop,
-                  const std::function<bool()>& interrupted);
+// of the chain to its end are removed. Each operator string reports the sites
+// it spans to `interrupt`, whose hook may throw to stop the build.
+IntegralMpo build(std::size_t n_sites, const double* h, const double* eri, double drop, Interrupt interrupt = {});
 
 }  // namespace bvc::qc_mpo

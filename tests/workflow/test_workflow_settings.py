@@ -12,6 +12,9 @@ ATTRIBUTE_ORDER = [
     "device", "dtype",
 ]
 
+OPT_IN_DEFAULTS = {"threads": None, "cvd_gradient": "finite-difference", "cvd_compact": False,
+                   "cvd_refine": False}
+
 
 def incorrect_type(name, expected, value):
     return f"Argument '{name}' has incorrect type (expected {expected}, got {type(value).__name__})"
@@ -21,8 +24,9 @@ class TestDefaults:
     def test_defaults_stored_in_order(self, workflow, h2_molecule, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
         wf = workflow.MolecularDMRGWorkflow(h2_molecule)
-        assert list(vars(wf)) == ATTRIBUTE_ORDER
-        assert vars(wf) == {
+        # Opt-in settings are stored after the fixed ones.
+        assert list(vars(wf)) == ATTRIBUTE_ORDER + list(OPT_IN_DEFAULTS)
+        assert vars(wf) == OPT_IN_DEFAULTS | {
             "molecule": h2_molecule, "shots": 10000, "dmrg_chi0": 20, "dmrg_maxdim": 100,
             "dmrg_max_sweeps": 100, "dmrg_cutoff": 1e-8, "layers": None, "renyi_indices": None,
             "cvd_maxiter": 200, "cvd_restarts": 3, "cvd_init_scale": 0.5, "workdir": Path.cwd(),
@@ -175,3 +179,40 @@ class TestWorkdir:
                 return str(tmp_path)
 
         assert workflow.MolecularDMRGWorkflow(h2_molecule, workdir=Location()).workdir == tmp_path
+
+
+class TestOptInSettings:
+    """Settings beyond the fixed ones reach their stage only when they differ from the default."""
+
+    def test_passed_only_when_set(self, workflow, h2_molecule, stages):
+        workflow.MolecularDMRGWorkflow(h2_molecule).run()
+        default_keywords = [[k for k, _ in call.kwargs] for call in stages.calls]
+        stages.calls.clear()
+        workflow.MolecularDMRGWorkflow(h2_molecule, threads=2.9, cvd_gradient="analytic", cvd_compact=1,
+                                       cvd_refine=True).run()
+        cvd = stages.call("cvd_dmrg").kwargs
+        assert cvd[-4:] == [("threads", 2), ("gradient", "analytic"), ("compact", True), ("refine", True)]
+        assert [k for k, _ in cvd[:-4]] == default_keywords[2]
+        assert [[k for k, _ in call.kwargs] for call in stages.calls if call.stage != "cvd_dmrg"] == \
+            [default_keywords[0], default_keywords[1], default_keywords[3]]
+
+    @pytest.mark.parametrize("settings, error, message", [
+        ({"threads": "2"}, TypeError, incorrect_type("threads", "int", "2")),
+        ({"cvd_gradient": "exact"}, ValueError, "cvd_gradient must be 'finite-difference' or 'analytic'"),
+        ({"cvd_gradient": b"analytic"}, TypeError, incorrect_type("cvd_gradient", "str", b"")),
+    ])
+    def test_checked_on_construction(self, workflow, h2_molecule, settings, error, message):
+        with pytest.raises(error) as caught:
+            workflow.MolecularDMRGWorkflow(h2_molecule, **settings)
+        assert str(caught.value) == message
+
+    def test_command_line_options(self, workflow, stages, monkeypatch):
+        monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--target", "cvd_dmrg"])
+        workflow.main()
+        assert [k for k, _ in stages.call("cvd_dmrg").kwargs][-1] == "seed"
+        stages.calls.clear()
+        monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--target", "cvd_dmrg", "--threads", "1",
+                                         "--gradient", "analytic", "--compact", "--refine"])
+        workflow.main()
+        assert stages.call("cvd_dmrg").kwargs[-4:] == [
+            ("threads", 1), ("gradient", "analytic"), ("compact", True), ("refine", True)]

@@ -10,6 +10,7 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/integral_mpo.hpp"
 
 namespace py = pybind11;
@@ -46,13 +47,8 @@ py::object integral_mpo_terms(const Arguments& a) {
         raise(PyExc_ValueError, "two_body must have shape (" + std::to_string(n) + ", " + std::to_string(n) + ", " +
                                     std::to_string(n) + ", " + std::to_string(n) + "), got " + shape_of(eri));
     }
-    bvc::qc_mpo::IntegralMpo mpo;
-    try {
-        mpo = bvc::qc_mpo::build(static_cast<std::size_t>(n), h.data(), eri.data(), drop,
-                                 [] { return PyErr_CheckSignals() != 0; });
-    } catch (const bvc::qc_mpo::Interrupted&) {
-        throw py::error_already_set();
-    }
+    const bvc::qc_mpo::IntegralMpo mpo =
+        bvc::qc_mpo::build(static_cast<std::size_t>(n), h.data(), eri.data(), drop, signal_interrupt());
 
     py::list charges, starts, ends, sites;
     for (std::size_t b = 0; b < mpo.bond_charges.size(); ++b) {

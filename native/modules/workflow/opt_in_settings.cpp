@@ -1,0 +1,148 @@
+#include "opt_in_settings.hpp"
+
+#include <string>
+
+#include "stages.hpp"
+
+namespace bvc::workflow {
+
+using namespace bvc::bind;
+
+namespace {
+
+enum class Kind {
+    kOptionalCount,  // None (the default) or an integer
+    kFlag,           // False (the default) or True, by truth value
+    kChoice,         // one of `choices`, the first being the default
+};
+
+struct OptInSetting {
+    const char* keyword;        // workflow keyword and attribute
+    const char* option;         // command-line option
+    const char* help;           // its help text
+    Kind kind;
+    std::vector<const char*> choices;
+    std::size_t stage;          // the stage that receives it ...
+    const char* stage_keyword;  // ... under this keyword
+};
+
+const std::vector<OptInSetting>& table() {
+    static const std::vector<OptInSetting> settings = {
+        {"threads", "--threads", "worker threads of the circuit synthesis (default: every available core)",
+         Kind::kOptionalCount, {}, kCvd, "threads"},
+        {"cvd_gradient", "--gradient", "gradient of the disentangler objective", Kind::kChoice,
+         {"finite-difference", "analytic"}, kCvd, "gradient"},
+        {"cvd_compact", "--compact", "emit each disentangler with at most three CNOTs", Kind::kFlag, {}, kCvd,
+         "compact"},
+        {"cvd_refine", "--refine", "optimise all circuit parameters jointly after the last layer", Kind::kFlag, {},
+         kCvd, "refine"},
+    };
+    return settings;
+}
+
+py::object default_value(const OptInSetting& s) {
+    switch (s.kind) {
+        case Kind::kOptionalCount: return py::none();
+        case Kind::kFlag: return py::bool_(false);
+        case Kind::kChoice: return py::str(s.choices.front());
+    }
+    return py::none();
+}
+
+// "'a' or 'b'", "'a', 'b' or 'c'".
+std::string quoted_alternatives(const std::vector<const char*>& choices) {
+    std::string text;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        if (i > 0) text += i + 1 == choices.size() ? " or " : ", ";
+        text += std::string("'") + choices[i] + "'";
+    }
+    return text;
+}
+
+py::object convert(const OptInSetting& s, const py::object& value) {
+    switch (s.kind) {
+        case Kind::kOptionalCount:
+            return value.is_none() ? py::object(py::none()) : py::object(to_int(value, s.keyword));
+        case Kind::kFlag: {
+            const int truth = PyObject_IsTrue(value.ptr());
+            if (truth < 0) throw py::error_already_set();
+            return py::bool_(truth != 0);
+        }
+        case Kind::kChoice: {
+            py::str text = require_str(value, s.keyword);
+            for (const char* choice : s.choices) {
+                if (text.equal(py::str(choice))) return std::move(text);
+            }
+            raise(PyExc_ValueError, std::string(s.keyword) + " must be " + quoted_alternatives(s.choices));
+        }
+    }
+    return value;
+}
+
+bool differs_from_default(const OptInSetting& s, const py::object& value) {
+    const py::object fallback = default_value(s);
+    if (fallback.is_none()) return !value.is_none();
+    return !value.equal(fallback);
+}
+
+}  // namespace
+
+std::vector<Param> opt_in_params() {
+    std::vector<Param> params;
+    for (const OptInSetting& s : table()) params.push_back(kwonly(s.keyword, default_value(s)));
+    return params;
+}
+
+std::vector<py::object> convert_opt_in_settings(const Arguments& a, std::size_t first) {
+    std::vector<py::object> values;
+    for (std::size_t i = 0; i < table().size(); ++i) values.push_back(convert(table()[i], a[first + i]));
+    return values;
+}
+
+void store_opt_in_settings(const py::object& self, const std::vector<py::object>& values) {
+    for (std::size_t i = 0; i < table().size(); ++i) py::setattr(self, table()[i].keyword, values[i]);
+}
+
+py::dict opt_in_stage_keywords(const py::object& self, std::size_t stage) {
+    py::dict keywords;
+    for (const OptInSetting& s : table()) {
+        if (s.stage != stage) continue;
+        py::object value = self.attr(s.keyword);
+        if (differs_from_default(s, value)) keywords[s.stage_keyword] = value;
+    }
+    return keywords;
+}
+
+void add_opt_in_options(const py::object& parser) {
+    py::object add = parser.attr("add_argument");
+    for (const OptInSetting& s : table()) {
+        switch (s.kind) {
+            case Kind::kOptionalCount:
+                add(s.option, py::arg("dest") = s.keyword, py::arg("type") = py::type::of(py::int_()),
+                    py::arg("default") = py::none(), py::arg("help") = s.help);
+                break;
+            case Kind::kFlag:
+                add(s.option, py::arg("dest") = s.keyword, py::arg("action") = "store_true",
+                    py::arg("help") = s.help);
+                break;
+            case Kind::kChoice: {
+                py::list choices;
+                for (const char* choice : s.choices) choices.append(py::str(choice));
+                add(s.option, py::arg("dest") = s.keyword, py::arg("choices") = choices,
+                    py::arg("default") = default_value(s), py::arg("help") = s.help);
+                break;
+            }
+        }
+    }
+}
+
+py::dict opt_in_workflow_keywords(const py::object& options) {
+    py::dict keywords;
+    for (const OptInSetting& s : table()) {
+        py::object value = options.attr(s.keyword);
+        if (differs_from_default(s, value)) keywords[s.keyword] = value;
+    }
+    return keywords;
+}
+
+}  // namespace bvc::workflow
