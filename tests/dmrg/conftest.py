@@ -50,6 +50,16 @@ def qubit_hamiltonian_matrix(qubit_operator, n_qubits):
     return h
 
 
+def mpo_matrix(mpo):
+    """The operator of a finite MPO as a dense matrix (sites' own basis order)."""
+    left = mpo.get_W(0).take_slice(mpo.get_IdL(0), "wL").itranspose(["wR", "p", "p*"]).to_ndarray()
+    for i in range(1, mpo.L):
+        w = mpo.get_W(i).itranspose(["wL", "wR", "p", "p*"]).to_ndarray()
+        dim, d = left.shape[1], w.shape[2]
+        left = np.einsum("aIJ,abij->bIiJj", left, w).reshape(w.shape[1], dim * d, dim * d)
+    return left[mpo.get_IdR(mpo.L - 1)]
+
+
 def sector_mask(n_orbitals, n_up, n_down):
     index = np.arange(4**n_orbitals)
     low = (1 << n_orbitals) - 1

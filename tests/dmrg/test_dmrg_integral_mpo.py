@@ -6,8 +6,7 @@ from types import SimpleNamespace
 
 import numpy as np
 import pytest
-from conftest import PRESETS
-from test_dmrg_lean_mpo import mpo_matrix
+from conftest import PRESETS, mpo_matrix
 
 from brimvale_chemistry.dmrg import driver
 from brimvale_chemistry.dmrg import mallorek as mk

@@ -5,7 +5,7 @@ import io
 
 import numpy as np
 import pytest
-from conftest import fake_electronic_structure, random_hermitian_fermion_operator
+from conftest import fake_electronic_structure, mpo_matrix, random_hermitian_fermion_operator
 
 from brimvale_chemistry.dmrg import driver
 from brimvale_chemistry.dmrg import mallorek as mk
@@ -15,16 +15,6 @@ from brimvale_chemistry.dmrg.lean_mpo import lean_mpo
 def model_of(op, n_orbitals):
     terms = [(coeff, term) for term, coeff in op.terms.items()]
     return mk._molecular_model(n_orbitals, mk._fermion_to_local_terms(terms, 2 * n_orbitals))
-
-
-def mpo_matrix(mpo):
-    """The operator of a finite MPO as a dense matrix (sites' own basis order)."""
-    left = mpo.get_W(0).take_slice(mpo.get_IdL(0), "wL").itranspose(["wR", "p", "p*"]).to_ndarray()
-    for i in range(1, mpo.L):
-        w = mpo.get_W(i).itranspose(["wL", "wR", "p", "p*"]).to_ndarray()
-        dim, d = left.shape[1], w.shape[2]
-        left = np.einsum("aIJ,abij->bIiJj", left, w).reshape(w.shape[1], dim * d, dim * d)
-    return left[mpo.get_IdR(mpo.L - 1)]
 
 
 @pytest.mark.parametrize("n_orbitals, seed", [(3, 0), (4, 1)])
