@@ -31,6 +31,14 @@ void apply_cx(cplx* psi, int n_qubits, int control, int target);
 void apply_cz(cplx* psi, int n_qubits, int a, int b);
 void apply_swap(cplx* psi, int n_qubits, int a, int b);
 
+// One step of an adjoint (reverse) sweep: ket <- u ket and bra <- u bra, in
+// place and in one pass. Returns T with T[a][b] the sum over the other qubits
+// of conj(bra[a]) (bra as it was before the step) times ket[b] (ket after
+// it), local indices as for u, so <bra_before| D |ket_after> is
+// sum_ab D[a][b] T[a][b] for any operator D on the same qubits.
+Mat2 adjoint_step_1q(cplx* ket, cplx* bra, int n_qubits, int qubit, const Mat2& u);
+Mat4 adjoint_step_2q(cplx* ket, cplx* bra, int n_qubits, int q0, int q1, const Mat4& u);
+
 // One Pauli string as bit masks: `x` marks the qubits acted on by X or Y,
 // `z` those acted on by Z or Y.
 struct PauliMask {
