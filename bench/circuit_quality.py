@@ -7,7 +7,10 @@ circuits are rebuilt and scored, so all configurations share one
 layer-by-layer fit. The refinement time is the time from the end of the last
 layer's snapshot to the end of the synthesis. The energy error is measured
 against the exact active-space energy. Pass ``--gradient analytic`` to run
-the layers with that gradient (when the synthesis offers it).
+the layers with that gradient (when the synthesis offers it). BLAS threads
+default to one (``OPENBLAS_NUM_THREADS`` etc., unless already set): on a
+shared machine threaded BLAS inside the optimiser's own steps costs more than
+it saves.
 
     python bench/circuit_quality.py [--gradient analytic] [h2 lih h2o-small h2o]
 """
@@ -17,10 +20,14 @@ from __future__ import annotations
 import argparse
 import contextlib
 import io
+import os
 import tempfile
 import time
 
-from brimvale_chemistry import corvinth, workflow
+for _variable in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
+    os.environ.setdefault(_variable, "1")
+
+from brimvale_chemistry import corvinth, workflow  # noqa: E402
 
 
 def two_qubit_depth(circuit) -> int:

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "core/gates.hpp"
@@ -22,6 +23,7 @@ public:
     // `target` holds 2^n_qubits amplitudes (copied); each pair has
     // 0 <= q0 < q1 < n_qubits (not checked).
     ReversePreparationFidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs);
+    ~ReversePreparationFidelity();
 
     std::size_t parameter_count() const { return 3 * static_cast<std::size_t>(n_qubits_) + 9 * pairs_.size(); }
 
@@ -29,9 +31,10 @@ public:
     double value_and_gradient(const double* x, double* gradient);
 
 private:
+    struct SplitState;
     int n_qubits_;
     std::vector<std::array<int, 2>> pairs_;
-    std::vector<cplx> target_, ket_, bra_;
+    std::unique_ptr<SplitState> target_, ket_, bra_;
     // Per row: E(p_k) and its nine derivatives.
     std::vector<bvc::sv::Mat4> gates_, derivatives_;
 };
