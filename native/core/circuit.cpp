@@ -81,7 +81,7 @@ void apply_two_qubit_gate(cplx* state, int n, const Operation& op) {
 // reach the state either folded into the next two-qubit gate on that qubit
 // (one dense 4x4 pass instead of up to three passes) or at the end. Each pass
 // over a large state costs a full sweep of memory, so fewer passes win.
-void simulate(const std::vector<Operation>& ops, int n_qubits, cplx* state) {
+void simulate(const std::vector<Operation>& ops, int n_qubits, cplx* state, Interrupt interrupt) {
     const std::uint64_t size = std::uint64_t{1} << n_qubits;
     for (std::uint64_t i = 0; i < size; ++i) state[i] = 0.0;
     state[0] = 1.0;
@@ -89,6 +89,7 @@ void simulate(const std::vector<Operation>& ops, int n_qubits, cplx* state) {
     std::vector<bool> has_pending(n_qubits, false);
     const Mat2 identity{{1.0, 0.0, 0.0, 1.0}};
     for (const auto& op : ops) {
+        interrupt.progress(size);
         if (!is_two_qubit(op.gate)) {
             const Mat2 m = single_qubit_matrix(op);
             pending[op.q0] = has_pending[op.q0] ? product(m, pending[op.q0]) : m;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/interrupt.hpp"
+
 namespace bvc::circuit {
 
 // The codes are part of the binding's contract with the Python `Circuit`.
@@ -18,6 +20,7 @@ struct Operation {
 };
 
 // Runs `ops` in order on |0...0> of `n_qubits` qubits; `state` has 2^n entries.
-void simulate(const std::vector<Operation>& ops, int n_qubits, std::complex<double>* state);
+// Every gate's pass over the state is reported to `interrupt`.
+void simulate(const std::vector<Operation>& ops, int n_qubits, std::complex<double>* state, Interrupt interrupt = {});
 
 }  // namespace bvc::circuit

@@ -1,6 +1,8 @@
 #include "core/statevector.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <utility>
 
 namespace bvc::sv {
@@ -28,8 +30,6 @@ struct C {
 inline C load(const cplx& z) { return {z.real(), z.imag()}; }
 inline C mul(C a, C b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 inline C add(C a, C b) { return {a.re + b.re, a.im + b.im}; }
-// conj(a) b
-inline C conj_mul(C a, C b) { return {a.re * b.re + a.im * b.im, a.re * b.im - a.im * b.re}; }
 
 }  // namespace
 
@@ -78,63 +78,6 @@ void apply_2q(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u) {
             }
         }
     }
-}
-
-Mat2 adjoint_step_1q(cplx* ket, cplx* bra, int n_qubits, int qubit, const Mat2& u) {
-    const std::uint64_t size = dim(n_qubits), step = std::uint64_t{1} << qubit;
-    C m[4], t[4] = {};
-    for (int k = 0; k < 4; ++k) m[k] = load(u.m[k]);
-    auto* k = reinterpret_cast<C*>(ket);
-    auto* b = reinterpret_cast<C*>(bra);
-    for (std::uint64_t base = 0; base < size; base += 2 * step) {
-        for (std::uint64_t i = base; i < base + step; ++i) {
-            const std::uint64_t idx[2] = {i, i + step};
-            const C kv[2] = {k[idx[0]], k[idx[1]]}, bv[2] = {b[idx[0]], b[idx[1]]};
-            C kn[2];
-            for (int r = 0; r < 2; ++r) {
-                kn[r] = add(mul(m[2 * r], kv[0]), mul(m[2 * r + 1], kv[1]));
-                k[idx[r]] = kn[r];
-                b[idx[r]] = add(mul(m[2 * r], bv[0]), mul(m[2 * r + 1], bv[1]));
-            }
-            for (int r = 0; r < 2; ++r)
-                for (int c = 0; c < 2; ++c) t[2 * r + c] = add(t[2 * r + c], conj_mul(bv[r], kn[c]));
-        }
-    }
-    Mat2 out;
-    for (int e = 0; e < 4; ++e) out.m[e] = cplx(t[e].re, t[e].im);
-    return out;
-}
-
-Mat4 adjoint_step_2q(cplx* ket, cplx* bra, int n_qubits, int q0, int q1, const Mat4& u) {
-    const int lo = q0 < q1 ? q0 : q1, hi = q0 < q1 ? q1 : q0;
-    const std::uint64_t size = dim(n_qubits);
-    const std::uint64_t s_lo = std::uint64_t{1} << lo, s_hi = std::uint64_t{1} << hi;
-    const std::uint64_t b0 = std::uint64_t{1} << q0, b1 = std::uint64_t{1} << q1;
-    C m[16], t[16] = {};
-    for (int e = 0; e < 16; ++e) m[e] = load(u.m[e]);
-    auto* k = reinterpret_cast<C*>(ket);
-    auto* b = reinterpret_cast<C*>(bra);
-    for (std::uint64_t outer = 0; outer < size; outer += 2 * s_hi) {
-        for (std::uint64_t middle = outer; middle < outer + s_hi; middle += 2 * s_lo) {
-            for (std::uint64_t i = middle; i < middle + s_lo; ++i) {
-                const std::uint64_t idx[4] = {i, i | b0, i | b1, i | b0 | b1};
-                const C kv[4] = {k[idx[0]], k[idx[1]], k[idx[2]], k[idx[3]]};
-                const C bv[4] = {b[idx[0]], b[idx[1]], b[idx[2]], b[idx[3]]};
-                C kn[4];
-                for (int r = 0; r < 4; ++r) {
-                    const C* row = m + 4 * r;
-                    kn[r] = add(add(mul(row[0], kv[0]), mul(row[1], kv[1])), add(mul(row[2], kv[2]), mul(row[3], kv[3])));
-                    k[idx[r]] = kn[r];
-                    b[idx[r]] = add(add(mul(row[0], bv[0]), mul(row[1], bv[1])), add(mul(row[2], bv[2]), mul(row[3], bv[3])));
-                }
-                for (int r = 0; r < 4; ++r)
-                    for (int c = 0; c < 4; ++c) t[4 * r + c] = add(t[4 * r + c], conj_mul(bv[r], kn[c]));
-            }
-        }
-    }
-    Mat4 out;
-    for (int e = 0; e < 16; ++e) out.m[e] = cplx(t[e].re, t[e].im);
-    return out;
 }
 
 void apply_cx(cplx* psi, int n_qubits, int control, int target) {
@@ -193,10 +136,26 @@ double pauli_expectation(const cplx* psi, int n_qubits, const PauliMask& mask) {
 }
 
 cplx hamiltonian_expectation(const cplx* psi, int n_qubits, const std::vector<PauliMask>& masks,
-                             const std::vector<cplx>& coeffs) {
+                             const std::vector<cplx>& coeffs, Interrupt interrupt) {
     cplx total = 0.0;
-    for (std::size_t k = 0; k < masks.size(); ++k) total += coeffs[k] * pauli_expectation(psi, n_qubits, masks[k]);
+    for (std::size_t k = 0; k < masks.size(); ++k) {
+        total += coeffs[k] * pauli_expectation(psi, n_qubits, masks[k]);
+        interrupt.progress(std::uint64_t{1} << n_qubits);
+    }
     return total;
+}
+
+double largest_component(const cplx* v, std::size_t n) {
+    double largest = 0.0;
+    for (std::size_t i = 0; i < n; ++i) largest = std::max({largest, std::abs(v[i].real()), std::abs(v[i].imag())});
+    return largest;
+}
+
+double unit_scale(double largest) {
+    if (!(largest > 0.0) || !std::isfinite(largest)) return 1.0;
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    return std::ldexp(1.0, -exponent);
 }
 
 }  // namespace bvc::sv

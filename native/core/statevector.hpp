@@ -4,8 +4,11 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "core/interrupt.hpp"
 
 namespace bvc::sv {
 
@@ -31,13 +34,14 @@ void apply_cx(cplx* psi, int n_qubits, int control, int target);
 void apply_cz(cplx* psi, int n_qubits, int a, int b);
 void apply_swap(cplx* psi, int n_qubits, int a, int b);
 
-// One step of an adjoint (reverse) sweep: ket <- u ket and bra <- u bra, in
-// place and in one pass. Returns T with T[a][b] the sum over the other qubits
-// of conj(bra[a]) (bra as it was before the step) times ket[b] (ket after
-// it), local indices as for u, so <bra_before| D |ket_after> is
-// sum_ab D[a][b] T[a][b] for any operator D on the same qubits.
-Mat2 adjoint_step_1q(cplx* ket, cplx* bra, int n_qubits, int qubit, const Mat2& u);
-Mat4 adjoint_step_2q(cplx* ket, cplx* bra, int n_qubits, int q0, int q1, const Mat4& u);
+// The largest |real| or |imaginary| part among n amplitudes (NaN ignored).
+double largest_component(const cplx* v, std::size_t n);
+
+// The power of two that brings `largest` into [0.5, 1): multiplying by it is
+// exact, so kernels that square amplitudes of any finite size scale them by
+// it first and neither overflow nor lose digits to subnormal squares. 1 for
+// zero or a non-finite value.
+double unit_scale(double largest);
 
 // One Pauli string as bit masks: `x` marks the qubits acted on by X or Y,
 // `z` those acted on by Z or Y.
@@ -50,8 +54,9 @@ struct PauliMask {
 // since every Pauli string is Hermitian.
 double pauli_expectation(const cplx* psi, int n_qubits, const PauliMask& mask);
 
-// sum_k coeffs[k] * <psi| P_k |psi>.
+// sum_k coeffs[k] * <psi| P_k |psi>; each term's pass over the state is
+// reported to `interrupt`.
 cplx hamiltonian_expectation(const cplx* psi, int n_qubits, const std::vector<PauliMask>& masks,
-                             const std::vector<cplx>& coeffs);
+                             const std::vector<cplx>& coeffs, Interrupt interrupt = {});
 
 }  // namespace bvc::sv

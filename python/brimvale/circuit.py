@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import math
 import numbers
+import reprlib
 from collections import Counter
 from dataclasses import dataclass
 from typing import Iterator, NamedTuple
@@ -63,15 +64,16 @@ def _check_dtype(dtype) -> np.dtype:
     except TypeError:
         resolved = None
     if resolved not in DTYPES:
-        raise ValueError(f"unsupported dtype {dtype!r}: expected numpy.complex128 or numpy.complex64")
+        raise ValueError(f"unsupported dtype {reprlib.repr(dtype)}: expected numpy.complex128 or numpy.complex64")
     return resolved
 
 
 def _check_backend(backend, device) -> None:
     if backend not in BACKENDS:
-        raise ValueError(f"unsupported backend {backend!r}: expected one of {', '.join(map(repr, BACKENDS))}")
+        raise ValueError(f"unsupported backend {reprlib.repr(backend)}: "
+                         f"expected one of {', '.join(map(repr, BACKENDS))}")
     if device not in DEVICES:
-        raise ValueError(f"unsupported device {device!r}: expected one of {', '.join(map(repr, DEVICES))}")
+        raise ValueError(f"unsupported device {reprlib.repr(device)}: expected one of {', '.join(map(repr, DEVICES))}")
 
 
 class Circuit:
@@ -97,7 +99,7 @@ class Circuit:
 
     def _qubit(self, qubit) -> int:
         if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral):
-            raise ValueError(f"qubit index must be an integer, got {qubit!r}")
+            raise ValueError(f"qubit index must be an integer, got {reprlib.repr(qubit)}")
         q = int(qubit)
         if not 0 <= q < self._n_qubits:
             raise ValueError(f"qubit {q} out of range for a circuit of {self._n_qubits} qubits")
@@ -107,7 +109,7 @@ class Circuit:
         try:
             value = float(angle)
         except (TypeError, ValueError):
-            raise ValueError(f"rotation angle must be a real number, got {angle!r}") from None
+            raise ValueError(f"rotation angle must be a real number, got {reprlib.repr(angle)}") from None
         if not math.isfinite(value):
             raise ValueError(f"rotation angle must be finite, got {value!r}")
         return value

@@ -126,6 +126,13 @@ class TestValidation:
             call(circuit)
         assert [op.name for op in circuit] == ["h"]
 
+    @pytest.mark.parametrize("call", [lambda c, value: c.h(value), lambda c, value: c.rx(value, 0),
+                                      lambda c, value: c.execute(backend=value)])
+    def test_messages_show_only_the_start_of_a_huge_value(self, call):
+        with pytest.raises(ValueError) as info:
+            call(Circuit(2), list(range(10**6)))
+        assert "[0, 1, 2, 3, 4, 5, ...]" in str(info.value) and len(str(info.value)) < 120
+
     def test_numpy_integer_qubits_are_accepted(self):
         circuit = Circuit(2)
         circuit.cx(np.int64(0), np.int32(1))

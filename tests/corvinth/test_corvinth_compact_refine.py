@@ -45,6 +45,23 @@ def cnots(circuit):
     return sum(1 for op in circuit if op.name == "cx")
 
 
+def cap_refinement(monkeypatch, maxiter, spoil=False):
+    """Limits the refinement's L-BFGS-B run (the only call with an analytic gradient) to keep tests short;
+    with `spoil`, hands back zeros as its result."""
+    real_minimize = corvinth.minimize
+
+    def capped(fun, x0, **kwargs):
+        if not kwargs.get("jac"):
+            return real_minimize(fun, x0, **kwargs)
+        kwargs["options"] = {**kwargs["options"], "maxiter": maxiter}
+        result = real_minimize(fun, x0, **kwargs)
+        if spoil:
+            result.x = np.zeros_like(x0)
+        return result
+
+    monkeypatch.setattr(corvinth, "minimize", capped)
+
+
 class TestCompactEmission:
     def test_same_state_as_the_default_on_random_tables(self, rng):
         n = 5
@@ -108,32 +125,26 @@ class TestRefinement:
             result = corvinth.cvd_dmrg(psi, layers=2, restarts=1, pauli_terms=HAMILTONIAN_5, **settings)
         return result, printed.getvalue().splitlines()
 
-    def test_refined_circuit_is_closer_in_overlap_and_energy(self, ground_state):
+    def test_refined_circuit_is_closer_in_overlap_and_energy(self, ground_state, monkeypatch):
         psi, exact = ground_state
-        for compact in (False, True):
-            result, lines = self.run(psi, refine=True, compact=compact)
-            last_layer, refined = lines[-2], lines[-1]
-            unrefined_overlap = float(last_layer.split("=")[1].split(",")[0])
-            unrefined_energy = float(last_layer.split("energy=")[1].split()[0])
-            assert refined == ("  Refined               : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="
-                               f"{result.overlap_mod:.12f}, energy={result.energy:.12f} Hartree")
-            assert 1 - result.overlap_mod < (1 - unrefined_overlap) / 100
-            assert exact <= result.energy < unrefined_energy
-            state = result.circuit.execute().state
-            assert result.overlap_mod == pytest.approx(abs(np.vdot(psi, state)), abs=1e-12)
-            assert result.circuit_params == 3 * 5 + 9 * 8
+        cap_refinement(monkeypatch, 300)
+        # Compact emission of the refined parameters (the default one is used below).
+        result, lines = self.run(psi, refine=True, compact=True)
+        last_layer, refined = lines[-2], lines[-1]
+        unrefined_overlap = float(last_layer.split("=")[1].split(",")[0])
+        unrefined_energy = float(last_layer.split("energy=")[1].split()[0])
+        assert refined == ("  Refined               : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="
+                           f"{result.overlap_mod:.12f}, energy={result.energy:.12f} Hartree")
+        assert 1 - result.overlap_mod < (1 - unrefined_overlap) / 100
+        assert exact <= result.energy < unrefined_energy
+        state = result.circuit.execute().state
+        assert result.overlap_mod == pytest.approx(abs(np.vdot(psi, state)), abs=1e-12)
+        assert result.circuit_params == 3 * 5 + 9 * 8
 
     def test_never_worse_than_the_layers(self, ground_state, monkeypatch):
         psi, _ = ground_state
         unrefined, _ = self.run(psi)
-        real_minimize = corvinth.minimize
-
-        def useless(fun, x0, **kwargs):
-            result = real_minimize(fun, x0, **kwargs)
-            result.x = np.zeros_like(x0) if len(x0) > 9 else result.x
-            return result
-
-        monkeypatch.setattr(corvinth, "minimize", useless)
+        cap_refinement(monkeypatch, 5, spoil=True)
         kept, lines = self.run(psi, refine=True)
         assert kept.overlap_mod == unrefined.overlap_mod and kept.energy == unrefined.energy
         assert kept.circuit.operations == unrefined.circuit.operations

@@ -1,6 +1,7 @@
 """The command line (workflow.main) and the package's entry points, with recording stage fakes."""
 
 import importlib
+import io
 import runpy
 import sys
 from pathlib import Path
@@ -62,6 +63,45 @@ class TestConsoleOutput:
         argv("--demo", key, "--target", "electronic_structure")
         workflow.main()
         assert capsys.readouterr().out.splitlines()[0] == "Demo: " + workflow._DEMOS[key]["desc"]
+
+
+class RecordingStream(io.TextIOWrapper):
+    """Standard output over bytes, remembering how it was reconfigured."""
+
+    def __init__(self, encoding):
+        super().__init__(io.BytesIO(), encoding=encoding, errors="strict", newline="\n")
+        self.changes = []
+
+    def reconfigure(self, **changes):
+        self.changes.append(changes)
+        super().reconfigure(**changes)
+
+
+class TestOutputThatCannotEncodeTheText:
+    @pytest.mark.parametrize("encoding, changes", [
+        ("latin-1", [{"errors": "replace"}, {"errors": "strict"}]),
+        ("ascii", [{"errors": "replace"}, {"errors": "strict"}]),
+        ("utf-8", []),
+    ])
+    def test_runs_replacing_what_it_cannot_encode_then_restores_the_stream(self, workflow, stages, argv,
+                                                                           monkeypatch, encoding, changes):
+        stream = RecordingStream(encoding)
+        monkeypatch.setattr(sys, "stdout", stream)
+        argv("--target", "dmrg")
+        workflow.main()
+        stream.flush()
+        demo = "Demo: H\u2082/sto-3g CAS(2e,2o) \u2192 4 qubits"
+        assert stream.buffer.getvalue().decode(encoding).splitlines() == [
+            demo.encode(encoding, errors="replace").decode(encoding), "[1/4] electronic_structure", "[2/4] dmrg"]
+        assert stream.changes == changes and stream.errors == "strict"
+
+    def test_the_stream_is_restored_when_the_run_fails(self, workflow, stages, argv, monkeypatch):
+        stream = RecordingStream("latin-1")
+        monkeypatch.setattr(sys, "stdout", stream)
+        argv("--target", "cvd")
+        with pytest.raises(SystemExit):
+            workflow.main()
+        assert stream.errors == "strict" and stages.calls == []
 
 
 class TestOptionsReachTheWorkflow:

@@ -13,8 +13,10 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
+#include "bind/instances.hpp"
 #include "core/disentangler_objective.hpp"
 #include "core/gates.hpp"
+#include "limits.hpp"
 #include "refine.hpp"
 #include "support.hpp"
 
@@ -123,11 +125,21 @@ bool is_integer(py::handle value) {
 }
 
 // `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
-std::int64_t positive_integer(py::handle value, const char* message) {
+void require_positive_integer(py::handle value, const char* message) {
     if (!is_integer(value) || py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(1)) {
         raise(PyExc_ValueError, message);
     }
-    return py::cast<std::int64_t>(py::int_(py::reinterpret_borrow<py::object>(value)));
+}
+
+// `layers` and `restarts` also count work done in turn: refused above the
+// bound before anything is allocated or run for them.
+std::int64_t positive_count(py::handle value, const char* message, const char* name) {
+    require_positive_integer(value, message);
+    const py::int_ count(py::reinterpret_borrow<py::object>(value));
+    if (count > py::int_(bvc::corvinth::kMaxCount)) {
+        raise(PyExc_ValueError, std::string(name) + " must be at most " + std::to_string(bvc::corvinth::kMaxCount));
+    }
+    return to_int64(count, name);
 }
 
 // A float argument: numbers go through float(), anything else is refused
@@ -163,7 +175,13 @@ ComplexArray normalised_state(const py::object& psi0, int n) {
     // The length test above reads only the first dimension; a 2 x 2 array
     // would pass it for one qubit while holding four amplitudes.
     if (py::len(flat) != (std::size_t{1} << n)) raise(PyExc_ValueError, kPowerOfTwo);
-    const double norm = py::cast<double>(py::float_(np.attr("linalg").attr("norm")(flat)));
+    // The squares of very large or very small amplitudes leave the double
+    // range: such a state is measured scaled to a largest amplitude of 1.
+    const double largest = py::cast<double>(py::float_(np.attr("max")(np.attr("abs")(flat))));
+    const bool extreme = std::isfinite(largest) && largest > 0.0 && !(largest >= 1e-140 && largest <= 1e140);
+    const py::object measured = extreme ? flat.attr("__truediv__")(py::float_(largest)) : flat;
+    const double norm =
+        (extreme ? largest : 1.0) * py::cast<double>(py::float_(np.attr("linalg").attr("norm")(measured)));
     if (norm <= 0.0) raise(PyExc_ValueError, "psi0 must have nonzero norm");
     if (!std::isfinite(norm)) raise(PyExc_ValueError, "psi0 amplitudes must be finite");
     return as_complex_array(flat.attr("__truediv__")(py::float_(norm)));
@@ -174,11 +192,23 @@ py::list resolve_renyi_indices(const py::object& given, std::int64_t layers, con
     if (given.is_none()) {
         indices = py::list(module.attr("default_renyi_indices")(py::int_(layers)));
     } else {
-        for (py::handle v : py::iter(given)) {
-            PyObject* f = PyNumber_Float(v.ptr());
-            if (f == nullptr) throw py::error_already_set();
-            indices.append(py::reinterpret_steal<py::float_>(f));
+        // A length the object reports is judged before a single item is read,
+        // and no more than one item past `layers` is ever read: a huge or
+        // endless iterable (range(2**64)) is refused without being consumed.
+        const auto reported = reported_length(given);
+        bool too_many = reported && *reported != static_cast<std::size_t>(layers);
+        if (!too_many) {
+            for (py::handle v : py::iter(given)) {
+                if (static_cast<std::int64_t>(indices.size()) == layers) {
+                    too_many = true;
+                    break;
+                }
+                PyObject* f = PyNumber_Float(v.ptr());
+                if (f == nullptr) throw py::error_already_set();
+                indices.append(py::reinterpret_steal<py::float_>(f));
+            }
         }
+        if (too_many) raise(PyExc_ValueError, "renyi_indices must have exactly one value per layer");
     }
     if (static_cast<std::int64_t>(indices.size()) != layers) {
         raise(PyExc_ValueError, "renyi_indices must have exactly one value per layer");
@@ -339,14 +369,16 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module) {
     if (layer_count.is_none()) {
         layer_count = module.attr("default_layers")(py::int_(s.n));
     }
-    s.layers = positive_integer(layer_count, "layers must be a positive integer");
+    s.layers = positive_count(layer_count, "layers must be a positive integer", "layers");
     s.renyi_indices = resolve_renyi_indices(renyi_indices, s.layers, module);
-    positive_integer(s.maxiter, "maxiter must be a positive integer");
-    s.restarts = positive_integer(restarts, "restarts must be a positive integer");
+    require_positive_integer(s.maxiter, "maxiter must be a positive integer");
+    s.restarts = positive_count(restarts, "restarts must be a positive integer", "restarts");
     s.restarts_given = restarts;
     // NaN is not nonnegative either; letting it through would only fail later,
     // inside the random sampler, after the header has been printed.
     if (!(s.init_scale >= 0.0)) raise(PyExc_ValueError, "init_scale must be nonnegative");
+    // Nor is infinity a spread of starting points: every start would be inf or NaN.
+    if (std::isinf(s.init_scale)) raise(PyExc_ValueError, "init_scale must be finite");
 
     return run_cvd(state, s, module);
 }
@@ -385,30 +417,43 @@ py::object make_result_record(const py::module_& m) {
                                               "module"_a = kModuleName);
 }
 
+NativeObjective& objective_of(py::handle self, const char* method) {
+    return bound_instance<NativeObjective>(self, method);
+}
+
 void register_objective(py::module_& m) {
     auto cls = py::class_<NativeObjective, std::unique_ptr<NativeObjective>>(
         m, "_DisentanglerObjective",
         "Renyi entropy across one bond of a fixed state after a candidate disentangler on that bond.\n"
         "Call it with the nine entangler parameters; it returns a float.");
-    cls.def_property_readonly("left_rank", [](NativeObjective& o) { return o.kernel().left_rank(); })
-        .def_property_readonly("right_rank", [](NativeObjective& o) { return o.kernel().right_rank(); })
-        .def_property_readonly("gram_dimension", [](NativeObjective& o) { return o.kernel().gram_dimension(); })
-        .def_property_readonly("evaluations",
-                               [](NativeObjective& o) { return static_cast<std::uint64_t>(o.kernel().evaluations()); });
+    // Every accessor goes through bound_instance: an instance made by
+    // __new__ alone, or a foreign `self`, raises TypeError.
+    cls.def_property_readonly("left_rank",
+                              [](py::handle self) { return objective_of(self, "left_rank").kernel().left_rank(); })
+        .def_property_readonly("right_rank",
+                               [](py::handle self) { return objective_of(self, "right_rank").kernel().right_rank(); })
+        .def_property_readonly(
+            "gram_dimension",
+            [](py::handle self) { return objective_of(self, "gram_dimension").kernel().gram_dimension(); })
+        .def_property_readonly("evaluations", [](py::handle self) {
+            return static_cast<std::uint64_t>(objective_of(self, "evaluations").kernel().evaluations());
+        });
     def_method(cls, "__call__", {arg("self"), arg("params")},
                "The Renyi entropy (nats) across the bond after the disentangler of `params`.",
                [](const Arguments& a) -> py::object {
+                   NativeObjective& objective = objective_of(a[0], "__call__");
                    double params[kEntanglerParams];
                    read_params(a[1], params);
-                   return py::float_(a[0].cast<NativeObjective&>().evaluate(params));
+                   return py::float_(objective.evaluate(params));
                });
     def_method(cls, "schmidt_probabilities", {arg("self"), arg("params")},
                "Normalised squared Schmidt values across the bond after the disentangler of `params`, "
                "largest first; values that are zero by rank are left out.",
                [](const Arguments& a) -> py::object {
+                   NativeObjective& objective = objective_of(a[0], "schmidt_probabilities");
                    double params[kEntanglerParams];
                    read_params(a[1], params);
-                   const std::vector<double> p = a[0].cast<NativeObjective&>().probabilities(params);
+                   const std::vector<double> p = objective.probabilities(params);
                    auto out = new_array<double>({static_cast<py::ssize_t>(p.size())});
                    std::copy(p.begin(), p.end(), out.mutable_data());
                    return std::move(out);
@@ -461,6 +506,9 @@ void register_cvd_driver(py::module_& m) {
     def_function(m, "_print_layer_metrics", {arg("layer"), arg("overlap_mod"), arg("energy")},
                  "Print the metrics line of one layer: overlap and energy (\"N/A\" when energy is None).",
                  [](const Arguments& a) -> py::object {
+                     // The layer is a number of the header's count: an int or
+                     // an integer type, never a float truncated to one.
+                     if (!PyIndex_Check(a[0].ptr())) raise_incorrect_type("layer", "int", a[0]);
                      py::int_ layer = to_int(a[0], "layer");
                      const double overlap = to_float(a[1]);
                      std::optional<double> energy;

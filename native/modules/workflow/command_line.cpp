@@ -38,6 +38,29 @@ py::dict preset(py::list geometry, const char* basis, int active_occupied, int a
     return record;
 }
 
+// Characters the command line and the stages print beyond ASCII.
+constexpr const char* kPrintedCharacters = "\u2082\u2192\u27e8\u03c8\u27e9\u00b1\u2014\u00e5\u00f6";
+
+// Standard output whose encoding lacks those characters (latin-1, ASCII) and
+// that is set to fail on them, or nothing. A run would otherwise end at its
+// first line with UnicodeEncodeError.
+py::object stdout_needing_replacement() {
+    py::object stream = py::module_::import("sys").attr("stdout");
+    if (stream.is_none() || !py::hasattr(stream, "reconfigure")) return py::none();
+    py::object errors = py::getattr(stream, "errors", py::none());
+    py::object encoding = py::getattr(stream, "encoding", py::none());
+    if (!PyUnicode_Check(encoding.ptr()) || !py::str(errors).equal(py::str("strict"))) return py::none();
+    try {
+        py::str(kPrintedCharacters).attr("encode")(encoding);
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_UnicodeError) && !error.matches(PyExc_LookupError)) throw;
+        return stream;
+    }
+    return py::none();
+}
+
+py::object run_main(const ModuleNames& names);
+
 // Prints the "Demo: " line and builds the preset's Molecule.
 py::object preset_molecule(const ModuleNames& names, const py::object& options) {
     py::object record = names["_DEMOS"][options.attr("demo")];
@@ -103,6 +126,22 @@ std::optional<std::pair<py::object, py::str>> molecule_from_xyz(const ModuleName
 }
 
 py::object main(const ModuleNames& names) {
+    // For this run only, what the output cannot encode is replaced ("?")
+    // instead of stopping the program; the stream is put back afterwards.
+    py::object stream = stdout_needing_replacement();
+    if (stream.is_none()) return run_main(names);
+    stream.attr("reconfigure")(py::arg("errors") = "replace");
+    try {
+        run_main(names);
+    } catch (...) {
+        stream.attr("reconfigure")(py::arg("errors") = "strict");
+        throw;
+    }
+    stream.attr("reconfigure")(py::arg("errors") = "strict");
+    return py::none();
+}
+
+py::object run_main(const ModuleNames& names) {
     py::object path_type = names["Path"];
     py::object parser = names["argparse"].attr("ArgumentParser")(py::arg("description") = kDescription);
     py::list demo_keys(names["_DEMOS"]);

@@ -141,6 +141,13 @@ py::object timed(py::dict& seconds, std::size_t stage, Call&& call) {
 py::object run(const ModuleNames& names, const Arguments& a) {
     const py::object& self = a[0];
     const std::size_t last = terminal_stage(require_str(a[1], "target"));
+    // A complete run ends with the run record; a user's file in its place is
+    // reported now, before hours of work, not after.
+    py::object run_record;
+    if (last == kMeasurement) {
+        run_record = py::module_::import("brimvale_chemistry.report.summary");
+        run_record.attr("check_destination")(self.attr("workdir"));
+    }
 
     // Settings are read from the instance at each call, so changes made after
     // construction apply to the next run.
@@ -189,6 +196,8 @@ py::object run(const ModuleNames& names, const Arguments& a) {
                 }));
 
     // Path() also accepts a workdir reassigned as a string after construction.
+    run_record.attr("write_run_record")(self, result, py::arg("synthesis_seed") = synthesis_seed);
+
     py::object resolved = names["Path"](self.attr("workdir")).attr("resolve")();
     py::print(py::str("  QASM directory        : ") + py::str(resolved));
     return result;

@@ -74,9 +74,16 @@ def _quiet_tenpy_logging():
 _SHORTEST_SWEPT_CHAIN = 3
 
 
-def _solve_exactly(model, target_charge):
+def _solve_exactly(model, target_charge, product_state):
     """Ground state of a chain too short to sweep, by diagonalisation in the sector."""
     from tenpy.algorithms.exact_diag import ExactDiag
+
+    if model.lat.N_sites == 1:
+        # One site holds exactly one state of each charge (empty, up, down,
+        # doubly occupied): the product state of the sector is its ground
+        # state. (TeNPy's ExactDiag cannot build a one-site Hamiltonian: it
+        # closes the MPO's right leg only on a site after the first.)
+        return product_state, 0, 0.0
 
     solver = ExactDiag(model, charge_sector=list(target_charge))
     solver.build_full_H_from_mpo()
@@ -141,7 +148,7 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
         model = mallorek._molecular_model(n_sites, local_terms)
         psi = mallorek._random_initial_mps(model.lat.mps_sites(), labels, chi0, target_charge)
         if n_sites < _SHORTEST_SWEPT_CHAIN:
-            psi, sweeps, truncation_error = _solve_exactly(model, target_charge)
+            psi, sweeps, truncation_error = _solve_exactly(model, target_charge, psi)
         else:
             psi, sweeps, truncation_error = _run_engine(model, psi, maxdim, max_sweeps, cutoff)
         # The engine reports the energy before its last truncation; this is

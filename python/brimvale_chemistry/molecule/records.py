@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import math
 import numbers
+import reprlib
 from collections import Counter
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -19,7 +20,7 @@ _COINCIDENT_DISTANCE = 1e-6
 def _strict_int(value, name: str) -> int:
     # bool is an int subclass but never a sensible count here.
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"{name} must be an integer, got {value!r}")
+        raise TypeError(f"{name} must be an integer, got {reprlib.repr(value)}")
     return int(value)
 
 
@@ -27,26 +28,27 @@ def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
     try:
         symbol, position = atom
     except (TypeError, ValueError):
-        raise ValueError(f"atom {index} must be a pair (element symbol, (x, y, z)), got {atom!r}") from None
+        raise ValueError(f"atom {index} must be a pair (element symbol, (x, y, z)), got {reprlib.repr(atom)}") from None
     if not isinstance(symbol, str):
-        raise TypeError(f"element symbol of atom {index} must be a string, got {symbol!r}")
+        raise TypeError(f"element symbol of atom {index} must be a string, got {reprlib.repr(symbol)}")
     canonical = canonical_symbol(symbol)
     if canonical is None:
-        raise ValueError(f"unknown element {symbol!r} in atom {index}")
+        raise ValueError(f"unknown element {reprlib.repr(symbol)} in atom {index}")
     if isinstance(position, (str, bytes)):
-        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {position!r}")
+        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {reprlib.repr(position)}")
     try:
         coordinates = tuple(position)
     except TypeError:
-        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {position!r}") from None
+        raise TypeError(
+            f"position of atom {index} must be three numbers (x, y, z), got {reprlib.repr(position)}") from None
     if len(coordinates) != 3:
         raise ValueError(f"position of atom {index} must have 3 coordinates, got {len(coordinates)}")
     checked = []
     for axis, value in zip("xyz", coordinates):
         if isinstance(value, bool) or not isinstance(value, numbers.Real):
-            raise TypeError(f"coordinate {axis} of atom {index} must be a real number, got {value!r}")
+            raise TypeError(f"coordinate {axis} of atom {index} must be a real number, got {reprlib.repr(value)}")
         if not math.isfinite(value):
-            raise ValueError(f"coordinate {axis} of atom {index} must be finite, got {value!r}")
+            raise ValueError(f"coordinate {axis} of atom {index} must be finite, got {reprlib.repr(value)}")
         checked.append(float(value))
     return canonical, (checked[0], checked[1], checked[2])
 

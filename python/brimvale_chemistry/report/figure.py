@@ -23,7 +23,7 @@ def _floored(values):
 
 def render_convergence_png(*, title: str, overlaps: Sequence[float], energies: Sequence[float | None],
                            reference_energy: float | None, reference_label: str,
-                           cnot_counts: Sequence[int]) -> bytes:
+                           cnot_counts: Sequence[int], software: str = "brimvale_chemistry") -> bytes:
     """PNG bytes of the two-panel convergence figure; entry k of each sequence belongs to layer k."""
     import matplotlib
 
@@ -69,5 +69,5 @@ def render_convergence_png(*, title: str, overlaps: Sequence[float], energies: S
     axes[-1].xaxis.set_major_locator(MaxNLocator(integer=True))
 
     buffer = io.BytesIO()
-    figure.savefig(buffer, format="png", metadata={"Software": "brimvale_chemistry"})
+    figure.savefig(buffer, format="png", metadata={"Software": software})
     return buffer.getvalue()
