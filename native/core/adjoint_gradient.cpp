@@ -14,7 +14,7 @@ using bvc::sv::Mat4;
 // interleaved complex layout does not. Runs are cut into chunks that stay in
 // the first-level cache between the passes over them.
 constexpr std::size_t kChunk = 256;
-constexpr int kLanes = 4;
+constexpr int kLanes = 8;
 
 struct Coefficients {
     double re[16], im[16];
