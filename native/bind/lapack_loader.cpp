@@ -1,5 +1,6 @@
 #include "bind/lapack_loader.hpp"
 
+#include <dlfcn.h>
 #include <pybind11/pybind11.h>
 
 #include "core/lapack.hpp"
@@ -20,6 +21,18 @@ F* resolve(const py::dict& capi, const char* name) {
     return reinterpret_cast<F*>(pointer);
 }
 
+// OpenBLAS's per-thread thread count, looked up in the library that holds
+// `routine`; null for another BLAS.
+lapack::set_threads_fn* find_set_threads_local(void* routine) {
+    Dl_info info{};
+    if (dladdr(routine, &info) == 0 || info.dli_fname == nullptr) return nullptr;
+    void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (library == nullptr) return nullptr;
+    void* symbol = dlsym(library, "openblas_set_num_threads_local");
+    dlclose(library);  // the library stays loaded: SciPy holds it
+    return reinterpret_cast<lapack::set_threads_fn*>(symbol);
+}
+
 }  // namespace
 
 void load_lapack() {
@@ -29,6 +42,13 @@ void load_lapack() {
     loaded.zheevd = resolve<lapack::zheevd_fn>(capi, "zheevd");
     loaded.zgesdd = resolve<lapack::zgesdd_fn>(capi, "zgesdd");
     loaded.zgesvd = resolve<lapack::zgesvd_fn>(capi, "zgesvd");
+    loaded.zgeqrf = resolve<lapack::zgeqrf_fn>(capi, "zgeqrf");
+    loaded.zungqr = resolve<lapack::zungqr_fn>(capi, "zungqr");
+    loaded.zgelqf = resolve<lapack::zgeqrf_fn>(capi, "zgelqf");
+    loaded.zunglq = resolve<lapack::zungqr_fn>(capi, "zunglq");
+    py::dict blas = py::module_::import("scipy.linalg.cython_blas").attr("__pyx_capi__");
+    loaded.zgemm = resolve<lapack::zgemm_fn>(blas, "zgemm");
+    loaded.set_threads_local = find_set_threads_local(reinterpret_cast<void*>(loaded.zgemm));
     lapack::table = loaded;
 }
 

@@ -11,8 +11,6 @@ using sv::cplx;
 using sv::Mat2;
 using sv::Mat4;
 
-namespace {
-
 bool is_two_qubit(Gate g) { return g == Gate::CX || g == Gate::CZ || g == Gate::SWAP; }
 
 Mat2 single_qubit_matrix(const Operation& op) {
@@ -39,7 +37,6 @@ Mat2 product(const Mat2& a, const Mat2& b) {
     return out;
 }
 
-// The gate in the basis |q1 q0> with q0 = op.q0 (the control of CX).
 Mat4 two_qubit_matrix(Gate g) {
     Mat4 m{};
     int perm[4] = {0, 1, 2, 3};
@@ -55,7 +52,6 @@ Mat4 two_qubit_matrix(Gate g) {
     return m;
 }
 
-// gate * (high (x) low), the single-qubit factors acting first.
 Mat4 absorb(const Mat4& gate, const Mat2& low, const Mat2& high) {
     Mat4 kron, out{};
     for (int r = 0; r < 4; ++r)
@@ -65,6 +61,8 @@ Mat4 absorb(const Mat4& gate, const Mat2& low, const Mat2& high) {
             for (int c = 0; c < 4; ++c) out.m[4 * r + c] += gate.m[4 * r + k] * kron.m[4 * k + c];
     return out;
 }
+
+namespace {
 
 void apply_two_qubit_gate(cplx* state, int n, const Operation& op) {
     switch (op.gate) {

@@ -123,6 +123,11 @@ LONG_CALLS = textwrap.dedent(
         "sector bound": lambda: mallorek._max_sector_bond_dimension(3000, (3000, 0)),
         "circuit": lambda: _native.simulate(20, np.full(gates, 9, np.int32), np.tile([0, 1], (gates, 1)),
                                             np.zeros(gates)),
+        "mps shots": lambda: _native.mps_sample(_native.mps_zero(2), 10**12, 1, np.zeros(2, np.uint8)),
+        # CNOTs on alternating pairs, so that none are merged: one SVD each.
+        "mps circuit": lambda: _native.mps_simulate(_native.mps_zero(3), np.full(gates, 9, np.int32),
+                                                    np.tile([[0, 1], [1, 2]], (gates // 2, 1)), np.zeros(gates),
+                                                    None, 0.0),
     }
     for name, call in calls.items():
         print("start", name, flush=True)
@@ -149,7 +154,7 @@ class TestCtrlCStopsLongNativeLoops:
             return child.stdout.readline().strip()
 
         try:
-            for name in ["shots", "sector bound", "circuit"]:
+            for name in ["shots", "sector bound", "circuit", "mps shots", "mps circuit"]:
                 assert next_line(60) == f"start {name}"
                 # Let it enter the native loop, then press Ctrl-C.
                 assert not selector.select(0.5)

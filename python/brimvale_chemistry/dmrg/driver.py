@@ -13,6 +13,7 @@ import numpy as np
 
 from . import mallorek
 from ..utils import progress_line as _line
+from .qubit_mps import qubit_mps
 from .records import DmrgResult
 
 __all__ = ["dmrg"]
@@ -155,6 +156,7 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
         # the energy of the state actually returned, the one psi0 carries.
         energy = float(np.real(model.H_MPO.expectation_value(psi)))
     psi0 = mallorek._mps_to_dense(psi, n_qubits)
+    mps = qubit_mps(psi, n_qubits)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)
     elapsed = time.perf_counter() - start
@@ -169,4 +171,5 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
         warnings.warn(f"DMRG discarded a weight of {truncation_error:.2e} (above {_TRUNCATION_WARNING:g}); "
                       "the state is approximate, raise maxdim or lower cutoff", UserWarning, stacklevel=2)
     return DmrgResult(psi0=psi0, energy=total_energy, bond_dimensions=bond_dimensions, sweeps=sweeps,
-                      truncation_error=truncation_error, wall_time=elapsed)
+                      truncation_error=truncation_error, wall_time=elapsed, mps=mps,
+                      mps_discarded_weight=mps.discarded_weight)
