@@ -17,6 +17,8 @@
 #include "core/disentangler_objective.hpp"
 #include "core/gates.hpp"
 #include "limits.hpp"
+#include "refine.hpp"
+#include "support.hpp"
 
 namespace bvc::cvd {
 
@@ -105,15 +107,17 @@ std::string format(py::handle value, const char* pattern) {
 }
 
 void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::optional<double>& energy) {
-    std::string line = "  Layer " + format(layer, "<2") +
-                       "              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" +
-                       format(py::float_(overlap_mod), ".12f") + ", energy=";
-    line += energy ? format(py::float_(*energy), ".12f") + " Hartree" : std::string("N/A");
-    print_line(line);
+    bvc::corvinth::print_metrics_line("  Layer " + format(layer, "<2") + "              ", overlap_mod, energy);
 }
 
 // ---------------------------------------------------------------------------
 // Input resolution and validation of cvd_dmrg.
+
+bool truth(py::handle value) {
+    const int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result == 1;
+}
 
 bool is_integer(py::handle value) {
     if (PyLong_Check(value.ptr())) return true;
@@ -230,6 +234,8 @@ struct Settings {
     double init_scale = 0.0;
     py::int_ seed;
     py::object pauli_terms;
+    bool compact = false;
+    bool refine = false;
 };
 
 // Best parameters for one bond: the identity, then `restarts` L-BFGS-B runs
@@ -281,7 +287,10 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     py::object circuit = py::none(), overlap = py::none(), energy = py::none();
     auto snapshot = [&](std::int64_t layer) {
         py::tuple result =
-            module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(s.n), gate_rows, s.pauli_terms);
+            s.compact ? module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(s.n), gate_rows,
+                                                                     s.pauli_terms, "compact"_a = true)
+                      : module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(s.n), gate_rows,
+                                                                     s.pauli_terms);
         circuit = result[0];
         overlap = result[1];
         energy = result[2];
@@ -311,6 +320,14 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
         }
         snapshot(layer_index + 1);
     }
+    if (s.refine) {
+        const py::tuple refined = bvc::corvinth::refine_reverse_preparation(
+            module, psi0, disentangled, py::int_(s.n), gate_rows, s.pauli_terms, s.compact,
+            py::make_tuple(circuit, overlap, energy));
+        circuit = refined[0];
+        overlap = refined[1];
+        energy = refined[2];
+    }
 
     py::object record = module.attr("CvdResult");
     return record("overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
@@ -336,6 +353,8 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module) {
     const py::object& restarts = a[6];
     s.init_scale = float_argument(a[7], "init_scale");
     s.seed = to_int(a[8], "seed");
+    s.compact = truth(a[9]);
+    s.refine = truth(a[10]);
 
     py::object psi0 = py::isinstance(source, module.attr("DmrgResult")) ? py::object(source.attr("psi0")) : source;
     if (s.pauli_terms.is_none()) {
@@ -467,7 +486,8 @@ void register_cvd_driver(py::module_& m) {
         m, "cvd_dmrg",
         {arg("source"), kwonly("n_qubits", py::none()), kwonly("pauli_terms", py::none()),
          kwonly("layers", py::none()), kwonly("renyi_indices", py::none()), kwonly("maxiter", py::int_(200)),
-         kwonly("restarts", py::int_(3)), kwonly("init_scale", py::float_(0.5)), kwonly("seed", py::int_(2077))},
+         kwonly("restarts", py::int_(3)), kwonly("init_scale", py::float_(0.5)), kwonly("seed", py::int_(2077)),
+         kwonly("compact", py::bool_(false)), kwonly("refine", py::bool_(false))},
         "Build a layered circuit whose reverse prepares the state of `source` by classical variational "
         "disentanglement.\n\n"
         "`source` is a DmrgResult (its psi0 is used) or a state vector of 2**n amplitudes, qubit 0 the least "
@@ -475,7 +495,12 @@ void register_cvd_driver(py::module_& m) {
         "bonds, each chosen by L-BFGS-B over `restarts` seeded random starts (and the identity) to minimise the "
         "Renyi entropy across its bond. After every layer the reverse-preparation circuit is built and executed, "
         "and its overlap with the state and, given `pauli_terms`, its energy are printed. Returns a CvdResult "
-        "holding the circuit after the last layer.",
+        "holding the circuit after the last layer.\n\n"
+        "With `compact` the circuits prepare the same states with at most three CNOTs per disentangler (none "
+        "for an identity) and one rotation per run of single-qubit gates. With `refine` every parameter of the "
+        "final circuit is then optimised jointly (L-BFGS-B on the exact gradient) for its overlap with the "
+        "state, one more line \"Refined\" is printed, and the result holds the refined circuit; it is kept "
+        "only if it does not lower the overlap.",
         [module](const Arguments& a) { return cvd_dmrg(a, module); });
 
     def_function(m, "_print_layer_metrics", {arg("layer"), arg("overlap_mod"), arg("energy")},
