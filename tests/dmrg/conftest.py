@@ -50,6 +50,16 @@ def qubit_hamiltonian_matrix(qubit_operator, n_qubits):
     return h
 
 
+def mpo_matrix(mpo):
+    """The operator of a finite MPO as a dense matrix (sites' own basis order)."""
+    left = mpo.get_W(0).take_slice(mpo.get_IdL(0), "wL").itranspose(["wR", "p", "p*"]).to_ndarray()
+    for i in range(1, mpo.L):
+        w = mpo.get_W(i).itranspose(["wL", "wR", "p", "p*"]).to_ndarray()
+        dim, d = left.shape[1], w.shape[2]
+        left = np.einsum("aIJ,abij->bIiJj", left, w).reshape(w.shape[1], dim * d, dim * d)
+    return left[mpo.get_IdR(mpo.L - 1)]
+
+
 def sector_mask(n_orbitals, n_up, n_down):
     index = np.arange(4**n_orbitals)
     low = (1 << n_orbitals) - 1
@@ -86,3 +96,23 @@ def subprocess_env():
     package_root = os.path.dirname(os.path.dirname(brimvale_chemistry.__file__))
     env["PYTHONPATH"] = package_root + os.pathsep + env.get("PYTHONPATH", "")
     return env
+
+
+PRESETS = {
+    "h2": ([("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], "sto-3g", 1, 1),
+    "lih": ([("Li", (0, 0, 0)), ("H", (0, 0, 1.5949))], "sto-3g", 2, 2),
+    "h2o-small": ([("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))],
+                  "sto-3g", 2, 2),
+}
+
+
+@pytest.fixture(scope="session")
+def preset_structures(tmp_path_factory):
+    from brimvale_chemistry.molecule import Molecule, electronic_structure
+
+    workdir = tmp_path_factory.mktemp("fcidump")
+    structures = {}
+    for key, (geometry, basis, occupied, virtual) in PRESETS.items():
+        molecule = Molecule(geometry=geometry, basis=basis, active_occupied=occupied, active_virtual=virtual)
+        structures[key] = electronic_structure(molecule, workdir=workdir)
+    return structures

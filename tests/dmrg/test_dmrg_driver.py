@@ -6,33 +6,14 @@ import sys
 
 import numpy as np
 import pytest
-from conftest import fake_electronic_structure, random_hermitian_fermion_operator
+from conftest import PRESETS, fake_electronic_structure, random_hermitian_fermion_operator
 
 from brimvale_chemistry.dmrg import DmrgResult, dmrg
 from brimvale_chemistry.utils import hamiltonian_expectation
 
-PRESETS = {
-    "h2": ([("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], "sto-3g", 1, 1),
-    "lih": ([("Li", (0, 0, 0)), ("H", (0, 0, 1.5949))], "sto-3g", 2, 2),
-    "h2o-small": ([("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))],
-                  "sto-3g", 2, 2),
-}
-
 
 def energy_of(result, es):
     return hamiltonian_expectation(result.psi0, es.pauli_terms, es.n_qubits).real
-
-
-@pytest.fixture(scope="module")
-def preset_structures(tmp_path_factory):
-    from brimvale_chemistry.molecule import Molecule, electronic_structure
-
-    workdir = tmp_path_factory.mktemp("fcidump")
-    structures = {}
-    for key, (geometry, basis, occupied, virtual) in PRESETS.items():
-        molecule = Molecule(geometry=geometry, basis=basis, active_occupied=occupied, active_virtual=virtual)
-        structures[key] = electronic_structure(molecule, workdir=workdir)
-    return structures
 
 
 class TestPresets:

@@ -5,6 +5,7 @@
 
 #include "bind/arrays.hpp"
 #include "conventions_binding.hpp"
+#include "integral_mpo_binding.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
 #include "core/statevector.hpp"
@@ -62,4 +63,5 @@ PYBIND11_MODULE(_kernels, m) {
                  "<state|H|state> for H = sum of the Pauli terms, as a complex number.", hamiltonian_expectation);
     register_sampling(m);
     register_conventions(m);
+    register_integral_mpo(m);
 }

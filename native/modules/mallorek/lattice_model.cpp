@@ -62,6 +62,11 @@ py::object define_model_class(const TenpyModelClasses& classes) {
                    }
                    return py::none();
                });
+    // TeNPy's own build of the same MPO rescans every stored block at each
+    // insertion, which dominates the model's construction; see term_mpo.cpp.
+    def_method(cls, "calc_H_MPO", {arg("self"), arg("tol_zero", py::float_(1.0e-15))},
+               "MPO of the added terms, the one CouplingMPOModel.calc_H_MPO builds, each tensor filled in one pass.",
+               [](const Arguments& a) -> py::object { return term_mpo(a[0], a[1]); });
     return cls;
 }
 

@@ -28,6 +28,11 @@ bool equal(py::handle a, py::handle b);
 // module or the name is missing.
 py::object import_name(const char* module, const char* name);
 
+// The MPO of a model's added terms, as TeNPy's CouplingMPOModel.calc_H_MPO
+// builds it (same graph, legs and tensors), assembled without its per-entry
+// insertion (term_mpo.cpp).
+py::object term_mpo(py::handle model, py::handle tol_zero);
+
 void register_parameters(py::module_& m);
 void register_lattice_model(py::module_& m);
 void register_initial_state(py::module_& m);

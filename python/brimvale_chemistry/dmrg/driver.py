@@ -12,6 +12,7 @@ import warnings
 import numpy as np
 
 from . import mallorek
+from .lean_mpo import lean_mpo
 from ..utils import progress_line as _line
 from .qubit_mps import qubit_mps
 from .records import DmrgResult
@@ -93,6 +94,11 @@ def _solve_exactly(model, target_charge, product_state):
     return solver.full_to_mps(ground_state), 0, 0.0
 
 
+def _use_lean_mpo(model) -> None:
+    """Give the model the equivalent MPO of smallest bond dimension, which every later step uses."""
+    model.H_MPO = lean_mpo(model.H_MPO)
+
+
 def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
     from tenpy.algorithms.dmrg import TwoSiteDMRGEngine
 
@@ -147,6 +153,7 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
     with _seeded_tenpy_random_source(), _quiet_tenpy_logging():
         local_terms = mallorek._fermion_to_local_terms(es.fermion_terms, n_qubits)
         model = mallorek._molecular_model(n_sites, local_terms)
+        _use_lean_mpo(model)
         psi = mallorek._random_initial_mps(model.lat.mps_sites(), labels, chi0, target_charge)
         if n_sites < _SHORTEST_SWEPT_CHAIN:
             psi, sweeps, truncation_error = _solve_exactly(model, target_charge, psi)
