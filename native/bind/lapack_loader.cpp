@@ -29,6 +29,8 @@ void load_lapack() {
     loaded.zheevd = resolve<lapack::zheevd_fn>(capi, "zheevd");
     loaded.zgesdd = resolve<lapack::zgesdd_fn>(capi, "zgesdd");
     loaded.zgesvd = resolve<lapack::zgesvd_fn>(capi, "zgesvd");
+    py::dict blas = py::module_::import("scipy.linalg.cython_blas").attr("__pyx_capi__");
+    loaded.zherk = resolve<lapack::zherk_fn>(blas, "zherk");
     lapack::table = loaded;
 }
 

@@ -7,6 +7,8 @@
 #include <complex>
 #include <vector>
 
+#include "core/aligned_vector.hpp"
+
 namespace bvc::lapack {
 
 using cplx = std::complex<double>;
@@ -17,11 +19,15 @@ using zgesdd_fn = void(char* jobz, int* m, int* n, cplx* a, int* lda, double* s,
                        int* ldvt, cplx* work, int* lwork, double* rwork, int* iwork, int* info);
 using zgesvd_fn = void(char* jobu, char* jobvt, int* m, int* n, cplx* a, int* lda, double* s, cplx* u, int* ldu,
                        cplx* vt, int* ldvt, cplx* work, int* lwork, double* rwork, int* info);
+// BLAS, from the same library.
+using zherk_fn = void(char* uplo, char* trans, int* n, int* k, double* alpha, cplx* a, int* lda, double* beta,
+                      cplx* c, int* ldc);
 
 struct Table {
     zheevd_fn* zheevd = nullptr;
     zgesdd_fn* zgesdd = nullptr;
     zgesvd_fn* zgesvd = nullptr;
+    zherk_fn* zherk = nullptr;
 };
 
 // Filled by the binding layer (bind/lapack_loader) before any core call.
@@ -29,9 +35,9 @@ extern Table table;
 
 // Workspaces reused between calls so that a hot loop does not allocate.
 struct Workspace {
-    std::vector<cplx> cwork;
-    std::vector<double> rwork;
-    std::vector<int> iwork;
+    AlignedVector<cplx> cwork;
+    AlignedVector<double> rwork;
+    AlignedVector<int> iwork;
     // The Hermitian solver's workspace query is remembered for the last
     // (job, n), so repeated solves of one size make a single LAPACK call each.
     char eigen_job = 0;
@@ -42,6 +48,15 @@ struct Workspace {
 // Eigenvalues (ascending) of the Hermitian n x n matrix `a` (column-major,
 // lower triangle read, destroyed). Returns LAPACK's info (0 on success).
 int hermitian_eigenvalues(int n, cplx* a, double* w, Workspace& ws);
+
+// Eigenvalues (ascending) and orthonormal eigenvectors of the Hermitian n x n
+// matrix `a` (column-major, lower triangle read): column i of `a` is replaced
+// by the eigenvector of w[i]. Returns LAPACK's info.
+int hermitian_eigensystem(int n, cplx* a, double* w, Workspace& ws);
+
+// The lower triangle of c = a a^H, for the n x k column-major matrix `a`
+// (leading dimension lda) and the n x n matrix `c` (leading dimension ldc).
+void hermitian_outer_product(int n, int k, const cplx* a, int lda, cplx* c, int ldc);
 
 // Thin SVD a = u * diag(s) * vt: u is m x k, vt is k x n, k = min(m, n),
 // all column-major. `a` is destroyed.
