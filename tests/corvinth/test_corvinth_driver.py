@@ -7,7 +7,7 @@ import warnings
 
 import numpy as np
 import pytest
-from corvinth_reference import random_state
+from corvinth_reference import low_entanglement_state, random_state
 from scipy.optimize import OptimizeResult
 
 import brimvale
@@ -26,16 +26,6 @@ FAST = {"maxiter": 15, "restarts": 1}
 def layer_line(layer, overlap, energy=None):
     tail = "N/A" if energy is None else f"{energy:.12f} Hartree"
     return f"  Layer {layer:<2}              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|={overlap:.12f}, energy={tail}"
-
-
-def low_entanglement_state(rng, n):
-    """A product state with a weak two-qubit entangler on every bond."""
-    state = np.zeros(2**n, dtype=complex)
-    state[0] = 1.0
-    for q0 in range(n - 1):
-        gate = corvinth._entangler_matrix(rng.normal(0.0, 0.4, 9))
-        state = corvinth._apply_two_qubit_unitary(state, gate, q0, q0 + 1, n)
-    return state
 
 
 def same_result(a, b):
