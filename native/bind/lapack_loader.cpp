@@ -2,6 +2,10 @@
 
 #include <pybind11/pybind11.h>
 
+#ifdef __unix__
+#include <dlfcn.h>
+#endif
+
 #include "core/lapack.hpp"
 
 namespace bvc::bind {
@@ -20,6 +24,27 @@ F* resolve(const py::dict& capi, const char* name) {
     return reinterpret_cast<F*>(pointer);
 }
 
+// The thread-count functions of the library behind SciPy's LAPACK, looked up
+// among the dependencies of the module that exports `routine`: OpenBLAS under
+// SciPy's prefixed names or its own. Null where there is none.
+template <class F>
+F* library_function(void* routine, const char* prefixed, const char* plain) {
+#ifdef __unix__
+    Dl_info info;
+    if (dladdr(routine, &info) == 0 || info.dli_fname == nullptr) return nullptr;
+    void* module = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (module == nullptr) return nullptr;
+    void* symbol = dlsym(module, prefixed);
+    if (symbol == nullptr) symbol = dlsym(module, plain);
+    // The module stays loaded by SciPy; this only drops our extra reference.
+    dlclose(module);
+    return reinterpret_cast<F*>(symbol);
+#else
+    (void)routine, (void)prefixed, (void)plain;
+    return nullptr;
+#endif
+}
+
 }  // namespace
 
 void load_lapack() {
@@ -31,6 +56,11 @@ void load_lapack() {
     loaded.zgesvd = resolve<lapack::zgesvd_fn>(capi, "zgesvd");
     py::dict blas = py::module_::import("scipy.linalg.cython_blas").attr("__pyx_capi__");
     loaded.zherk = resolve<lapack::zherk_fn>(blas, "zherk");
+    void* routine = reinterpret_cast<void*>(loaded.zheevd);
+    loaded.set_threads =
+        library_function<lapack::set_threads_fn>(routine, "scipy_openblas_set_num_threads", "openblas_set_num_threads");
+    loaded.get_threads =
+        library_function<lapack::get_threads_fn>(routine, "scipy_openblas_get_num_threads", "openblas_get_num_threads");
     lapack::table = loaded;
 }
 

@@ -15,19 +15,26 @@ using cplx = std::complex<double>;
 
 using zheevd_fn = void(char* jobz, char* uplo, int* n, cplx* a, int* lda, double* w, cplx* work, int* lwork,
                        double* rwork, int* lrwork, int* iwork, int* liwork, int* info);
-using zgesdd_fn = void(char* jobz, int* m, int* n, cplx* a, int* lda, double* s, cplx* u, int* ldu, cplx* vt,
-                       int* ldvt, cplx* work, int* lwork, double* rwork, int* iwork, int* info);
+using zgesdd_fn = void(char* jobz, int* m, int* n, cplx* a, int* lda, double* s, cplx* u, int* ldu, cplx* vt, int* ldvt,
+                       cplx* work, int* lwork, double* rwork, int* iwork, int* info);
 using zgesvd_fn = void(char* jobu, char* jobvt, int* m, int* n, cplx* a, int* lda, double* s, cplx* u, int* ldu,
                        cplx* vt, int* ldvt, cplx* work, int* lwork, double* rwork, int* info);
 // BLAS, from the same library.
-using zherk_fn = void(char* uplo, char* trans, int* n, int* k, double* alpha, cplx* a, int* lda, double* beta,
-                      cplx* c, int* ldc);
+using zherk_fn = void(char* uplo, char* trans, int* n, int* k, double* alpha, cplx* a, int* lda, double* beta, cplx* c,
+                      int* ldc);
+
+// The library's own thread count (OpenBLAS's openblas_{set,get}_num_threads).
+using set_threads_fn = void(int);
+using get_threads_fn = int();
 
 struct Table {
     zheevd_fn* zheevd = nullptr;
     zgesdd_fn* zgesdd = nullptr;
     zgesvd_fn* zgesvd = nullptr;
     zherk_fn* zherk = nullptr;
+    // Null when the library offers no such control.
+    set_threads_fn* set_threads = nullptr;
+    get_threads_fn* get_threads = nullptr;
 };
 
 // Filled by the binding layer (bind/lapack_loader) before any core call.

@@ -40,3 +40,20 @@ class TestH2Demo:
         _, out, _ = h2_run
         headers = [line[:5] for line in out.splitlines() if line[:1] == "[" and line[2:5] == "/4]"]
         assert headers == ["[1/4]", "[2/4]", "[3/4]", "[4/4]"]
+
+
+class TestLiHAnalyticCommandLine:
+    def test_demo_runs_with_the_exact_gradient(self, loaded_workflow, tmp_path, monkeypatch, capsys):
+        if loaded_workflow.stand_ins:
+            pytest.skip("stage modules not available yet")
+        workflow = loaded_workflow.module
+        monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--demo", "lih", "--gradient", "analytic",
+                                         "--workdir", str(tmp_path)])
+        workflow.main()
+        lines = capsys.readouterr().out.splitlines()
+        layers = [line for line in lines if line.startswith("  Layer ")]
+        assert lines[0].startswith("Demo: LiH") and len(layers) == 5  # layer 0 and the four default layers
+        overlap = float(layers[-1].split("|=")[1].split(",")[0])
+        assert overlap >= 0.99999
+        assert lines[-1] == "  QASM directory        : " + str(tmp_path.resolve())
+        assert sorted(tmp_path.rglob("*.qasm"))

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "bind/conventions.hpp"
+#include "core/blas_threads.hpp"
 #include "objective_binding.hpp"
 
 namespace bvc::cvd {
@@ -121,6 +122,11 @@ std::vector<EntanglerParams> BondSearch::optimise_group(const bvc::bind::Complex
 }
 
 void BondSearch::execute(Group& group, std::vector<Slot>& batch) {
+    // The optimiser's own tiny solves go through the BLAS library's threaded
+    // path; their rounding does not depend on it. Only the decompositions
+    // that do keep the library's count (see core/blas_threads).
+    std::optional<bvc::lapack::LeanBlas> lean;
+    if (settings_.gradient == GradientMode::kForwardDifference) lean.emplace();
     if (!pool_) {
         for (std::size_t i = 0; i < batch.size(); ++i) run_slot(group, batch[i], i, 0);
         return;
@@ -147,8 +153,10 @@ void BondSearch::run_identity(Group& group, Slot& slot, unsigned worker) {
     std::optional<py::gil_scoped_release> release;
     if (!pool_) release.emplace();
     Bond& bond = group.bonds[slot.bond];
+    const bool configured = settings_.gradient == GradientMode::kForwardDifference;
     ObjectivePtr objective;
     try {
+        bvc::lapack::ConfiguredBlas section(configured);
         objective =
             std::make_shared<const DisentanglerObjective>(group.state.data(), settings_.n, bond.q0, group.alpha);
     } catch (...) {
@@ -158,6 +166,8 @@ void BondSearch::run_identity(Group& group, Slot& slot, unsigned worker) {
     bond.promise.set_value(objective);
     const EntanglerParams zero{};
     ObjectiveScratch& scratch = scratches_[worker];
+    bvc::lapack::ConfiguredBlas section(configured &&
+                                        bvc::lapack::eigenvalues_depend_on_threads(objective->gram_dimension()));
     if (settings_.gradient == GradientMode::kAnalytic) {
         // The value of the same decomposition the runs are scored with.
         double gradient[kEntanglerParams];
@@ -179,7 +189,9 @@ void BondSearch::run_restart(Group& group, Slot& slot, std::size_t index, unsign
     py::object rng = default_rng_(settings_.seed.attr("__add__")(py::int_(offset)));
     py::object initial = rng.attr("normal")(0.0, settings_.init_scale, kEntanglerParams);
 
-    auto owned = std::make_unique<NativeObjective>(objective, TaskSlot{pool_.get(), &scratches_, index, worker});
+    auto owned = std::make_unique<NativeObjective>(
+        objective,
+        TaskSlot{pool_.get(), &scratches_, index, worker, settings_.gradient == GradientMode::kForwardDifference});
     NativeObjective& native = *owned;
     py::object callable = py::cast(std::move(owned));
     // The optimiser may keep the callable; past this task it must not use

@@ -12,6 +12,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bond_search.hpp"
+#include "core/blas_threads.hpp"
 #include "core/gates.hpp"
 #include "core/task_pool.hpp"
 #include "objective_binding.hpp"
@@ -168,6 +169,13 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     };
     snapshot(0);
 
+    // Nothing ties the exact gradient's rounding to the BLAS library's thread
+    // count: its whole run keeps that library single-threaded, so that its
+    // results are the same in every environment and the cores are left to the
+    // synthesis' own workers. The default gradient keeps the library's count
+    // wherever its digits depend on it (see core/blas_threads).
+    std::optional<bvc::lapack::LeanBlas> lean_blas;
+    if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
     BondSearch bond_search(search, module);
     for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
         const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
