@@ -43,7 +43,8 @@ std::string format(py::handle value, const char* pattern) {
 }
 
 void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::optional<double>& energy) {
-    std::string line = "  Layer " + format(layer, "<2") + "              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" +
+    std::string line = "  Layer " + format(layer, "<2") +
+                       "              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" +
                        format(py::float_(overlap_mod), ".12f") + ", energy=";
     line += energy ? format(py::float_(*energy), ".12f") + " Hartree" : std::string("N/A");
     print_line(line);
@@ -79,8 +80,8 @@ int resolve_qubit_count(const std::optional<py::int_>& given, const py::object& 
     auto builtins = py::module_::import("builtins");
     length = py::len(psi0);
     py::int_ n = given ? *given
-                       : py::int_(builtins.attr("int")(
-                             builtins.attr("round")(py::module_::import("numpy").attr("log2")(py::int_(length)))));
+                       : py::int_(builtins.attr("int")(builtins.attr("round")(
+                             py::module_::import("numpy").attr("log2")(py::int_(length)))));
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(n.ptr(), &overflow);
     if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
@@ -93,8 +94,8 @@ int resolve_qubit_count(const std::optional<py::int_>& given, const py::object& 
 // psi0 as a normalised, flat complex128 copy.
 ComplexArray normalised_state(const py::object& psi0, int n) {
     auto np = py::module_::import("numpy");
-    py::object flat =
-        np.attr("asarray")(psi0, "dtype"_a = py::module_::import("builtins").attr("complex")).attr("reshape")(-1);
+    py::object flat = np.attr("asarray")(psi0, "dtype"_a = py::module_::import("builtins").attr("complex"))
+                          .attr("reshape")(-1);
     // The length test above reads only the first dimension; a 2 x 2 array
     // would pass it for one qubit while holding four amplitudes.
     if (py::len(flat) != (std::size_t{1} << n)) raise(PyExc_ValueError, kPowerOfTwo);
