@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "bind/conventions.hpp"
+
 namespace bvc::bind {
 
 namespace {
@@ -25,5 +27,22 @@ Array ensure_or_raise_numpy_error(py::handle value, const char* dtype) {
 ComplexArray as_complex_array(py::handle value) { return ensure_or_raise_numpy_error<ComplexArray>(value, "complex128"); }
 
 RealArray as_real_array(py::handle value) { return ensure_or_raise_numpy_error<RealArray>(value, "float64"); }
+
+IndexArray as_index_array(py::handle value, const char* name) {
+    py::object array;
+    try {
+        array = py::module_::import("numpy").attr("asarray")(value);
+    } catch (py::error_already_set& error) {
+        // NumPy's reason (a ragged list, ...) says nothing of which argument.
+        if (!error.matches(PyExc_Exception)) throw;
+    }
+    if (array) {
+        const char kind = py::cast<py::array>(array).dtype().kind();
+        if (kind == 'i' || kind == 'u' || kind == 'b') {
+            if (auto out = IndexArray::ensure(array)) return out;
+        }
+    }
+    raise_incorrect_type(name, "integer array", value);
+}
 
 }  // namespace bvc::bind

@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 
 #include <complex>
+#include <cstdint>
 #include <vector>
 
 namespace bvc::bind {
@@ -16,12 +17,18 @@ namespace py = pybind11;
 using cplx = std::complex<double>;
 using ComplexArray = py::array_t<cplx, py::array::c_style | py::array::forcecast>;
 using RealArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using IndexArray = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
 
 // Any array-like as a C-contiguous complex128 array (NumPy's own errors).
 ComplexArray as_complex_array(py::handle value);
 
 // Any array-like as a C-contiguous float64 array (NumPy's own errors).
 RealArray as_real_array(py::handle value);
+
+// An array-like of integers (any integer or boolean dtype) as a C-contiguous
+// int64 array. Anything else (floats, strings, objects, a ragged list) raises
+// TypeError "Argument '<name>' has incorrect type (expected integer array, got <type>)".
+IndexArray as_index_array(py::handle value, const char* name);
 
 // A new, uninitialised C-contiguous array of the given shape.
 template <class T>

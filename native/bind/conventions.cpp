@@ -1,6 +1,7 @@
 #include "bind/conventions.hpp"
 
 #include <cmath>
+#include <cstdint>
 #include <string_view>
 
 #include "bind/builtin_callable.hpp"
@@ -21,6 +22,13 @@ Param kwonly_required(const char* name) { return Param{name, true, false, py::ob
 
 void raise(PyObject* exc, const std::string& message) {
     PyErr_SetString(exc, message.c_str());
+    throw py::error_already_set();
+}
+
+void raise(PyObject* exc, std::initializer_list<py::str> parts) {
+    py::list pieces;
+    for (const py::str& part : parts) pieces.append(part);
+    PyErr_SetObject(exc, py::str("").attr("join")(pieces).ptr());
     throw py::error_already_set();
 }
 
@@ -263,8 +271,10 @@ py::int_ to_int(py::handle value, const char* name) {
 
 std::int64_t to_int64(py::handle value, const char* name) {
     py::int_ converted = to_int(value, name);
-    long long out = PyLong_AsLongLong(converted.ptr());
+    int overflow = 0;
+    const long long out = PyLong_AsLongLongAndOverflow(converted.ptr(), &overflow);
     if (out == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow != 0) raise(PyExc_OverflowError, std::string(name) + " does not fit in a 64-bit integer");
     return static_cast<std::int64_t>(out);
 }
 
@@ -284,6 +294,11 @@ py::str require_str(py::handle value, const char* name) {
 namespace bvc::bind {
 
 std::vector<py::object> unpack_exact(py::handle value, std::size_t count) {
+    return unpack_exact(value, count, [](py::handle item) { return py::reinterpret_borrow<py::object>(item); });
+}
+
+std::vector<py::object> unpack_exact(py::handle value, std::size_t count,
+                                     const std::function<py::object(py::handle)>& convert) {
     PyObject* obj = value.ptr();
     PyObject* raw_iter = PyObject_GetIter(obj);
     if (raw_iter == nullptr) {
@@ -303,16 +318,36 @@ std::vector<py::object> unpack_exact(py::handle value, std::size_t count) {
             PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected %zu, got %zu)", count, items.size());
             throw py::error_already_set();
         }
-        items.push_back(py::reinterpret_steal<py::object>(item));
+        items.push_back(convert(py::reinterpret_steal<py::object>(item)));
     }
     PyObject* extra = PyIter_Next(iterator.ptr());
     if (extra != nullptr) {
-        Py_DECREF(extra);
+        convert(py::reinterpret_steal<py::object>(extra));
         PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu)", count);
         throw py::error_already_set();
     }
     if (PyErr_Occurred()) throw py::error_already_set();
     return items;
+}
+
+bool truth(py::handle value) {
+    const int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result == 1;
+}
+
+std::optional<std::size_t> reported_length(py::handle value) {
+    const Py_ssize_t length = PyObject_Length(value.ptr());
+    if (length >= 0) return static_cast<std::size_t>(length);
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+        PyErr_Clear();
+        return SIZE_MAX;
+    }
+    throw py::error_already_set();
 }
 
 }  // namespace bvc::bind

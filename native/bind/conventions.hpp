@@ -14,6 +14,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,7 +88,8 @@ void def_method(py::object cls, const char* name, std::vector<Param> params, con
 // raises TypeError "Argument '<name>' has incorrect type (expected int, got <type>)".
 py::int_ to_int(py::handle value, const char* name);
 
-// Integer conversion to a C++ 64-bit integer; OverflowError when it does not fit.
+// Integer conversion to a C++ 64-bit integer; OverflowError naming the
+// argument when it does not fit.
 std::int64_t to_int64(py::handle value, const char* name);
 
 // Float conversion: the interpreter's own float conversion and its errors.
@@ -102,6 +105,11 @@ py::str require_str(py::handle value, const char* name);
 // Raises a Python exception of type `exc` with `message` (no formatting).
 [[noreturn]] void raise(PyObject* exc, const std::string& message);
 
+// The same with a message assembled from Python strings (texts, str() or
+// repr() of the caller's objects): any text, even one without a UTF-8 form
+// (a lone surrogate), reaches the user as it is.
+[[noreturn]] void raise(PyObject* exc, std::initializer_list<py::str> parts);
+
 // The name of the object's type, as the interpreter prints it.
 std::string type_name(py::handle value);
 
@@ -114,5 +122,22 @@ namespace bvc::bind {
 // "not enough values to unpack (expected N, got K)" and
 // "too many values to unpack (expected N)". Items are read by iteration.
 std::vector<py::object> unpack_exact(py::handle value, std::size_t count);
+
+// The same with every item passed through `convert` as it is read, as in
+// `a, b = (convert(v) for v in value)`: the conversion errors of the items
+// come in iteration order, before the count is judged.
+std::vector<py::object> unpack_exact(py::handle value, std::size_t count,
+                                     const std::function<py::object(py::handle)>& convert);
+
+// The truth value of `value` (bool(value)), with the error of a failing
+// __bool__ or __len__ raised.
+bool truth(py::handle value);
+
+// The number of items `value` reports through len(), when it reports one:
+// nothing for an object without a length (its TypeError is cleared), and
+// SIZE_MAX for a length beyond the machine's sizes (len(range(2**64)) raises
+// OverflowError). Any other error of __len__ is raised. Lets a caller judge a
+// length before reading what may be an endless number of items.
+std::optional<std::size_t> reported_length(py::handle value);
 
 }  // namespace bvc::bind

@@ -1,10 +1,9 @@
 #include "bind/lapack_loader.hpp"
 
+#include <dlfcn.h>
 #include <pybind11/pybind11.h>
 
-#ifdef __unix__
-#include <dlfcn.h>
-#endif
+#include <initializer_list>
 
 #include "core/lapack.hpp"
 
@@ -24,25 +23,20 @@ F* resolve(const py::dict& capi, const char* name) {
     return reinterpret_cast<F*>(pointer);
 }
 
-// The thread-count functions of the library behind SciPy's LAPACK, looked up
-// among the dependencies of the module that exports `routine`: OpenBLAS under
-// SciPy's prefixed names or its own. Null where there is none.
+// A function of the library that holds `routine` (OpenBLAS, for the thread
+// controls), by the first of `names` it exports; null for another BLAS.
 template <class F>
-F* library_function(void* routine, const char* prefixed, const char* plain) {
-#ifdef __unix__
-    Dl_info info;
+F* library_function(void* routine, std::initializer_list<const char*> names) {
+    Dl_info info{};
     if (dladdr(routine, &info) == 0 || info.dli_fname == nullptr) return nullptr;
-    void* module = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
-    if (module == nullptr) return nullptr;
-    void* symbol = dlsym(module, prefixed);
-    if (symbol == nullptr) symbol = dlsym(module, plain);
-    // The module stays loaded by SciPy; this only drops our extra reference.
-    dlclose(module);
+    void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+    if (library == nullptr) return nullptr;
+    void* symbol = nullptr;
+    for (const char* name : names) {
+        if ((symbol = dlsym(library, name)) != nullptr) break;
+    }
+    dlclose(library);  // the library stays loaded: SciPy holds it
     return reinterpret_cast<F*>(symbol);
-#else
-    (void)routine, (void)prefixed, (void)plain;
-    return nullptr;
-#endif
 }
 
 }  // namespace
@@ -54,13 +48,21 @@ void load_lapack() {
     loaded.zheevd = resolve<lapack::zheevd_fn>(capi, "zheevd");
     loaded.zgesdd = resolve<lapack::zgesdd_fn>(capi, "zgesdd");
     loaded.zgesvd = resolve<lapack::zgesvd_fn>(capi, "zgesvd");
+    loaded.zgeqrf = resolve<lapack::zgeqrf_fn>(capi, "zgeqrf");
+    loaded.zungqr = resolve<lapack::zungqr_fn>(capi, "zungqr");
+    loaded.zgelqf = resolve<lapack::zgeqrf_fn>(capi, "zgelqf");
+    loaded.zunglq = resolve<lapack::zungqr_fn>(capi, "zunglq");
     py::dict blas = py::module_::import("scipy.linalg.cython_blas").attr("__pyx_capi__");
+    loaded.zgemm = resolve<lapack::zgemm_fn>(blas, "zgemm");
     loaded.zherk = resolve<lapack::zherk_fn>(blas, "zherk");
-    void* routine = reinterpret_cast<void*>(loaded.zheevd);
-    loaded.set_threads =
-        library_function<lapack::set_threads_fn>(routine, "scipy_openblas_set_num_threads", "openblas_set_num_threads");
-    loaded.get_threads =
-        library_function<lapack::get_threads_fn>(routine, "scipy_openblas_get_num_threads", "openblas_get_num_threads");
+    void* routine = reinterpret_cast<void*>(loaded.zgemm);
+    loaded.set_threads_local =
+        library_function<lapack::set_threads_fn>(routine, {"openblas_set_num_threads_local"});
+    // SciPy's OpenBLAS prefixes its own names.
+    loaded.set_num_threads = library_function<lapack::set_num_threads_fn>(
+        routine, {"scipy_openblas_set_num_threads", "openblas_set_num_threads"});
+    loaded.get_num_threads = library_function<lapack::get_num_threads_fn>(
+        routine, {"scipy_openblas_get_num_threads", "openblas_get_num_threads"});
     lapack::table = loaded;
 }
 

@@ -30,20 +30,20 @@ Control& control() {
     return c;
 }
 
-bool controllable() { return table.set_threads != nullptr && table.get_threads != nullptr; }
+bool controllable() { return table.set_num_threads != nullptr && table.get_num_threads != nullptr; }
 
 // Caller holds the mutex.
 void apply(Control& c) {
     const int wanted = c.lean_scopes > 0 && c.sections == 0 ? 1 : c.configured;
     if (wanted != c.current) {
-        table.set_threads(wanted);
+        table.set_num_threads(wanted);
         c.current = wanted;
     }
 }
 
 // Eigenvalues of a fixed Hermitian matrix of size n with the library at `threads`.
 AlignedVector<double> probe_eigenvalues(int n, int threads) {
-    table.set_threads(threads);
+    table.set_num_threads(threads);
     AlignedVector<cplx> a(static_cast<std::size_t>(n) * n);
     std::uint64_t state = 0x9E3779B97F4A7C15ull;
     auto next = [&] {
@@ -66,7 +66,7 @@ LeanBlas::LeanBlas() {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.mutex);
     if (c.lean_scopes++ == 0) {
-        const int configured = table.get_threads();
+        const int configured = table.get_num_threads();
         if (configured != c.configured) c.depends.clear();
         c.configured = c.current = configured;
     }
@@ -109,7 +109,7 @@ bool eigenvalues_depend_on_threads(int n) {
     c.sections_closed.wait(lock, [&] { return c.sections == 0; });
     const AlignedVector<double> single = probe_eigenvalues(n, 1);
     const AlignedVector<double> split = probe_eigenvalues(n, c.configured);
-    table.set_threads(c.current);
+    table.set_num_threads(c.current);
     const bool depends = std::memcmp(single.data(), split.data(), sizeof(double) * n) != 0;
     c.depends.emplace(n, depends);
     return depends;

@@ -11,8 +11,6 @@ using sv::cplx;
 using sv::Mat2;
 using sv::Mat4;
 
-namespace {
-
 bool is_two_qubit(Gate g) { return g == Gate::CX || g == Gate::CZ || g == Gate::SWAP; }
 
 Mat2 single_qubit_matrix(const Operation& op) {
@@ -39,7 +37,6 @@ Mat2 product(const Mat2& a, const Mat2& b) {
     return out;
 }
 
-// The gate in the basis |q1 q0> with q0 = op.q0 (the control of CX).
 Mat4 two_qubit_matrix(Gate g) {
     Mat4 m{};
     int perm[4] = {0, 1, 2, 3};
@@ -55,7 +52,6 @@ Mat4 two_qubit_matrix(Gate g) {
     return m;
 }
 
-// gate * (high (x) low), the single-qubit factors acting first.
 Mat4 absorb(const Mat4& gate, const Mat2& low, const Mat2& high) {
     Mat4 kron, out{};
     for (int r = 0; r < 4; ++r)
@@ -65,6 +61,8 @@ Mat4 absorb(const Mat4& gate, const Mat2& low, const Mat2& high) {
             for (int c = 0; c < 4; ++c) out.m[4 * r + c] += gate.m[4 * r + k] * kron.m[4 * k + c];
     return out;
 }
+
+namespace {
 
 void apply_two_qubit_gate(cplx* state, int n, const Operation& op) {
     switch (op.gate) {
@@ -81,7 +79,7 @@ void apply_two_qubit_gate(cplx* state, int n, const Operation& op) {
 // reach the state either folded into the next two-qubit gate on that qubit
 // (one dense 4x4 pass instead of up to three passes) or at the end. Each pass
 // over a large state costs a full sweep of memory, so fewer passes win.
-void simulate(const std::vector<Operation>& ops, int n_qubits, cplx* state) {
+void simulate(const std::vector<Operation>& ops, int n_qubits, cplx* state, Interrupt interrupt) {
     const std::uint64_t size = std::uint64_t{1} << n_qubits;
     for (std::uint64_t i = 0; i < size; ++i) state[i] = 0.0;
     state[0] = 1.0;
@@ -89,6 +87,7 @@ void simulate(const std::vector<Operation>& ops, int n_qubits, cplx* state) {
     std::vector<bool> has_pending(n_qubits, false);
     const Mat2 identity{{1.0, 0.0, 0.0, 1.0}};
     for (const auto& op : ops) {
+        interrupt.progress(size);
         if (!is_two_qubit(op.gate)) {
             const Mat2 m = single_qubit_matrix(op);
             pending[op.q0] = has_pending[op.q0] ? product(m, pending[op.q0]) : m;

@@ -47,14 +47,24 @@ DisentanglerObjective::DisentanglerObjective(const cplx* state, int n_qubits, in
 
 void DisentanglerObjective::build_local_form(const cplx* state) {
     const std::size_t size = std::size_t{1} << n_qubits_;
-    double norm2 = 0.0;
     for (std::size_t i = 0; i < size; ++i) {
         if (!std::isfinite(state[i].real()) || !std::isfinite(state[i].imag())) {
             throw InvalidValue("state must have finite amplitudes");
         }
-        norm2 += std::norm(state[i]);
     }
-    if (!(norm2 > 0.0)) throw InvalidValue("state must have nonzero norm");
+    const double largest = bvc::sv::largest_component(state, size);
+    if (!(largest > 0.0)) throw InvalidValue("state must have nonzero norm");
+    // The Gram blocks hold squares of amplitudes: beyond about 1e154 they
+    // overflow, below about 1e-154 they lose digits. Such a state is scaled
+    // (by a power of two, exactly) to a largest amplitude of order one; the
+    // entropy does not depend on the norm.
+    std::vector<cplx> scaled;
+    if (!(largest > 1e-140 && largest < 1e140)) {
+        const double scale = bvc::sv::unit_scale(largest);
+        scaled.assign(state, state + size);
+        for (auto& amplitude : scaled) amplitude *= scale;
+        state = scaled.data();
+    }
 
     // Amplitude index = r * 4 dl + j * dl + l: l over qubits 0..q0-1, j the
     // local index 2 b(q1) + b(q0) of the pair, r over qubits q1+1..n-1.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/statevector.hpp"
+
 namespace bvc::cvd {
 
 std::size_t schmidt_count(int n_qubits, int bond) {
@@ -26,11 +28,16 @@ void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* pr
     const int info = bvc::lapack::singular_values(cols, rows, state, ws.matrix.data(), probabilities, ws.lapack);
     if (info != 0) throw DecompositionFailed("SVD did not converge");
 
+    // Squares of singular values beyond about 1e154 overflow and below about
+    // 1e-154 lose digits as subnormals: such a spectrum is squared after
+    // scaling its largest value to order one (by a power of two, exactly).
+    const double largest = probabilities[0];
+    const double scale = largest > 1e-140 && largest < 1e140 ? 1.0 : bvc::sv::unit_scale(largest);
     double total = 0.0;
     for (std::size_t k = 0; k < count; ++k) {
         const double s = probabilities[k];
         if (!std::isfinite(s)) throw DecompositionFailed("SVD did not converge");
-        probabilities[k] = s * s;
+        probabilities[k] = (s * scale) * (s * scale);
         total += probabilities[k];
     }
     if (total <= 0.0) throw InvalidValue("state must have nonzero norm");

@@ -117,6 +117,82 @@ int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws)
     return info;
 }
 
+namespace {
+
+// A Householder factorisation (zgeqrf / zgelqf) of the m x n matrix `a`,
+// then `take_triangle()` reads the triangular factor out of `a` before the
+// orthonormal factor, form_rows x form_cols, is formed in place (zungqr /
+// zunglq). One workspace serves both calls.
+template <class TakeTriangle>
+int householder(zgeqrf_fn* factor, zungqr_fn* form, int m, int n, int form_rows, int form_cols, cplx* a,
+                 Workspace& ws, TakeTriangle take_triangle) {
+    int k = std::min(m, n);
+    int lda = std::max(1, m), info = 0, lwork = -1, form_lwork = -1;
+    cplx query, form_query;
+    ensure_size(ws.tau, k);
+    factor(&m, &n, a, &lda, ws.tau.data(), &query, &lwork, &info);
+    if (info != 0) return info;
+    form(&form_rows, &form_cols, &k, a, &lda, ws.tau.data(), &form_query, &form_lwork, &info);
+    if (info != 0) return info;
+    ensure_size(ws.cwork, std::max({1, static_cast<int>(query.real()), static_cast<int>(form_query.real())}));
+    lwork = static_cast<int>(ws.cwork.size());
+    factor(&m, &n, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
+    if (info != 0) return info;
+    take_triangle();
+    form(&form_rows, &form_cols, &k, a, &lda, ws.tau.data(), ws.cwork.data(), &lwork, &info);
+    return info;
+}
+
+}  // namespace
+
+int qr(int m, int n, cplx* a, cplx* r, Workspace& ws) {
+    const int k = std::min(m, n);
+    if (k == 0) return 0;
+    return householder(require(table.zgeqrf, "zgeqrf"), require(table.zungqr, "zungqr"), m, n, m, k, a, ws, [&] {
+        for (int c = 0; c < n; ++c) {
+            for (int row = 0; row < k; ++row) {
+                r[row + static_cast<std::size_t>(k) * c] = row <= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
+            }
+        }
+    });
+}
+
+int lq(int m, int n, cplx* a, cplx* l, cplx* q, Workspace& ws) {
+    const int k = std::min(m, n);
+    if (k == 0) return 0;
+    const int info =
+        householder(require(table.zgelqf, "zgelqf"), require(table.zunglq, "zunglq"), m, n, k, n, a, ws, [&] {
+            for (int c = 0; c < k; ++c) {
+                for (int row = 0; row < m; ++row) {
+                    l[row + static_cast<std::size_t>(m) * c] =
+                        row >= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
+                }
+            }
+        });
+    if (info != 0) return info;
+    for (int c = 0; c < n; ++c) std::copy_n(a + static_cast<std::size_t>(m) * c, k, q + static_cast<std::size_t>(k) * c);
+    return 0;
+}
+
+SmallWork::SmallWork(double work) {
+    if (work < kThreadedWork && table.set_threads_local != nullptr) previous_ = table.set_threads_local(1);
+}
+
+SmallWork::~SmallWork() {
+    if (previous_ >= 0) table.set_threads_local(previous_);
+}
+
+void gemm(char transa, char transb, int m, int n, int k, cplx alpha, const cplx* a, int lda, const cplx* b, int ldb,
+          cplx beta, cplx* c, int ldc) {
+    auto* fn = require(table.zgemm, "zgemm");
+    if (m == 0 || n == 0) return;
+    lda = std::max(1, lda);
+    ldb = std::max(1, ldb);
+    const SmallWork threads(static_cast<double>(m) * n * k);
+    // BLAS takes every argument by pointer; zgemm only reads `a` and `b`.
+    fn(&transa, &transb, &m, &n, &k, &alpha, const_cast<cplx*>(a), &lda, const_cast<cplx*>(b), &ldb, &beta, c, &ldc);
+}
+
 int singular_values(int m, int n, const cplx* source, cplx* scratch, double* s, Workspace& ws) {
     if (std::min(m, n) == 0) return 0;
     const std::size_t size = static_cast<std::size_t>(m) * n;

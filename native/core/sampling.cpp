@@ -72,7 +72,7 @@ void rotate_to_pauli_basis(cplx* psi, int n_qubits, std::uint64_t x_mask, std::u
     }
 }
 
-Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, std::uint64_t seed) {
+Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, std::uint64_t seed, Interrupt interrupt) {
     const std::uint64_t size = std::uint64_t{1} << n_qubits;
     // Probability mass is summed per block of amplitudes, with independent
     // partial sums so the adds need not wait for one another. The sweep below
@@ -83,14 +83,34 @@ Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, st
     std::vector<double> block_end(n_blocks);  // cumulative probability up to the end of each block
     double total = 0.0;
     std::uint64_t last_block = 0;  // the last block of positive mass
-    for (std::uint64_t b = 0; b < n_blocks; ++b) {
-        const cplx* amplitudes = psi + b * block;
-        double partial[4] = {0.0, 0.0, 0.0, 0.0};
-        for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i]);
-        const double before = total;
-        total += (partial[0] + partial[1]) + (partial[2] + partial[3]);
-        block_end[b] = total;
-        if (total > before) last_block = b;
+    // Probabilities are squares of amplitudes times `amplitude_scale`: 1 unless they
+    // would overflow or turn subnormal, then the power of two that brings the
+    // largest amplitude to order one (exact, and the draws do not depend on
+    // the norm).
+    double amplitude_scale = 1.0;
+    const auto weight = [&](std::uint64_t i) {
+        return amplitude_scale == 1.0 ? probability(psi[i]) : probability(psi[i] * amplitude_scale);
+    };
+    const auto sum_blocks = [&] {
+        total = 0.0;
+        for (std::uint64_t b = 0; b < n_blocks; ++b) {
+            const cplx* amplitudes = psi + b * block;
+            double partial[4] = {0.0, 0.0, 0.0, 0.0};
+            if (amplitude_scale == 1.0) {
+                for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i]);
+            } else {
+                for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i] * amplitude_scale);
+            }
+            const double before = total;
+            total += (partial[0] + partial[1]) + (partial[2] + partial[3]);
+            block_end[b] = total;
+            if (total > before) last_block = b;
+        }
+    };
+    sum_blocks();
+    if (!(total >= 1e-280 && total <= 1e280)) {
+        amplitude_scale = sv::unit_scale(sv::largest_component(psi, size));
+        if (amplitude_scale != 1.0) sum_blocks();
     }
     if (!(total > 0.0) || !std::isfinite(total)) {
         throw std::invalid_argument("the state has zero or non-finite norm; nothing can be sampled");
@@ -106,31 +126,35 @@ Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, st
     const auto exponential = [](Xoshiro256& rng) { return -std::log(rng.uniform_open()); };
     Xoshiro256 rng(seed);
     double grand_sum = 0.0;
-    for (std::uint64_t k = 0; k <= shots; ++k) grand_sum += exponential(rng);
+    for (std::uint64_t k = 0; k <= shots; ++k) {
+        grand_sum += exponential(rng);
+        interrupt.progress();
+    }
     const double scale = total / grand_sum;
 
     rng = Xoshiro256(seed);
     double partial = 0.0;
     std::uint64_t b = 0, index = 0;
-    double cumulative = probability(psi[0]);  // up to and including `index`
+    double cumulative = weight(0);  // up to and including `index`
     for (std::uint64_t k = 0; k < shots; ++k) {
+        interrupt.progress();
         partial += exponential(rng);
         const double target = partial * scale;
         if (block_end[b] < target && b < last_block) {
             do ++b;
             while (block_end[b] < target && b < last_block);
             index = b * block;
-            cumulative = block_end[b - 1] + probability(psi[index]);
+            cumulative = block_end[b - 1] + weight(index);
         }
         // Strict comparison: an amplitude of probability zero leaves the
         // cumulative sum unchanged and is stepped over.
         const std::uint64_t block_last = (b + 1) * block - 1;
-        while (cumulative < target && index < block_last) cumulative += probability(psi[++index]);
+        while (cumulative < target && index < block_last) cumulative += weight(++index);
         // Only when rounding leaves the in-block sum a hair short of the
         // block's total can the walk stop on a zero; the block has mass, so
         // step back to its last reachable outcome.
         std::uint64_t outcome = index;
-        while (probability(psi[outcome]) == 0.0 && outcome > b * block) --outcome;
+        while (weight(outcome) == 0.0 && outcome > b * block) --outcome;
         if (!histogram.outcomes.empty() && histogram.outcomes.back() == outcome) {
             ++histogram.counts.back();
         } else {

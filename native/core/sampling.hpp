@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/interrupt.hpp"
 #include "core/statevector.hpp"
 
 namespace bvc::sampling {
@@ -42,6 +43,8 @@ struct Histogram {
 // partial sums of exponential spacings and matched against the running
 // cumulative probability in one sweep; an index of probability zero is never
 // drawn. Throws std::invalid_argument for a state of zero (or non-finite) norm.
-Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, std::uint64_t seed);
+// Every draw is reported to `interrupt`, so any number of shots can be stopped.
+Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, std::uint64_t seed,
+                          Interrupt interrupt = {});
 
 }  // namespace bvc::sampling

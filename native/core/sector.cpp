@@ -8,7 +8,15 @@ namespace bvc::sector {
 
 using num::BigUint;
 
-BigUint max_bond_dimension(std::uint32_t n_sites, std::uint32_t n_up, std::uint32_t n_down) {
+bool bound_fits_memory(std::uint32_t n_sites, std::uint32_t n_up, std::uint32_t n_down) {
+    // Two rows of up to min(n_sites, max(n_up, n_down)) + 1 binomials, each
+    // below 2^n_sites: a vector header and n_sites / 32 + 1 limbs apiece.
+    const std::uint64_t entries = std::uint64_t{std::min(n_sites, std::max(n_up, n_down))} + 1;
+    const std::uint64_t bytes_each = sizeof(BigUint) + 4 * (std::uint64_t{n_sites} / 32 + 1);
+    return 2 * entries * bytes_each <= (std::uint64_t{1} << 30);
+}
+
+BigUint max_bond_dimension(std::uint32_t n_sites, std::uint32_t n_up, std::uint32_t n_down, Interrupt interrupt) {
     if (n_sites < 1 || n_up > n_sites || n_down > n_sites) {
         throw std::invalid_argument("charge outside the chain's Hilbert space");
     }
@@ -16,6 +24,7 @@ BigUint max_bond_dimension(std::uint32_t n_sites, std::uint32_t n_up, std::uint3
     BigUint max_rank(1);
     for (std::uint32_t left_sites = 1; left_sites < n_sites; ++left_sites) {
         const std::uint32_t right_sites = n_sites - left_sites;
+        interrupt.progress(n_sites);
         const auto left_binom = num::binomial_row(left_sites, n_max);
         const auto right_binom = num::binomial_row(right_sites, n_max);
         BigUint rank;
@@ -30,6 +39,7 @@ BigUint max_bond_dimension(std::uint32_t n_sites, std::uint32_t n_up, std::uint3
                 const BigUint left_dim = left_up_dim * left_binom[left_down];
                 const BigUint right_dim = right_up_dim * right_binom[n_down - left_down];
                 rank += num::min(left_dim, right_dim);
+                interrupt.progress(n_sites);
             }
         }
         if (rank > max_rank) max_rank = rank;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/big_uint.hpp"
+#include "core/interrupt.hpp"
 
 namespace bvc::sector {
 
@@ -13,7 +14,13 @@ namespace bvc::sector {
 // (electrons of each spin on the left), and a block carries at most
 // min(left states, right states) Schmidt values. Returns the maximum over
 // the bonds of the sum over the blocks, and 1 for a chain without bonds.
-// Requires n_sites >= 1 and 0 <= n_up, n_down <= n_sites.
-num::BigUint max_bond_dimension(std::uint32_t n_sites, std::uint32_t n_up, std::uint32_t n_down);
+// Requires n_sites >= 1 and 0 <= n_up, n_down <= n_sites. The work grows like
+// n_sites * n_up * n_down products of n_sites-bit numbers; it is reported to
+// `interrupt`, which may end it early by throwing.
+num::BigUint max_bond_dimension(std::uint32_t n_sites, std::uint32_t n_up, std::uint32_t n_down,
+                                Interrupt interrupt = {});
+
+// Whether the binomial tables of max_bond_dimension stay within 1 GiB.
+bool bound_fits_memory(std::uint32_t n_sites, std::uint32_t n_up, std::uint32_t n_down);
 
 }  // namespace bvc::sector

@@ -1,6 +1,8 @@
 #include "core/statevector.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <utility>
 
 namespace bvc::sv {
@@ -134,10 +136,26 @@ double pauli_expectation(const cplx* psi, int n_qubits, const PauliMask& mask) {
 }
 
 cplx hamiltonian_expectation(const cplx* psi, int n_qubits, const std::vector<PauliMask>& masks,
-                             const std::vector<cplx>& coeffs) {
+                             const std::vector<cplx>& coeffs, Interrupt interrupt) {
     cplx total = 0.0;
-    for (std::size_t k = 0; k < masks.size(); ++k) total += coeffs[k] * pauli_expectation(psi, n_qubits, masks[k]);
+    for (std::size_t k = 0; k < masks.size(); ++k) {
+        total += coeffs[k] * pauli_expectation(psi, n_qubits, masks[k]);
+        interrupt.progress(std::uint64_t{1} << n_qubits);
+    }
     return total;
+}
+
+double largest_component(const cplx* v, std::size_t n) {
+    double largest = 0.0;
+    for (std::size_t i = 0; i < n; ++i) largest = std::max({largest, std::abs(v[i].real()), std::abs(v[i].imag())});
+    return largest;
+}
+
+double unit_scale(double largest) {
+    if (!(largest > 0.0) || !std::isfinite(largest)) return 1.0;
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    return std::ldexp(1.0, -exponent);
 }
 
 }  // namespace bvc::sv

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "core/interrupt.hpp"
 
 namespace bvc::sv {
 
@@ -31,6 +34,15 @@ void apply_cx(cplx* psi, int n_qubits, int control, int target);
 void apply_cz(cplx* psi, int n_qubits, int a, int b);
 void apply_swap(cplx* psi, int n_qubits, int a, int b);
 
+// The largest |real| or |imaginary| part among n amplitudes (NaN ignored).
+double largest_component(const cplx* v, std::size_t n);
+
+// The power of two that brings `largest` into [0.5, 1): multiplying by it is
+// exact, so kernels that square amplitudes of any finite size scale them by
+// it first and neither overflow nor lose digits to subnormal squares. 1 for
+// zero or a non-finite value.
+double unit_scale(double largest);
+
 // One Pauli string as bit masks: `x` marks the qubits acted on by X or Y,
 // `z` those acted on by Z or Y.
 struct PauliMask {
@@ -42,8 +54,9 @@ struct PauliMask {
 // since every Pauli string is Hermitian.
 double pauli_expectation(const cplx* psi, int n_qubits, const PauliMask& mask);
 
-// sum_k coeffs[k] * <psi| P_k |psi>.
+// sum_k coeffs[k] * <psi| P_k |psi>; each term's pass over the state is
+// reported to `interrupt`.
 cplx hamiltonian_expectation(const cplx* psi, int n_qubits, const std::vector<PauliMask>& masks,
-                             const std::vector<cplx>& coeffs);
+                             const std::vector<cplx>& coeffs, Interrupt interrupt = {});
 
 }  // namespace bvc::sv

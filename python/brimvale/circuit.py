@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import math
 import numbers
+import reprlib
 from collections import Counter
 from dataclasses import dataclass
 from typing import Iterator, NamedTuple
@@ -16,6 +17,7 @@ from typing import Iterator, NamedTuple
 import numpy as np
 
 from . import _native
+from .mps import DEFAULT_CUTOFF, MAX_MPS_QUBITS, MPS, check_truncation
 
 # Codes shared with the native simulator; the order is fixed there.
 _GATE_CODES = {name: code for code, name in enumerate(
@@ -25,8 +27,12 @@ _TWO_QUBIT = ("cx", "cz", "swap")
 
 # 2^30 amplitudes of complex128 are 16 GiB: the most one machine here holds.
 MAX_QUBITS = 30
+# A circuit may be wider than a state vector can hold: the MPS backend runs it.
+MAX_CIRCUIT_QUBITS = MAX_MPS_QUBITS
 
+# The state-vector backends; MPS_BACKEND holds the state as a matrix product state.
 BACKENDS = ("numpy",)
+MPS_BACKEND = "mps"
 DEVICES = ("cpu",)
 DTYPES = (np.dtype(np.complex128), np.dtype(np.complex64))
 
@@ -41,11 +47,12 @@ class Operation(NamedTuple):
 
 @dataclass(frozen=True)
 class ExecutionResult:
-    """The outcome of :meth:`Circuit.execute`: the final state vector."""
+    """The outcome of :meth:`Circuit.execute`: the final state vector, or the final MPS on the mps backend."""
 
-    state: np.ndarray
+    state: np.ndarray | None
     backend: str
     dtype: np.dtype
+    mps: MPS | None = None
 
 
 def qasm_real(value: float) -> str:
@@ -63,15 +70,16 @@ def _check_dtype(dtype) -> np.dtype:
     except TypeError:
         resolved = None
     if resolved not in DTYPES:
-        raise ValueError(f"unsupported dtype {dtype!r}: expected numpy.complex128 or numpy.complex64")
+        raise ValueError(f"unsupported dtype {reprlib.repr(dtype)}: expected numpy.complex128 or numpy.complex64")
     return resolved
 
 
 def _check_backend(backend, device) -> None:
-    if backend not in BACKENDS:
-        raise ValueError(f"unsupported backend {backend!r}: expected one of {', '.join(map(repr, BACKENDS))}")
+    if backend not in BACKENDS and backend != MPS_BACKEND:
+        expected = ", ".join(map(repr, BACKENDS + (MPS_BACKEND,)))
+        raise ValueError(f"unsupported backend {reprlib.repr(backend)}: expected one of {expected}")
     if device not in DEVICES:
-        raise ValueError(f"unsupported device {device!r}: expected one of {', '.join(map(repr, DEVICES))}")
+        raise ValueError(f"unsupported device {reprlib.repr(device)}: expected one of {', '.join(map(repr, DEVICES))}")
 
 
 class Circuit:
@@ -81,8 +89,8 @@ class Circuit:
         if isinstance(n_qubits, bool) or not isinstance(n_qubits, numbers.Integral):
             raise ValueError(f"n_qubits must be an integer, got {type(n_qubits).__name__}")
         n_qubits = int(n_qubits)
-        if not 1 <= n_qubits <= MAX_QUBITS:
-            raise ValueError(f"n_qubits must be between 1 and {MAX_QUBITS}, got {n_qubits}")
+        if not 1 <= n_qubits <= MAX_CIRCUIT_QUBITS:
+            raise ValueError(f"n_qubits must be between 1 and {MAX_CIRCUIT_QUBITS}, got {n_qubits}")
         self._n_qubits = n_qubits
         self.name = str(name)
         self._ops: list[Operation] = []
@@ -97,7 +105,7 @@ class Circuit:
 
     def _qubit(self, qubit) -> int:
         if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral):
-            raise ValueError(f"qubit index must be an integer, got {qubit!r}")
+            raise ValueError(f"qubit index must be an integer, got {reprlib.repr(qubit)}")
         q = int(qubit)
         if not 0 <= q < self._n_qubits:
             raise ValueError(f"qubit {q} out of range for a circuit of {self._n_qubits} qubits")
@@ -107,7 +115,7 @@ class Circuit:
         try:
             value = float(angle)
         except (TypeError, ValueError):
-            raise ValueError(f"rotation angle must be a real number, got {angle!r}") from None
+            raise ValueError(f"rotation angle must be a real number, got {reprlib.repr(angle)}") from None
         if not math.isfinite(value):
             raise ValueError(f"rotation angle must be finite, got {value!r}")
         return value
@@ -199,10 +207,49 @@ class Circuit:
 
     # -- execution and export ------------------------------------------------
 
-    def execute(self, *, backend: str = "numpy", device: str = "cpu", dtype=np.complex128) -> ExecutionResult:
-        """Simulate the circuit from |0…0⟩ and return the final state."""
+    def execute(self, *, backend: str = "numpy", device: str = "cpu", dtype=np.complex128, max_bond=None,
+                cutoff=DEFAULT_CUTOFF, initial=None) -> ExecutionResult:
+        """Simulate the circuit and return the final state.
+
+        ``backend="numpy"`` (the default) computes the state vector from |0…0⟩,
+        for at most 30 qubits. ``backend="mps"`` holds the state as a matrix
+        product state (complex128): it starts from |0…0⟩ or from the
+        :class:`~brimvale.MPS` ``initial``, applies two-qubit gates on
+        neighbours by an SVD truncated by ``max_bond`` and ``cutoff`` (see
+        :mod:`brimvale.mps`), brings the qubits of a distant gate together by
+        swaps, and returns the final MPS as the result's ``mps`` (its
+        ``state`` is None). ``max_bond``, ``cutoff`` and ``initial`` apply to
+        the mps backend only.
+        """
         _check_backend(backend, device)
         resolved = _check_dtype(dtype)
+        if backend == MPS_BACKEND:
+            return self._execute_mps(resolved, max_bond, cutoff, initial)
+        if max_bond is not None or cutoff != DEFAULT_CUTOFF or initial is not None:
+            raise ValueError(f"max_bond, cutoff and initial apply to backend={MPS_BACKEND!r} only")
+        if self._n_qubits > MAX_QUBITS:
+            raise ValueError(f"the {backend!r} backend holds 2**n amplitudes and runs at most {MAX_QUBITS} qubits; "
+                             f"this circuit has {self._n_qubits} (backend={MPS_BACKEND!r} runs it)")
+        state = _native.simulate(self._n_qubits, *self._gate_arrays())
+        if resolved != state.dtype:
+            state = state.astype(resolved)
+        return ExecutionResult(state=state, backend=backend, dtype=resolved)
+
+    def _execute_mps(self, dtype: np.dtype, max_bond, cutoff, initial) -> ExecutionResult:
+        if dtype != np.complex128:
+            raise ValueError(f"backend={MPS_BACKEND!r} computes in complex128, got dtype {dtype.name}")
+        max_bond, cutoff = check_truncation(max_bond, cutoff)
+        if initial is None:
+            initial = MPS(self._n_qubits)
+        elif not isinstance(initial, MPS):
+            raise TypeError(f"initial must be a brimvale MPS or None, got {type(initial).__name__}")
+        elif initial.n_qubits != self._n_qubits:
+            raise ValueError(f"initial has {initial.n_qubits} qubits but the circuit acts on {self._n_qubits}")
+        data = _native.mps_simulate(initial._data, *self._gate_arrays(), max_bond, cutoff)
+        return ExecutionResult(state=None, backend=MPS_BACKEND, dtype=dtype, mps=MPS._from_data(data))
+
+    def _gate_arrays(self) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+        """The gates as the native simulators read them: codes, qubit pairs (-1 for none), angles."""
         count = len(self._ops)
         codes = np.empty(count, dtype=np.int32)
         qubits = np.full((count, 2), -1, dtype=np.int32)
@@ -212,10 +259,7 @@ class Circuit:
             qubits[k, : len(op.qubits)] = op.qubits
             if op.params:
                 angles[k] = op.params[0]
-        state = _native.simulate(self._n_qubits, codes, qubits, angles)
-        if resolved != state.dtype:
-            state = state.astype(resolved)
-        return ExecutionResult(state=state, backend=backend, dtype=resolved)
+        return codes, qubits, angles
 
     def to_qasm(self) -> str:
         """OpenQASM 2.0 text with ``qelib1.inc`` gates; qubit k is ``q[k]``.

@@ -9,6 +9,7 @@ orbital with spin down; qubit 0 is the least significant bit of a state index.
 from __future__ import annotations
 
 import numbers
+import reprlib
 from dataclasses import dataclass, field
 
 import numpy as np
@@ -53,16 +54,17 @@ class PauliTerm:
             try:
                 qubit, letter = item
             except (TypeError, ValueError):
-                raise ValueError(f"each Pauli factor must be a (qubit, letter) pair, got {item!r}") from None
+                raise ValueError(
+                    f"each Pauli factor must be a (qubit, letter) pair, got {reprlib.repr(item)}") from None
             if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral) or qubit < 0:
-                raise ValueError(f"Pauli factor qubit must be a non-negative integer, got {qubit!r}")
+                raise ValueError(f"Pauli factor qubit must be a non-negative integer, got {reprlib.repr(qubit)}")
             if letter not in _PAULI:
-                raise ValueError(f"Pauli factor letter must be 'X', 'Y' or 'Z', got {letter!r}")
+                raise ValueError(f"Pauli factor letter must be 'X', 'Y' or 'Z', got {reprlib.repr(letter)}")
             normalised.append((int(qubit), str(letter)))
         normalised.sort()
         qubits = [q for q, _ in normalised]
         if len(set(qubits)) != len(qubits):
-            raise ValueError(f"Pauli string acts twice on one qubit: {self.paulis!r}")
+            raise ValueError(f"Pauli string acts twice on one qubit: {reprlib.repr(self.paulis)}")
         x_mask = z_mask = 0
         for q, letter in normalised:
             if letter in "XY":
@@ -105,7 +107,7 @@ def progress_line(label: str, value) -> None:
 def default_layers(n_qubits) -> int:
     """The number of disentangling layers used when none is given: max(1, n_qubits // 2)."""
     if isinstance(n_qubits, bool) or not isinstance(n_qubits, numbers.Integral) or n_qubits < 1:
-        raise ValueError(f"n_qubits must be a positive integer, got {n_qubits!r}")
+        raise ValueError(f"n_qubits must be a positive integer, got {reprlib.repr(n_qubits)}")
     return max(1, int(n_qubits) // 2)
 
 

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 from brimvale import Circuit
+from brimvale.circuit import MAX_CIRCUIT_QUBITS
 
 I2 = np.eye(2, dtype=complex)
 X = np.array([[0, 1], [1, 0]], dtype=complex)
@@ -109,10 +110,16 @@ class TestSimulation:
 
 
 class TestValidation:
-    @pytest.mark.parametrize("n", [0, -1, 31, 2.0, True, "3"])
+    @pytest.mark.parametrize("n", [0, -1, MAX_CIRCUIT_QUBITS + 1, 2.0, True, "3"])
     def test_bad_qubit_count(self, n):
         with pytest.raises(ValueError):
             Circuit(n)
+
+    def test_state_vector_backend_refuses_more_than_30_qubits(self):
+        circuit = Circuit(31)
+        circuit.h(30)
+        with pytest.raises(ValueError, match="at most 30 qubits; this circuit has 31"):
+            circuit.execute()
 
     @pytest.mark.parametrize("call", [
         lambda c: c.h(3), lambda c: c.h(-1), lambda c: c.h(1.0), lambda c: c.rx(0.1, True),
@@ -125,6 +132,13 @@ class TestValidation:
         with pytest.raises(ValueError):
             call(circuit)
         assert [op.name for op in circuit] == ["h"]
+
+    @pytest.mark.parametrize("call", [lambda c, value: c.h(value), lambda c, value: c.rx(value, 0),
+                                      lambda c, value: c.execute(backend=value)])
+    def test_messages_show_only_the_start_of_a_huge_value(self, call):
+        with pytest.raises(ValueError) as info:
+            call(Circuit(2), list(range(10**6)))
+        assert "[0, 1, 2, 3, 4, 5, ...]" in str(info.value) and len(str(info.value)) < 120
 
     def test_numpy_integer_qubits_are_accepted(self):
         circuit = Circuit(2)

@@ -100,13 +100,21 @@ class TestPauliRotation:
         [
             ("X", [("h", 0), ("h", 1)], [("h", 0), ("h", 1)]),
             ("Y", [("rx", math.pi / 2, 0), ("rx", math.pi / 2, 1)], [("rx", -math.pi / 2, 0), ("rx", -math.pi / 2, 1)]),
-            ("W", [], []),
+            ("Z", [], []),
         ],
     )
     def test_basis_changes(self, axis, before, after):
         circuit = RecordingCircuit()
         corvinth._pauli_rotation(circuit, 0, 1, axis, np.float32(0.5))
         assert circuit.calls == before + [("cx", 0, 1), ("rz", 1.0, 1), ("cx", 0, 1)] + after
+
+    @pytest.mark.parametrize("axis", ["Q", None, "", "x", "XY"])
+    def test_an_unknown_axis_is_refused_before_any_gate(self, axis):
+        circuit = RecordingCircuit()
+        with pytest.raises(ValueError) as info:
+            corvinth._pauli_rotation(circuit, 0, 1, axis, 0.5)
+        assert str(info.value) == f"Pauli rotation axis must be 'X', 'Y' or 'Z', got {axis!r}"
+        assert circuit.calls == []
 
     def test_angle_must_be_a_number(self):
         circuit = RecordingCircuit()

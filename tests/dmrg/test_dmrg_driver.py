@@ -48,6 +48,21 @@ class TestPresets:
         assert len(result.bond_dimensions) == es.n_spatial_orbitals - 1
 
 
+    @pytest.mark.parametrize("geometry, spin, occupied_state",
+                             [([("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], 0, 0b11), ([("H", (0, 0, 0))], 1, 0b01)])
+    def test_one_orbital_active_space_is_solved_exactly(self, tmp_path, capsys, geometry, spin, occupied_state):
+        from brimvale_chemistry.molecule import Molecule, electronic_structure
+
+        molecule = Molecule(geometry=geometry, basis="sto-3g", active_occupied=1, active_virtual=0, spin=spin)
+        es = electronic_structure(molecule, workdir=tmp_path)
+        result = dmrg(es)
+        assert result.energy == pytest.approx(es.exact_energy, abs=1e-12)
+        assert energy_of(result, es) == pytest.approx(result.energy, abs=1e-12)
+        # The sector holds one state: the orbital doubly occupied, resp. singly with spin up.
+        assert np.abs(result.psi0).tolist() == [1.0 if i == occupied_state else 0.0 for i in range(4)]
+        assert result.sweeps == 0 and result.bond_dimensions == []
+
+
 class TestRandomHamiltonians:
     @pytest.mark.parametrize(
         "n_orbitals, n_up, n_down, seed",

@@ -177,6 +177,16 @@ class TestRandomInitialMps:
             mk._random_initial_mps(chain_sites(2), ["up", "up"], 1, (1, 1))
         assert str(info.value) == "random initial MPS left the charge sector: [2 2] != (1, 1)"
 
+    def test_labels_in_another_sector_are_reported_before_any_evolution(self, monkeypatch):
+        import tenpy.algorithms.tebd as tebd
+
+        created = []
+        monkeypatch.setattr(tebd, "RandomUnitaryEvolution", lambda *args: created.append(args))
+        with pytest.raises(AssertionError) as info:
+            mk._random_initial_mps(chain_sites(2), ["up", "up"], 4, (1, 1))
+        assert str(info.value) == "random initial MPS left the charge sector: [2 2] != (1, 1)"
+        assert created == []
+
     def test_charge_check_is_skipped_without_assertions(self, subprocess_env):
         script = textwrap.dedent(
             """

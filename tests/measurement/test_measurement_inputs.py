@@ -139,18 +139,20 @@ class TestOwnFilesOnly:
     def test_summary_cannot_point_deletion_elsewhere(self, tmp_path, capsys):
         victim = tmp_path / "important.txt"
         victim.write_text("precious")
-        forged = {"groups": [{"file": "important.txt", "sha256": __import__("hashlib").sha256(b"precious").hexdigest()},
+        forged = {"format": "brimvale_chemistry.measurement/1",
+                  "groups": [{"file": "important.txt", "sha256": __import__("hashlib").sha256(b"precious").hexdigest()},
                              {"file": "qasm/../important.txt", "sha256": "0" * 64}]}
         (tmp_path / "measurement_summary.json").write_text(json.dumps(forged))
         call(tmp_path)
         assert victim.read_text() == "precious"
 
-    def test_unreadable_earlier_summary_is_replaced_and_leaves_old_files(self, tmp_path, capsys):
+    def test_unreadable_summary_is_someone_elses_and_is_kept(self, tmp_path, capsys):
         larger = call(tmp_path)
         (tmp_path / "measurement_summary.json").write_text("{ not json")
-        call(tmp_path, pauli_terms=[PauliTerm.from_string(1.0, "Z0")])
-        assert all(p.exists() for p in larger.files)
-        assert json.loads((tmp_path / "measurement_summary.json").read_text())["groups"][0]["bases"] == "Z0"
+        before = tree_snapshot(tmp_path)
+        with pytest.raises(FileExistsError, match="measurement_summary.json exists and was not written by this stage"):
+            call(tmp_path, pauli_terms=[PauliTerm.from_string(1.0, "Z0")])
+        assert tree_snapshot(tmp_path) == before and all(p.exists() for p in larger.files)
 
     def test_no_temporary_files_are_left(self, tmp_path, capsys):
         call(tmp_path)

@@ -1,5 +1,6 @@
 """The electronic-structure stage checked against physics, not against itself."""
 
+import os
 import re
 
 import numpy as np
@@ -10,7 +11,10 @@ from pyscf import ao2mo
 from pyscf.tools import fcidump
 
 from brimvale_chemistry.molecule import ElectronicStructureResult, Molecule, electronic_structure
+from brimvale_chemistry import _output
 from brimvale_chemistry.molecule import _active_space
+from brimvale_chemistry.molecule._active_space import build_active_space
+from brimvale_chemistry.molecule._fcidump import fcidump_name
 from brimvale_chemistry.utils import hamiltonian_expectation
 
 WATER = [("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))]
@@ -158,6 +162,54 @@ class TestFcidump:
             electronic_structure(molecule, workdir=tmp_path)
         assert path.read_text() == "somebody else's notes\n"
 
+    def test_bytes_are_those_pyscf_writes(self, results, tmp_path):
+        result = results("h2o-small")
+        expected = tmp_path / "expected"
+        fcidump.from_integrals(str(expected), result.extra["one_body_integrals"], result.extra["two_body_integrals"],
+                               result.n_spatial_orbitals, result.n_electrons, nuc=result.constant_energy,
+                               ms=result.twice_sz)
+        assert result.fcidump_path.read_bytes() == expected.read_bytes()
+
+    @pytest.mark.parametrize("where", ["final name", "temporary name"])
+    def test_planted_links_are_never_followed(self, tmp_path, monkeypatch, where):
+        molecule = Molecule(**SYSTEMS["h2"])
+        victim = tmp_path / "victim"
+        victim.write_text("precious")
+        workdir = tmp_path / "run"
+        workdir.mkdir()
+        names = iter(["planted", "fresh"])
+        planted = workdir / (_output.TEMPORARY_PREFIX + "planted")
+
+        def token_hex(n):  # an attacker wins the race for the first name drawn
+            name = next(names)
+            if name == "planted":
+                planted.symlink_to(victim)
+            return name
+
+        monkeypatch.setattr(_output.secrets, "token_hex", token_hex)
+        if where == "temporary name":
+            path = electronic_structure(molecule, workdir=workdir).fcidump_path
+            assert planted.is_symlink()
+            assert not path.is_symlink() and path.read_text().lstrip().startswith("&FCI")
+        else:
+            path = workdir / fcidump_name(molecule, build_active_space(molecule))
+            path.symlink_to(victim)
+            with pytest.raises(FileExistsError, match="is a symbolic link; refusing to replace it"):
+                electronic_structure(molecule, workdir=workdir)
+            assert path.is_symlink()
+        assert victim.read_text() == "precious"
+
+    def test_leftovers_of_a_killed_run_go_and_the_file_follows_the_umask(self, tmp_path):
+        leftover = tmp_path / (_output.TEMPORARY_PREFIX + "0123456789abcdef")
+        leftover.write_text("&FCI half")
+        previous = os.umask(0o027)
+        try:
+            path = electronic_structure(Molecule(**SYSTEMS["h2"]), workdir=tmp_path).fcidump_path
+        finally:
+            os.umask(previous)
+        assert sorted(os.listdir(tmp_path)) == [path.name]
+        assert os.stat(path).st_mode & 0o777 == 0o640
+
 
 def test_hydrogen_molecule_matches_known_full_ci_energy(results):
     result = results("h2")
@@ -185,6 +237,10 @@ class TestStageErrors:
             (dict(active_virtual=2), "asks for 2 virtual orbitals but H2 in basis sto-3g has only 1"),
             (dict(geometry=[("Li", (0, 0, 0))], spin=1, active_occupied=0, active_virtual=2),
              "active_occupied must be at least spin"),
+            # The two 1s functions of atoms 1e-3 Å apart are one orbital to the SCF.
+            (dict(geometry=[("H", (0, 0, 0)), ("H", (0, 0, 0.001))]),
+             "asks for 1 virtual orbitals but H2 in basis sto-3g has only 0 once 1 linearly dependent basis "
+             "function is dropped"),
         ],
     )
     def test_impossible_active_space_fails_before_any_file(self, tmp_path, changes, message):

@@ -154,6 +154,11 @@ class RecordingStages:
         results = (self.structure, self.dmrg_result, self.cvd_result, self.measurement_result)
         for stage, result in zip(STAGE_ORDER, results):
             monkeypatch.setattr(workflow, stage, self._fake(stage, result))
+        # The run record reads real results; with fakes in place only its calls are recorded.
+        from brimvale_chemistry.report import summary
+        self.run_records = []
+        monkeypatch.setattr(summary, "write_run_record",
+                            lambda wf, result, **kwargs: self.run_records.append((wf, result, kwargs)))
         return self
 
     @property

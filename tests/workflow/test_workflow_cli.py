@@ -1,6 +1,7 @@
 """The command line (workflow.main) and the package's entry points, with recording stage fakes."""
 
 import importlib
+import io
 import runpy
 import sys
 from pathlib import Path
@@ -62,6 +63,45 @@ class TestConsoleOutput:
         argv("--demo", key, "--target", "electronic_structure")
         workflow.main()
         assert capsys.readouterr().out.splitlines()[0] == "Demo: " + workflow._DEMOS[key]["desc"]
+
+
+class RecordingStream(io.TextIOWrapper):
+    """Standard output over bytes, remembering how it was reconfigured."""
+
+    def __init__(self, encoding):
+        super().__init__(io.BytesIO(), encoding=encoding, errors="strict", newline="\n")
+        self.changes = []
+
+    def reconfigure(self, **changes):
+        self.changes.append(changes)
+        super().reconfigure(**changes)
+
+
+class TestOutputThatCannotEncodeTheText:
+    @pytest.mark.parametrize("encoding, changes", [
+        ("latin-1", [{"errors": "replace"}, {"errors": "strict"}]),
+        ("ascii", [{"errors": "replace"}, {"errors": "strict"}]),
+        ("utf-8", []),
+    ])
+    def test_runs_replacing_what_it_cannot_encode_then_restores_the_stream(self, workflow, stages, argv,
+                                                                           monkeypatch, encoding, changes):
+        stream = RecordingStream(encoding)
+        monkeypatch.setattr(sys, "stdout", stream)
+        argv("--target", "dmrg")
+        workflow.main()
+        stream.flush()
+        demo = "Demo: H\u2082/sto-3g CAS(2e,2o) \u2192 4 qubits"
+        assert stream.buffer.getvalue().decode(encoding).splitlines() == [
+            demo.encode(encoding, errors="replace").decode(encoding), "[1/4] electronic_structure", "[2/4] dmrg"]
+        assert stream.changes == changes and stream.errors == "strict"
+
+    def test_the_stream_is_restored_when_the_run_fails(self, workflow, stages, argv, monkeypatch):
+        stream = RecordingStream("latin-1")
+        monkeypatch.setattr(sys, "stdout", stream)
+        argv("--target", "cvd")
+        with pytest.raises(SystemExit):
+            workflow.main()
+        assert stream.errors == "strict" and stages.calls == []
 
 
 class TestOptionsReachTheWorkflow:
@@ -154,3 +194,33 @@ class TestEntryPoints:
         with pytest.raises(SystemExit):
             runpy.run_module("brimvale_chemistry", run_name="__main__")
         assert capsys.readouterr().err.startswith("usage: python -m brimvale_chemistry ")
+
+
+class TestOwnMolecule:
+    def test_xyz_replaces_the_preset(self, workflow, argv, capsys, tmp_path):
+        # The water preset's settings from a file give the preset's Hamiltonian.
+        (tmp_path / "water.xyz").write_text("3\nwater\nO 0.0 0.0 0.0\nH 0.758602 0.0 0.504284\n"
+                                            "H -0.758602 0.0 0.504284\n")
+        argv("--xyz", str(tmp_path / "water.xyz"), "--active-occupied", "2", "--active-virtual", "2",
+             "--target", "electronic_structure", "--workdir", str(tmp_path / "own"))
+        workflow.main()
+        own = capsys.readouterr().out.splitlines()
+        argv("--demo", "h2o-small", "--target", "electronic_structure", "--workdir", str(tmp_path / "preset"))
+        workflow.main()
+        preset = capsys.readouterr().out.splitlines()
+        assert own[0] == "Molecule: H\u2082O/sto-3g CAS(4e,4o) \u2192 8 qubits"
+        energies = [line for line in own if "energy" in line]
+        assert len(energies) == 2 and energies == [line for line in preset if "energy" in line]
+
+    @pytest.mark.parametrize("options, complaint", [
+        (["--xyz", "missing.xyz", "--active-occupied", "1", "--active-virtual", "1"],
+         "No such file or directory"),
+        (["--xyz", "water.xyz"], "--xyz needs --active-occupied and --active-virtual"),
+        (["--spin", "1"], "give --xyz too"),
+    ])
+    def test_misuse_is_an_option_error(self, workflow, stages, argv, capsys, options, complaint):
+        argv(*options)
+        with pytest.raises(SystemExit) as caught:
+            workflow.main()
+        assert caught.value.code == 2 and complaint in capsys.readouterr().err
+        assert stages.calls == []

@@ -1,6 +1,7 @@
 """The real H2 demo through all four stages in a temporary directory."""
 
 import contextlib
+import json
 import io
 
 import pytest
@@ -40,6 +41,34 @@ class TestH2Demo:
         _, out, _ = h2_run
         headers = [line[:5] for line in out.splitlines() if line[:1] == "[" and line[2:5] == "/4]"]
         assert headers == ["[1/4]", "[2/4]", "[3/4]", "[4/4]"]
+
+
+def _printed_value(out, label):
+    (line,) = [line for line in out.splitlines() if line.startswith(f"  {label:<22}: ")]
+    return line.split(": ", 1)[1]
+
+
+class TestRunRecord:
+    def test_summary_agrees_with_the_printed_lines(self, h2_run):
+        result, out, workdir = h2_run
+        summary = json.loads((workdir / "run_summary.json").read_text(encoding="utf-8"))
+        energies = summary["energies"]
+        assert f"{energies['hartree_fock']:.10f} Ha" == _printed_value(out, "RHF energy")
+        assert f"{energies['casci']:.10f} Ha" == _printed_value(out, "CASCI energy")
+        assert f"{energies['dmrg']:.10f} Ha" == _printed_value(out, "DMRG energy")
+        estimate = f"{energies['sampled']:.8f} \u00b1 {energies['sampled_standard_error']:.8f} Hartree"
+        assert estimate == _printed_value(out, "Estimated energy")
+        assert f"{energies['circuit_exact']:.8f} Hartree" == _printed_value(out, "Exact energy")
+        assert summary["qubits"] == 4 and summary["settings"]["seed"] == 2077
+        assert list(summary["stage_seconds"]) == ["electronic_structure", "dmrg", "cvd_dmrg", "measurement_QASM"]
+
+    def test_a_users_file_stops_the_run_before_any_stage(self, workflow, h2_molecule, stages, tmp_path):
+        (tmp_path / "run_summary.json").write_text("my notes\n")
+        with pytest.raises(FileExistsError, match="run_summary.json exists and was not written by this package"):
+            workflow.MolecularDMRGWorkflow(h2_molecule, workdir=tmp_path).run()
+        assert stages.calls == []
+        assert (tmp_path / "run_summary.json").read_text() == "my notes\n"
+        workflow.MolecularDMRGWorkflow(h2_molecule, workdir=tmp_path).run("cvd_dmrg")  # writes no record
 
 
 class TestLiHAnalyticCommandLine:

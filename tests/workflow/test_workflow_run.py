@@ -26,6 +26,9 @@ class TestTerminalStage:
         for index, (value, expected) in enumerate(zip(fields, produced)):
             assert value is (expected if index <= position else None)
         assert result.molecule is wf.molecule
+        assert list(result.stage_seconds) == list(STAGE_ORDER[: position + 1])
+        assert all(isinstance(t, float) and t >= 0.0 for t in result.stage_seconds.values())
+        assert [r for _, r, _ in stages.run_records] == ([result] if target == "measurement_QASM" else [])
         out = capsys.readouterr().out
         assert (QASM_LABEL in out) == (target == "measurement_QASM")
 

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/blas_threads.hpp"
 #include "objective_binding.hpp"
 
@@ -132,12 +133,8 @@ void BondSearch::execute(Group& group, std::vector<Slot>& batch) {
         return;
     }
     auto task = [&](std::size_t index, unsigned worker) { run_slot(group, batch[index], index, worker); };
-    auto poll = [] {
-        py::gil_scoped_acquire gil;
-        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-    };
     py::gil_scoped_release release;
-    pool_->run(batch.size(), task, poll, kSignalPollInterval);
+    pool_->run(batch.size(), task, bvc::bind::check_signals, kSignalPollInterval);
 }
 
 void BondSearch::run_slot(Group& group, Slot& slot, std::size_t index, unsigned worker) {

@@ -15,6 +15,7 @@
 #include "core/blas_threads.hpp"
 #include "core/gates.hpp"
 #include "core/task_pool.hpp"
+#include "limits.hpp"
 #include "objective_binding.hpp"
 
 namespace bvc::cvd {
@@ -59,11 +60,21 @@ bool is_integer(py::handle value) {
 }
 
 // `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
-std::int64_t positive_integer(py::handle value, const char* message) {
+void require_positive_integer(py::handle value, const char* message) {
     if (!is_integer(value) || py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(1)) {
         raise(PyExc_ValueError, message);
     }
-    return py::cast<std::int64_t>(py::int_(py::reinterpret_borrow<py::object>(value)));
+}
+
+// `layers` and `restarts` also count work done in turn: refused above the
+// bound before anything is allocated or run for them.
+std::int64_t positive_count(py::handle value, const char* message, const char* name) {
+    require_positive_integer(value, message);
+    const py::int_ count(py::reinterpret_borrow<py::object>(value));
+    if (count > py::int_(bvc::corvinth::kMaxCount)) {
+        raise(PyExc_ValueError, std::string(name) + " must be at most " + std::to_string(bvc::corvinth::kMaxCount));
+    }
+    return to_int64(count, name);
 }
 
 // A float argument: numbers go through float(), anything else is refused
@@ -99,7 +110,13 @@ ComplexArray normalised_state(const py::object& psi0, int n) {
     // The length test above reads only the first dimension; a 2 x 2 array
     // would pass it for one qubit while holding four amplitudes.
     if (py::len(flat) != (std::size_t{1} << n)) raise(PyExc_ValueError, kPowerOfTwo);
-    const double norm = py::cast<double>(py::float_(np.attr("linalg").attr("norm")(flat)));
+    // The squares of very large or very small amplitudes leave the double
+    // range: such a state is measured scaled to a largest amplitude of 1.
+    const double largest = py::cast<double>(py::float_(np.attr("max")(np.attr("abs")(flat))));
+    const bool extreme = std::isfinite(largest) && largest > 0.0 && !(largest >= 1e-140 && largest <= 1e140);
+    const py::object measured = extreme ? flat.attr("__truediv__")(py::float_(largest)) : flat;
+    const double norm =
+        (extreme ? largest : 1.0) * py::cast<double>(py::float_(np.attr("linalg").attr("norm")(measured)));
     if (norm <= 0.0) raise(PyExc_ValueError, "psi0 must have nonzero norm");
     if (!std::isfinite(norm)) raise(PyExc_ValueError, "psi0 amplitudes must be finite");
     return as_complex_array(flat.attr("__truediv__")(py::float_(norm)));
@@ -110,11 +127,23 @@ py::list resolve_renyi_indices(const py::object& given, std::int64_t layers, con
     if (given.is_none()) {
         indices = py::list(module.attr("default_renyi_indices")(py::int_(layers)));
     } else {
-        for (py::handle v : py::iter(given)) {
-            PyObject* f = PyNumber_Float(v.ptr());
-            if (f == nullptr) throw py::error_already_set();
-            indices.append(py::reinterpret_steal<py::float_>(f));
+        // A length the object reports is judged before a single item is read,
+        // and no more than one item past `layers` is ever read: a huge or
+        // endless iterable (range(2**64)) is refused without being consumed.
+        const auto reported = reported_length(given);
+        bool too_many = reported && *reported != static_cast<std::size_t>(layers);
+        if (!too_many) {
+            for (py::handle v : py::iter(given)) {
+                if (static_cast<std::int64_t>(indices.size()) == layers) {
+                    too_many = true;
+                    break;
+                }
+                PyObject* f = PyNumber_Float(v.ptr());
+                if (f == nullptr) throw py::error_already_set();
+                indices.append(py::reinterpret_steal<py::float_>(f));
+            }
         }
+        if (too_many) raise(PyExc_ValueError, "renyi_indices must have exactly one value per layer");
     }
     if (static_cast<std::int64_t>(indices.size()) != layers) {
         raise(PyExc_ValueError, "renyi_indices must have exactly one value per layer");
@@ -171,10 +200,9 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     snapshot(0);
 
     // Nothing ties the exact gradient's rounding to the BLAS library's thread
-    // count: its whole run keeps that library single-threaded, so that its
-    // results are the same in every environment and the cores are left to the
-    // synthesis' own workers. The default gradient keeps the library's count
-    // wherever its digits depend on it (see core/blas_threads).
+    // count: its whole run keeps that library single-threaded, leaving the
+    // cores to the synthesis' own workers. The default gradient keeps the
+    // library's count wherever its digits depend on it (see core/blas_threads).
     std::optional<bvc::lapack::LeanBlas> lean_blas;
     if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
     BondSearch bond_search(search, module);
@@ -267,14 +295,16 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
     if (layer_count.is_none()) {
         layer_count = module.attr("default_layers")(py::int_(search.n));
     }
-    s.layers = positive_integer(layer_count, "layers must be a positive integer");
+    s.layers = positive_count(layer_count, "layers must be a positive integer", "layers");
     s.renyi_indices = resolve_renyi_indices(renyi_indices, s.layers, module);
-    positive_integer(search.maxiter, "maxiter must be a positive integer");
-    search.restarts = positive_integer(restarts, "restarts must be a positive integer");
+    require_positive_integer(search.maxiter, "maxiter must be a positive integer");
+    search.restarts = positive_count(restarts, "restarts must be a positive integer", "restarts");
     s.restarts_given = restarts;
     // NaN is not nonnegative either; letting it through would only fail later,
     // inside the random sampler, after the header has been printed.
     if (!(search.init_scale >= 0.0)) raise(PyExc_ValueError, "init_scale must be nonnegative");
+    // Nor is infinity a spread of starting points: every start would be inf or NaN.
+    if (std::isinf(search.init_scale)) raise(PyExc_ValueError, "init_scale must be finite");
     if (reference) {
         search.gradient = GradientMode::kLibraryDifferences;
         search.threads = 1;
@@ -362,6 +392,9 @@ void register_cvd_driver(py::module_& m) {
     def_function(m, "_print_layer_metrics", {arg("layer"), arg("overlap_mod"), arg("energy")},
                  "Print the metrics line of one layer: overlap and energy (\"N/A\" when energy is None).",
                  [](const Arguments& a) -> py::object {
+                     // The layer is a number of the header's count: an int or
+                     // an integer type, never a float truncated to one.
+                     if (!PyIndex_Check(a[0].ptr())) raise_incorrect_type("layer", "int", a[0]);
                      py::int_ layer = to_int(a[0], "layer");
                      const double overlap = to_float(a[1]);
                      std::optional<double> energy;

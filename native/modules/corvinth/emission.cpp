@@ -51,6 +51,11 @@ void emit_axis_rotation(py::handle circuit, py::handle qubit, py::handle vector)
 void emit_pauli_rotation(py::handle circuit, py::handle q0, py::handle q1, py::handle axis, py::handle angle) {
     const bool x = equals(axis, "X");
     const bool y = !x && equals(axis, "Y");
+    // Checked before any gate is appended: anything else is no axis at all,
+    // and taking it for Z would emit a wrong gate without a word.
+    if (!x && !y && !equals(axis, "Z")) {
+        raise(PyExc_ValueError, {py::str("Pauli rotation axis must be 'X', 'Y' or 'Z', got "), py::repr(axis)});
+    }
     if (x) {
         gate(circuit, "h", q0);
         gate(circuit, "h", q1);

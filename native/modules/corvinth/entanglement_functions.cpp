@@ -2,11 +2,13 @@
 #include <pybind11/numpy.h>
 
 #include <cmath>
+#include <string>
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "core/entanglement.hpp"
 #include "kernels.hpp"
+#include "limits.hpp"
 #include "support.hpp"
 
 namespace bvc::corvinth {
@@ -48,6 +50,9 @@ py::object default_renyi_indices(const Arguments& a) {
     const py::object& layers = a[0];
     const bool integer = PyLong_Check(layers.ptr()) || py::isinstance(layers, numpy_attr("integer"));
     if (!integer || less(layers, py::int_(1))) raise(PyExc_ValueError, "layers must be a positive integer");
+    if (less(py::int_(kMaxCount), layers)) {
+        raise(PyExc_ValueError, "layers must be at most " + std::to_string(kMaxCount));
+    }
     const Py_ssize_t count = PyNumber_AsSsize_t(layers.ptr(), PyExc_OverflowError);
     if (count == -1 && PyErr_Occurred()) throw py::error_already_set();
     py::list one = py::list();

@@ -11,6 +11,7 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
+#include "bind/instances.hpp"
 #include "core/blas_threads.hpp"
 #include "core/forward_difference.hpp"
 
@@ -144,10 +145,16 @@ py::tuple value_with_gradient(double value, const double gradient[kEntanglerPara
     return py::make_tuple(py::float_(value), std::move(out));
 }
 
+// Every accessor goes through bound_instance: an instance made by __new__
+// alone, or a foreign `self`, raises TypeError.
+NativeObjective& objective_of(py::handle self, const char* method) {
+    return bound_instance<NativeObjective>(self, method);
+}
+
 using GradientMethod = double (NativeObjective::*)(const double*, double*);
 
-py::object call_with_gradient(const Arguments& a, GradientMethod method) {
-    NativeObjective& objective = a[0].cast<NativeObjective&>();
+py::object call_with_gradient(const Arguments& a, const char* name, GradientMethod method) {
+    NativeObjective& objective = objective_of(a[0], name);
     double params[kEntanglerParams];
     read_params(a[1], params);
     double gradient[kEntanglerParams];
@@ -166,14 +173,19 @@ void register_objective(py::module_& m) {
         m, "_DisentanglerObjective",
         "Renyi entropy across one bond of a fixed state after a candidate disentangler on that bond.\n"
         "Call it with the nine entangler parameters; it returns a float.");
-    cls.def_property_readonly("left_rank", [](NativeObjective& o) { return o.kernel().left_rank(); })
-        .def_property_readonly("right_rank", [](NativeObjective& o) { return o.kernel().right_rank(); })
-        .def_property_readonly("gram_dimension", [](NativeObjective& o) { return o.kernel().gram_dimension(); })
-        .def_property_readonly("evaluations", [](NativeObjective& o) { return o.evaluations(); });
+    cls.def_property_readonly("left_rank",
+                              [](py::handle self) { return objective_of(self, "left_rank").kernel().left_rank(); })
+        .def_property_readonly("right_rank",
+                               [](py::handle self) { return objective_of(self, "right_rank").kernel().right_rank(); })
+        .def_property_readonly(
+            "gram_dimension",
+            [](py::handle self) { return objective_of(self, "gram_dimension").kernel().gram_dimension(); })
+        .def_property_readonly("evaluations",
+                               [](py::handle self) { return objective_of(self, "evaluations").evaluations(); });
     def_method(cls, "__call__", {arg("self"), arg("params")},
                "The Renyi entropy (nats) across the bond after the disentangler of `params`.",
                [](const Arguments& a) -> py::object {
-                   NativeObjective& objective = a[0].cast<NativeObjective&>();
+                   NativeObjective& objective = objective_of(a[0], "__call__");
                    double params[kEntanglerParams];
                    read_params(a[1], params);
                    double value;
@@ -186,15 +198,15 @@ void register_objective(py::module_& m) {
     def_method(cls, "forward_difference", {arg("self"), arg("params")},
                "(entropy, gradient) with the forward-difference gradient SciPy's L-BFGS-B forms when it is "
                "given no Jacobian, bit for bit: ten evaluations.",
-               [](const Arguments& a) { return call_with_gradient(a, &NativeObjective::forward_difference); });
+               [](const Arguments& a) { return call_with_gradient(a, "forward_difference", &NativeObjective::forward_difference); });
     def_method(cls, "value_and_gradient", {arg("self"), arg("params")},
                "(entropy, gradient) with the exact gradient, from one eigendecomposition.",
-               [](const Arguments& a) { return call_with_gradient(a, &NativeObjective::value_and_gradient); });
+               [](const Arguments& a) { return call_with_gradient(a, "value_and_gradient", &NativeObjective::value_and_gradient); });
     def_method(cls, "schmidt_probabilities", {arg("self"), arg("params")},
                "Normalised squared Schmidt values across the bond after the disentangler of `params`, "
                "largest first; values that are zero by rank are left out.",
                [](const Arguments& a) -> py::object {
-                   NativeObjective& objective = a[0].cast<NativeObjective&>();
+                   NativeObjective& objective = objective_of(a[0], "schmidt_probabilities");
                    double params[kEntanglerParams];
                    read_params(a[1], params);
                    std::vector<double> p;

@@ -38,10 +38,12 @@ double overlap_modulus(py::handle psi0, const ComplexArray& state) {
     return std::clamp(modulus, 0.0, 1.0);
 }
 
-int qubit_of(double column) {
-    PyObject* value = PyLong_FromDouble(column);  // int(): truncation, errors for NaN and infinity
+// int() of a qubit column: truncation, errors for NaN and infinity. Any size
+// is handed on as it is; the circuit judges the range.
+py::int_ qubit_of(double column) {
+    PyObject* value = PyLong_FromDouble(column);
     if (value == nullptr) throw py::error_already_set();
-    return py::cast<int>(py::reinterpret_steal<py::int_>(value));
+    return py::reinterpret_steal<py::int_>(value);
 }
 
 }  // namespace
@@ -69,7 +71,7 @@ py::tuple reverse_preparation_snapshot(py::handle module, py::handle psi0, py::h
     for (py::ssize_t r = count - 1; r >= 0; --r) {
         const double* row = rows.data() + r * bvc::cvd::kGateRowWidth;
         const py::object params = rows_object[py::make_tuple(r, py::slice(2, bvc::cvd::kGateRowWidth, 1))];
-        emit_entangler(circuit, py::int_(qubit_of(row[0])), py::int_(qubit_of(row[1])), params, true);
+        emit_entangler(circuit, qubit_of(row[0]), qubit_of(row[1]), params, true);
     }
 
     py::dict options;

@@ -22,7 +22,9 @@ py::int_ power_of_two(const py::int_& exponent) {
     const long long e = std::min<long long>(65, PyLong_AsLongLong(exponent.ptr()));
     if (PyErr_Occurred()) PyErr_Clear();  // a huge exponent: capped below
     if (e < 0) return py::int_(0);
-    return py::reinterpret_steal<py::int_>(PyNumber_Lshift(py::int_(1).ptr(), py::int_(e).ptr()));
+    PyObject* power = PyNumber_Lshift(py::int_(1).ptr(), py::int_(e).ptr());
+    if (power == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::int_>(power);
 }
 
 bool less(const py::handle& a, const py::handle& b) {

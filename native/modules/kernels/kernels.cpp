@@ -6,6 +6,7 @@
 #include "bind/arrays.hpp"
 #include "conventions_binding.hpp"
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/statevector.hpp"
 #include "sampling_binding.hpp"
 
@@ -28,19 +29,27 @@ py::object hamiltonian_expectation(const Arguments& a) {
     // Validation and attribute reads happen here, with the GIL; the sums below
     // touch only plain arrays.
     for (py::handle term : terms) {
-        const auto x = py::cast<std::uint64_t>(term.attr("x_mask"));
-        const auto z = py::cast<std::uint64_t>(term.attr("z_mask"));
-        if (((x | z) >> n_qubits) != 0) {
-            raise(PyExc_ValueError, "Pauli term " + py::cast<std::string>(py::str(term)) + " acts outside the " +
-                                        std::to_string(n_qubits) + " qubits of the state");
+        // Masks are Python ints of any size: one beyond the state's qubits
+        // (even beyond 64 bits) is judged before it is narrowed.
+        const py::int_ x = to_int(term.attr("x_mask"), "x_mask");
+        const py::int_ z = to_int(term.attr("z_mask"), "z_mask");
+        const py::int_ outside = (x | z) >> py::int_(n_qubits);
+        if (!outside.equal(py::int_(0))) {
+            raise(PyExc_ValueError,
+                  {py::str("Pauli term "), py::str(term),
+                   py::str(" acts outside the " + std::to_string(n_qubits) + " qubits of the state")});
         }
-        masks.push_back({x, z});
-        coeffs.push_back(py::cast<cplx>(term.attr("coefficient")));
+        masks.push_back(
+            {static_cast<std::uint64_t>(to_int64(x, "x_mask")), static_cast<std::uint64_t>(to_int64(z, "z_mask"))});
+        const Py_complex coefficient = PyComplex_AsCComplex(py::object(term.attr("coefficient")).ptr());
+        if (coefficient.real == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+        coeffs.emplace_back(coefficient.real, coefficient.imag);
     }
     cplx value;
     {
         py::gil_scoped_release release;
-        value = bvc::sv::hamiltonian_expectation(state.data(), static_cast<int>(n_qubits), masks, coeffs);
+        value = bvc::sv::hamiltonian_expectation(state.data(), static_cast<int>(n_qubits), masks, coeffs,
+                                                 signal_interrupt());
     }
     return py::cast(value);
 }

@@ -10,6 +10,7 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/sampling.hpp"
 
 namespace py = pybind11;
@@ -62,13 +63,13 @@ py::object sample_outcomes(const Arguments& a) {
         try {
             if (x_mask == 0 && y_mask == 0) {
                 histogram = bvc::sampling::sample_outcomes(state.data(), static_cast<int>(n_qubits),
-                                                           static_cast<std::uint64_t>(shots), seed);
+                                                           static_cast<std::uint64_t>(shots), seed, signal_interrupt());
             } else {
                 // The caller's array is only read: rotate a private copy.
                 std::vector<bvc::sv::cplx> rotated(state.data(), state.data() + size);
                 bvc::sampling::rotate_to_pauli_basis(rotated.data(), static_cast<int>(n_qubits), x_mask, y_mask);
                 histogram = bvc::sampling::sample_outcomes(rotated.data(), static_cast<int>(n_qubits),
-                                                           static_cast<std::uint64_t>(shots), seed);
+                                                           static_cast<std::uint64_t>(shots), seed, signal_interrupt());
             }
         } catch (const std::invalid_argument& error) {
             failure = error.what();

@@ -27,7 +27,9 @@ std::vector<int> mode_mapping(long long n_sites) {
     std::vector<int> out;
     out.reserve(static_cast<std::size_t>(2 * n_sites));
     for (long long mode = 0; mode < 2 * n_sites; ++mode) {
-        out.push_back(py::cast<int>(mapping[py::int_(mode)]));
+        // Any value outside the qubit range is refused by the check below.
+        const std::int64_t qubit = to_int64(mapping[py::int_(mode)], "qubit of the orbital map");
+        out.push_back(qubit >= 0 && qubit < 2 * n_sites ? static_cast<int>(qubit) : -1);
     }
     try {
         fermion::check_mapping(static_cast<int>(n_sites), out);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/sector.hpp"
 #include "module_support.hpp"
 
@@ -35,51 +36,54 @@ py::int_ max_sector_bond_dimension(py::handle n_sites, py::handle target_charge)
         raise(PyExc_ValueError, "n_sites must be a positive integer");
     }
     // Items are converted while they are unpacked, as a generator would be.
-    py::object raw_iter = py::reinterpret_steal<py::object>(PyObject_GetIter(target_charge.ptr()));
-    if (!raw_iter) {
-        // Let the unpacking helper report the interpreter's own message.
-        PyErr_Clear();
-        unpack_exact(target_charge, 2);
-    }
-    std::vector<py::int_> charge;
-    for (py::handle item : raw_iter) {
-        if (charge.size() == 2) raise(PyExc_ValueError, "too many values to unpack (expected 2)");
-        charge.push_back(to_int(item, "target_charge"));
-    }
-    if (charge.size() < 2) {
-        raise(PyExc_ValueError,
-              "not enough values to unpack (expected 2, got " + std::to_string(charge.size()) + ")");
-    }
-    const py::int_& total_n = charge[0];
-    const py::int_& twice_sz = charge[1];
+    const auto charge =
+        unpack_exact(target_charge, 2, [](py::handle item) -> py::object { return to_int(item, "target_charge"); });
+    const py::int_ total_n(charge[0]);
+    const py::int_ twice_sz(charge[1]);
     const py::object up_twice = total_n + twice_sz;
     const py::object down_twice = total_n - twice_sz;
     if (!equal(up_twice & py::int_(1), py::int_(0)) || !equal(down_twice & py::int_(1), py::int_(0))) {
-        raise(PyExc_ValueError,
-              "invalid target charge " + py::cast<std::string>(py::repr(target_charge)));
+        raise(PyExc_ValueError, {py::str("invalid target charge "), py::repr(target_charge)});
     }
     const py::int_ n_up = up_twice >> py::int_(1);
     const py::int_ n_down = down_twice >> py::int_(1);
     const py::int_ sites(py::reinterpret_borrow<py::object>(n_sites));
     if (less(n_up, py::int_(0)) || less(sites, n_up) || less(n_down, py::int_(0)) || less(sites, n_down)) {
-        raise(PyExc_ValueError, "target charge " + py::cast<std::string>(py::repr(target_charge)) +
-                                    " is outside the site Hilbert space");
+        raise(PyExc_ValueError,
+              {py::str("target charge "), py::repr(target_charge), py::str(" is outside the site Hilbert space")});
     }
     // A chain beyond 2^32 sites has no representable state anyway.
     if (!less(sites, py::int_(std::uint64_t{1} << 32))) {
         raise(PyExc_OverflowError, "n_sites is too large");
     }
+    const auto n = to_count(sites), up = to_count(n_up), down = to_count(n_down);
+    if (!bvc::sector::bound_fits_memory(n, up, down)) {
+        raise(PyExc_ValueError, {py::str("the exact bond bound of target charge "), py::repr(target_charge),
+                                 py::str(" on " + std::to_string(n) + " sites would need more than 1 GiB of memory")});
+    }
     bvc::num::BigUint bound;
     {
-        const auto n = to_count(sites), up = to_count(n_up), down = to_count(n_down);
         py::gil_scoped_release release;
-        bound = bvc::sector::max_bond_dimension(n, up, down);
+        bound = bvc::sector::max_bond_dimension(n, up, down, signal_interrupt());
     }
     return to_python_int(bound);
 }
 
 bool assertions_enabled() {
     return equal(py::module_::import("sys").attr("flags").attr("optimize"), py::int_(0));
+}
+
+// The final charge check, also run on the product state before any evolution:
+// random unitaries keep the charge, so labels of another sector are reported
+// at once instead of after a thousand futile runs.
+void check_charge_sector(const py::object& psi, const py::object& target_charge) {
+    using namespace pybind11::literals;
+    if (!assertions_enabled()) return;
+    py::object charge = psi.attr("get_total_charge")("only_physical_legs"_a = true);
+    if (!equal(py::list(charge), py::list(target_charge))) {
+        raise(PyExc_AssertionError, {py::str("random initial MPS left the charge sector: "), py::str(charge),
+                                     py::str(" != "), py::str(target_charge)});
+    }
 }
 
 py::object largest_bond(const py::object& psi) {
@@ -101,6 +105,7 @@ py::object random_initial_mps(const Arguments& a) {
 
     py::object psi = mps_class.attr("from_product_state")(sites, labels, "bc"_a = "finite",
                                                           "unit_cell_width"_a = n_sites);
+    check_charge_sector(psi, target_charge);
     if (less(py::int_(1), n_sites) && less(py::int_(1), target_chi)) {
         py::object evolution_class = import_name("tenpy.algorithms.tebd", "RandomUnitaryEvolution");
         py::dict trunc_params;
@@ -121,12 +126,7 @@ py::object random_initial_mps(const Arguments& a) {
         }
         psi.attr("canonical_form")();
     }
-    py::object charge = psi.attr("get_total_charge")("only_physical_legs"_a = true);
-    if (assertions_enabled() && !equal(py::list(charge), py::list(target_charge))) {
-        raise(PyExc_AssertionError, "random initial MPS left the charge sector: " +
-                                        py::cast<std::string>(py::str(charge)) + " != " +
-                                        py::cast<std::string>(py::str(target_charge)));
-    }
+    check_charge_sector(psi, target_charge);
     return psi;
 }
 

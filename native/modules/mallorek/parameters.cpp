@@ -45,8 +45,7 @@ py::object local_term(py::handle item, py::handle n_qubits) {
     const py::object& coeff = pair[0];
     const py::object& ops = pair[1];
     py::list term;
-    if (!PyObject_IsTrue(ops.ptr())) {
-        if (PyErr_Occurred()) throw py::error_already_set();
+    if (!truth(ops)) {
         term.append(py::make_tuple("Id", py::list(py::make_tuple(0, 0))));
         return py::make_tuple(coeff, term);
     }
@@ -55,16 +54,15 @@ py::object local_term(py::handle item, py::handle n_qubits) {
         const py::object& mode = mode_action[0];
         const py::object& action = mode_action[1];
         if (!is_integer_not_bool(mode)) {
-            raise(PyExc_TypeError, "fermion mode must be an integer, got " + py::cast<std::string>(py::repr(mode)));
+            raise(PyExc_TypeError, {py::str("fermion mode must be an integer, got "), py::repr(mode)});
         }
         if (less(mode, py::int_(0)) || !less(mode, n_qubits)) {
             py::object last = py::reinterpret_borrow<py::object>(n_qubits) - py::int_(1);
-            raise(PyExc_ValueError, "fermion mode " + py::cast<std::string>(py::str(mode)) + " is outside 0:" +
-                                        py::cast<std::string>(py::str(last)));
+            raise(PyExc_ValueError,
+                  {py::str("fermion mode "), py::str(mode), py::str(" is outside 0:"), py::str(last)});
         }
         if (!equal(action, py::int_(1)) && !equal(action, py::int_(0))) {
-            raise(PyExc_ValueError,
-                  "fermion action must be 0 or 1, got " + py::cast<std::string>(py::repr(action)));
+            raise(PyExc_ValueError, {py::str("fermion action must be 0 or 1, got "), py::repr(action)});
         }
         // The operator is chosen by int(action), so a value that merely
         // compares equal to 0 or 1 but has no integer value (1+0j) is refused.

@@ -52,6 +52,19 @@ py::int_ spin_orbital_count(py::handle n_spatial_orbitals) {
     return py::reinterpret_steal<py::int_>((*n * py::int_(2)).release());
 }
 
+// Whole tables of modes (the map, OpenFermion's relabelling list) are built
+// only up to this many spatial orbitals: about 200 MB of Python objects, far
+// beyond any active space, and refused before anything is allocated.
+constexpr long long kMaxTabulatedOrbitals = 1LL << 20;
+
+void check_tabulated(const py::int_& n_spatial_orbitals, const char* what) {
+    if (n_spatial_orbitals > py::int_(kMaxTabulatedOrbitals)) {
+        raise(PyExc_ValueError, {py::str("n_spatial_orbitals must be at most " + std::to_string(kMaxTabulatedOrbitals) +
+                                         " for " + what + ", got "),
+                                 py::str(n_spatial_orbitals)});
+    }
+}
+
 py::object up_then_down() { return py::module_::import("openfermion.utils").attr("up_then_down"); }
 
 py::int_ exact_int(py::handle value) {
@@ -76,6 +89,7 @@ py::object spin_blocked_qubit_index(const Arguments& a) {
 
 py::object interleaved_to_spin_blocked_map(const Arguments& a) {
     py::int_ count = spin_orbital_count(a[0]);
+    check_tabulated(py::int_(count >> py::int_(1)), "the complete map");
     py::object relabel = up_then_down();
     // A count beyond 64 bits could never be tabulated; OverflowError says so.
     const long long modes = PyLong_AsLongLong(count.ptr());
@@ -100,7 +114,11 @@ py::object pellisk(const Arguments& a) {
     py::object relabel = up_then_down();
 
     py::object num_modes = py::none();
-    if (!n_spatial_orbitals.is_none()) num_modes = spin_orbital_count(n_spatial_orbitals);
+    if (!n_spatial_orbitals.is_none()) {
+        py::int_ count = spin_orbital_count(n_spatial_orbitals);
+        check_tabulated(py::int_(count >> py::int_(1)), "the transform");
+        num_modes = count;
+    }
 
     py::object reordered = reorder(fermion_operator, relabel, py::arg("num_modes") = num_modes);
     py::object qubit_operator = jordan_wigner(reordered);

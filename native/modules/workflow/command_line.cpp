@@ -1,6 +1,8 @@
 #include "command_line.hpp"
 
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "bind/conventions.hpp"
 #include "opt_in_settings.hpp"
@@ -36,7 +38,110 @@ py::dict preset(py::list geometry, const char* basis, int active_occupied, int a
     return record;
 }
 
+// Characters the command line and the stages print beyond ASCII.
+constexpr const char* kPrintedCharacters = "\u2082\u2192\u27e8\u03c8\u27e9\u00b1\u2014\u00e5\u00f6";
+
+// Standard output whose encoding lacks those characters (latin-1, ASCII) and
+// that is set to fail on them, or nothing. A run would otherwise end at its
+// first line with UnicodeEncodeError.
+py::object stdout_needing_replacement() {
+    py::object stream = py::module_::import("sys").attr("stdout");
+    if (stream.is_none() || !py::hasattr(stream, "reconfigure")) return py::none();
+    py::object errors = py::getattr(stream, "errors", py::none());
+    py::object encoding = py::getattr(stream, "encoding", py::none());
+    if (!PyUnicode_Check(encoding.ptr()) || !py::str(errors).equal(py::str("strict"))) return py::none();
+    try {
+        py::str(kPrintedCharacters).attr("encode")(encoding);
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_UnicodeError) && !error.matches(PyExc_LookupError)) throw;
+        return stream;
+    }
+    return py::none();
+}
+
+py::object run_main(const ModuleNames& names);
+
+// Prints the "Demo: " line and builds the preset's Molecule.
+py::object preset_molecule(const ModuleNames& names, const py::object& options) {
+    py::object record = names["_DEMOS"][options.attr("demo")];
+    py::print(py::str("Demo: ") + record["desc"]);
+
+    // Every preset key but the description is a Molecule keyword, in record order.
+    py::dict molecule_kwargs;
+    for (auto item : py::dict(record)) {
+        if (py::str(item.first).cast<std::string>() == "desc") continue;
+        molecule_kwargs[item.first] = item.second;
+    }
+    return names["Molecule"](**molecule_kwargs);
+}
+
+// Options that describe the user's own molecule; they replace the preset.
+void add_molecule_options(const py::object& parser, const py::object& path_type) {
+    py::object add = parser.attr("add_argument");
+    py::object int_type = py::type::of(py::int_());
+    add("--xyz", py::arg("type") = path_type, py::arg("metavar") = "PATH",
+        py::arg("help") = "your own molecule: an XYZ file in \u00e5ngstr\u00f6m (replaces --demo)");
+    add("--basis", py::arg("help") = "basis set of the --xyz molecule (default: sto-3g)");
+    add("--active-occupied", py::arg("type") = int_type, py::arg("help") = "active orbitals below the Fermi level");
+    add("--active-virtual", py::arg("type") = int_type, py::arg("help") = "active orbitals above the Fermi level");
+    add("--charge", py::arg("type") = int_type, py::arg("help") = "net charge of the --xyz molecule (default: 0)");
+    add("--spin", py::arg("type") = int_type, py::arg("help") = "2S of the --xyz molecule (default: 0)");
+}
+
+// The --xyz molecule and its description, or None when no --xyz was given.
+// Misused options and malformed files end the process as option errors do.
+std::optional<std::pair<py::object, py::str>> molecule_from_xyz(const ModuleNames& names, const py::object& parser,
+                                                                const py::object& options) {
+    const char* const described[] = {"basis", "active_occupied", "active_virtual", "charge", "spin"};
+    if (options.attr("xyz").is_none()) {
+        for (const char* name : described) {
+            if (!options.attr(name).is_none()) {
+                parser.attr("error")("--basis, --active-occupied, --active-virtual, --charge and --spin "
+                                     "describe an --xyz molecule; give --xyz too");
+            }
+        }
+        return std::nullopt;
+    }
+    if (options.attr("active_occupied").is_none() || options.attr("active_virtual").is_none()) {
+        parser.attr("error")("--xyz needs --active-occupied and --active-virtual");
+    }
+    py::object xyz_module = py::module_::import("brimvale_chemistry.molecule.xyz");
+    py::object read = xyz_module.attr("read_xyz");
+    py::object file;
+    try {
+        file = read(options.attr("xyz"));
+    } catch (py::error_already_set& error) {
+        if (!error.matches(xyz_module.attr("XyzFormatError")) && !error.matches(PyExc_OSError)) throw;
+        parser.attr("error")(py::str(error.value()));
+    }
+    py::dict kwargs;
+    kwargs["geometry"] = file.attr("geometry");
+    kwargs["basis"] = options.attr("basis").is_none() ? py::str("sto-3g") : options.attr("basis");
+    kwargs["active_occupied"] = options.attr("active_occupied");
+    kwargs["active_virtual"] = options.attr("active_virtual");
+    if (!options.attr("charge").is_none()) kwargs["charge"] = options.attr("charge");
+    if (!options.attr("spin").is_none()) kwargs["spin"] = options.attr("spin");
+    py::object molecule = names["Molecule"](**kwargs);
+    return std::make_pair(molecule, py::str(molecule.attr("description")));
+}
+
 py::object main(const ModuleNames& names) {
+    // For this run only, what the output cannot encode is replaced ("?")
+    // instead of stopping the program; the stream is put back afterwards.
+    py::object stream = stdout_needing_replacement();
+    if (stream.is_none()) return run_main(names);
+    stream.attr("reconfigure")(py::arg("errors") = "replace");
+    try {
+        run_main(names);
+    } catch (...) {
+        stream.attr("reconfigure")(py::arg("errors") = "strict");
+        throw;
+    }
+    stream.attr("reconfigure")(py::arg("errors") = "strict");
+    return py::none();
+}
+
+py::object run_main(const ModuleNames& names) {
     py::object path_type = names["Path"];
     py::object parser = names["argparse"].attr("ArgumentParser")(py::arg("description") = kDescription);
     py::list demo_keys(names["_DEMOS"]);
@@ -50,18 +155,16 @@ py::object main(const ModuleNames& names) {
                                 py::arg("default") = "measurement_QASM");
     parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()), py::arg("default") = 2077);
     add_opt_in_options(parser);
+    add_molecule_options(parser, path_type);
     py::object options = parser.attr("parse_args")();
 
-    py::object record = names["_DEMOS"][options.attr("demo")];
-    py::print(py::str("Demo: ") + record["desc"]);
-
-    // Every preset key but the description is a Molecule keyword, in record order.
-    py::dict molecule_kwargs;
-    for (auto item : py::dict(record)) {
-        if (py::str(item.first).cast<std::string>() == "desc") continue;
-        molecule_kwargs[item.first] = item.second;
+    py::object molecule;
+    if (auto own = molecule_from_xyz(names, parser, options)) {
+        py::print(py::str("Molecule: ") + own->second);
+        molecule = own->first;
+    } else {
+        molecule = preset_molecule(names, options);
     }
-    py::object molecule = names["Molecule"](**molecule_kwargs);
 
     py::object workflow = names["MolecularDMRGWorkflow"](
         molecule, py::arg("shots") = options.attr("shots"), py::arg("layers") = options.attr("layers"),

@@ -34,6 +34,13 @@ py::object make_result_record(const ModuleNames& names) {
     for (const char* field : {"electronic_structure", "dmrg", "cvd", "measurement"}) {
         namespace_[field] = py::none();
     }
+    // Appended after the stage fields: wall time per stage that ran, in
+    // seconds. Timings differ between otherwise equal runs, so they take no
+    // part in equality, and the printed form stays that of the stage fields.
+    annotations["stage_seconds"] = py::module_::import("builtins").attr("dict");
+    namespace_["stage_seconds"] = py::module_::import("dataclasses")
+                                      .attr("field")(py::arg("default_factory") = annotations["stage_seconds"],
+                                                     py::arg("repr") = false, py::arg("compare") = false);
 
     auto type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type("MolecularDMRGResult", py::tuple(), namespace_);

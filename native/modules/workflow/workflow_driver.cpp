@@ -1,5 +1,6 @@
 #include "workflow_driver.hpp"
 
+#include <chrono>
 #include <string>
 
 #include "bind/conventions.hpp"
@@ -128,52 +129,75 @@ std::size_t terminal_stage(const py::str& target) {
     raise(PyExc_ValueError, "target must be one of: " + listing);
 }
 
+// Calls `stage` and records its wall time under `name` in `seconds`.
+template <typename Call>
+py::object timed(py::dict& seconds, std::size_t stage, Call&& call) {
+    const auto start = std::chrono::steady_clock::now();
+    py::object value = call();
+    seconds[kStages[stage]] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return value;
+}
+
 py::object run(const ModuleNames& names, const Arguments& a) {
     const py::object& self = a[0];
     const std::size_t last = terminal_stage(require_str(a[1], "target"));
+    // A complete run ends with the run record; a user's file in its place is
+    // reported now, before hours of work, not after.
+    py::object run_record;
+    if (last == kMeasurement) {
+        run_record = py::module_::import("brimvale_chemistry.report.summary");
+        run_record.attr("check_destination")(self.attr("workdir"));
+    }
 
     // Settings are read from the instance at each call, so changes made after
     // construction apply to the next run.
     py::object result = names["MolecularDMRGResult"](py::arg("molecule") = self.attr("molecule"));
 
-    py::setattr(result, "electronic_structure",
-                names["electronic_structure"](self.attr("molecule"), py::arg("workdir") = self.attr("workdir"),
-                                              **opt_in_stage_keywords(self, kElectronicStructure)));
+    py::dict seconds = result.attr("stage_seconds");
+
+    py::setattr(result, "electronic_structure", timed(seconds, kElectronicStructure, [&] {
+                    return names["electronic_structure"](self.attr("molecule"),
+                                                         py::arg("workdir") = self.attr("workdir"),
+                                                         **opt_in_stage_keywords(self, kElectronicStructure));
+                }));
     if (last == kElectronicStructure) return result;
 
-    py::setattr(result, "dmrg",
-                names["dmrg"](result.attr("electronic_structure"), py::arg("chi0") = self.attr("dmrg_chi0"),
-                              py::arg("maxdim") = self.attr("dmrg_maxdim"),
-                              py::arg("max_sweeps") = self.attr("dmrg_max_sweeps"),
-                              py::arg("cutoff") = self.attr("dmrg_cutoff"),
-                              **opt_in_stage_keywords(self, kDmrg)));
+    py::setattr(result, "dmrg", timed(seconds, kDmrg, [&] {
+                    return names["dmrg"](result.attr("electronic_structure"),
+                                         py::arg("chi0") = self.attr("dmrg_chi0"),
+                                         py::arg("maxdim") = self.attr("dmrg_maxdim"),
+                                         py::arg("max_sweeps") = self.attr("dmrg_max_sweeps"),
+                                         py::arg("cutoff") = self.attr("dmrg_cutoff"),
+                                         **opt_in_stage_keywords(self, kDmrg));
+                }));
     if (last == kDmrg) return result;
 
     py::object seed = self.attr("seed");
     py::object synthesis_seed = seed.is_none() ? py::object(py::int_(kDefaultSynthesisSeed)) : seed;
-    py::setattr(result, "cvd",
-                names["cvd_dmrg"](result.attr("dmrg"),
-                                  py::arg("pauli_terms") = result.attr("electronic_structure").attr("pauli_terms"),
-                                  py::arg("layers") = self.attr("layers"),
-                                  py::arg("renyi_indices") = self.attr("renyi_indices"),
-                                  py::arg("maxiter") = self.attr("cvd_maxiter"),
-                                  py::arg("restarts") = self.attr("cvd_restarts"),
-                                  py::arg("init_scale") = self.attr("cvd_init_scale"),
-                                  py::arg("seed") = synthesis_seed, **opt_in_stage_keywords(self, kCvd)));
+    py::setattr(result, "cvd", timed(seconds, kCvd, [&] {
+                    return names["cvd_dmrg"](
+                        result.attr("dmrg"),
+                        py::arg("pauli_terms") = result.attr("electronic_structure").attr("pauli_terms"),
+                        py::arg("layers") = self.attr("layers"), py::arg("renyi_indices") = self.attr("renyi_indices"),
+                        py::arg("maxiter") = self.attr("cvd_maxiter"), py::arg("restarts") = self.attr("cvd_restarts"),
+                        py::arg("init_scale") = self.attr("cvd_init_scale"), py::arg("seed") = synthesis_seed,
+                        **opt_in_stage_keywords(self, kCvd));
+                }));
     if (last == kCvd) return result;
 
     py::object structure = result.attr("electronic_structure");
-    py::setattr(result, "measurement",
-                names["measurement_QASM"](result.attr("cvd").attr("circuit"), structure.attr("pauli_terms"),
-                                          structure.attr("n_qubits"), py::arg("shots") = self.attr("shots"),
-                                          py::arg("seed") = self.attr("seed"),
-                                          py::arg("workdir") = self.attr("workdir"),
-                                          py::arg("backend") = self.attr("backend"),
-                                          py::arg("device") = self.attr("device"),
-                                          py::arg("dtype") = self.attr("dtype"),
-                                          **opt_in_stage_keywords(self, kMeasurement)));
+    py::setattr(result, "measurement", timed(seconds, kMeasurement, [&] {
+                    return names["measurement_QASM"](
+                        result.attr("cvd").attr("circuit"), structure.attr("pauli_terms"), structure.attr("n_qubits"),
+                        py::arg("shots") = self.attr("shots"), py::arg("seed") = self.attr("seed"),
+                        py::arg("workdir") = self.attr("workdir"), py::arg("backend") = self.attr("backend"),
+                        py::arg("device") = self.attr("device"), py::arg("dtype") = self.attr("dtype"),
+                        **opt_in_stage_keywords(self, kMeasurement));
+                }));
 
     // Path() also accepts a workdir reassigned as a string after construction.
+    run_record.attr("write_run_record")(self, result, py::arg("synthesis_seed") = synthesis_seed);
+
     py::object resolved = names["Path"](self.attr("workdir")).attr("resolve")();
     py::print(py::str("  QASM directory        : ") + py::str(resolved));
     return result;

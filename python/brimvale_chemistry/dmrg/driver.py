@@ -13,6 +13,7 @@ import numpy as np
 
 from . import mallorek
 from ..utils import progress_line as _line
+from .qubit_mps import qubit_mps
 from .records import DmrgResult
 
 __all__ = ["dmrg"]
@@ -74,9 +75,16 @@ def _quiet_tenpy_logging():
 _SHORTEST_SWEPT_CHAIN = 3
 
 
-def _solve_exactly(model, target_charge):
+def _solve_exactly(model, target_charge, product_state):
     """Ground state of a chain too short to sweep, by diagonalisation in the sector."""
     from tenpy.algorithms.exact_diag import ExactDiag
+
+    if model.lat.N_sites == 1:
+        # One site holds exactly one state of each charge (empty, up, down,
+        # doubly occupied): the product state of the sector is its ground
+        # state. (TeNPy's ExactDiag cannot build a one-site Hamiltonian: it
+        # closes the MPO's right leg only on a site after the first.)
+        return product_state, 0, 0.0
 
     solver = ExactDiag(model, charge_sector=list(target_charge))
     solver.build_full_H_from_mpo()
@@ -141,13 +149,14 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
         model = mallorek._molecular_model(n_sites, local_terms)
         psi = mallorek._random_initial_mps(model.lat.mps_sites(), labels, chi0, target_charge)
         if n_sites < _SHORTEST_SWEPT_CHAIN:
-            psi, sweeps, truncation_error = _solve_exactly(model, target_charge)
+            psi, sweeps, truncation_error = _solve_exactly(model, target_charge, psi)
         else:
             psi, sweeps, truncation_error = _run_engine(model, psi, maxdim, max_sweeps, cutoff)
         # The engine reports the energy before its last truncation; this is
         # the energy of the state actually returned, the one psi0 carries.
         energy = float(np.real(model.H_MPO.expectation_value(psi)))
     psi0 = mallorek._mps_to_dense(psi, n_qubits)
+    mps = qubit_mps(psi, n_qubits)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)
     elapsed = time.perf_counter() - start
@@ -162,4 +171,5 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
         warnings.warn(f"DMRG discarded a weight of {truncation_error:.2e} (above {_TRUNCATION_WARNING:g}); "
                       "the state is approximate, raise maxdim or lower cutoff", UserWarning, stacklevel=2)
     return DmrgResult(psi0=psi0, energy=total_energy, bond_dimensions=bond_dimensions, sweeps=sweeps,
-                      truncation_error=truncation_error, wall_time=elapsed)
+                      truncation_error=truncation_error, wall_time=elapsed, mps=mps,
+                      mps_discarded_weight=mps.discarded_weight)

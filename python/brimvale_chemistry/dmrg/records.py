@@ -5,6 +5,7 @@ from __future__ import annotations
 from dataclasses import dataclass, field
 
 import numpy as np
+from brimvale import MPS
 
 
 @dataclass
@@ -16,7 +17,10 @@ class DmrgResult:
     (DMRG energy plus the constant energy of the active space);
     ``bond_dimensions`` are the bonds of the final MPS, ``sweeps`` the sweeps
     run, ``truncation_error`` the largest discarded weight of any sweep and
-    ``wall_time`` the seconds the stage took.
+    ``wall_time`` the seconds the stage took. ``mps`` is the same ground state
+    as a :class:`brimvale.MPS` in the spin-blocked qubit order, with psi0's
+    fermionic signs; ``mps_discarded_weight`` is what its conversion from
+    TeNPy's orbital MPS discarded (rounding level).
     """
 
     psi0: np.ndarray | None
@@ -25,6 +29,8 @@ class DmrgResult:
     sweeps: int = 0
     truncation_error: float = 0.0
     wall_time: float = 0.0
+    mps: MPS | None = None
+    mps_discarded_weight: float = 0.0
 
     @property
     def max_bond_dimension(self) -> int:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import reprlib
 from pathlib import Path
 
 import numpy as np
@@ -80,14 +81,14 @@ def check_simulator(backend, device, dtype) -> np.dtype:
     backend = require_str(backend, "backend")
     device = require_str(device, "device")
     if backend not in BACKENDS:
-        raise ValueError(f"backend must be one of: {', '.join(map(repr, BACKENDS))}; got {backend!r}")
+        raise ValueError(f"backend must be one of: {', '.join(map(repr, BACKENDS))}; got {reprlib.repr(backend)}")
     if device not in DEVICES:
-        raise ValueError(f"device must be one of: {', '.join(map(repr, DEVICES))}; got {device!r}")
+        raise ValueError(f"device must be one of: {', '.join(map(repr, DEVICES))}; got {reprlib.repr(device)}")
     try:
         resolved = np.dtype(dtype)
     except TypeError:
         resolved = None
     if resolved not in DTYPES:
         accepted = ", ".join(f"numpy.{d.name}" for d in DTYPES)
-        raise ValueError(f"dtype must be one of: {accepted}; got {dtype!r}")
+        raise ValueError(f"dtype must be one of: {accepted}; got {reprlib.repr(dtype)}")
     return resolved

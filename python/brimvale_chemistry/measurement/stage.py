@@ -16,7 +16,7 @@ from .qasm import group_program, preparation_lines
 from .records import MeasurementResult
 from .statistics import estimate_group
 
-SUMMARY_FORMAT = "brimvale_chemistry.measurement/1"
+SUMMARY_FORMAT = files.SUMMARY_FORMAT
 BIT_ORDER = "c[n-1]...c[0]: the rightmost character is qubit 0, as OpenQASM readers print the register"
 
 
@@ -41,7 +41,10 @@ def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=10000, seed=None, 
     ``numpy.random.SeedSequence(seed)``.
 
     ``workdir`` defaults to the current directory and is created if needed.
-    Every argument is checked before anything is executed or written.
+    Every argument is checked before anything is executed or written. A file
+    of one of those names is only ever replaced when this stage wrote it
+    (FileExistsError otherwise); runs writing into one directory take turns,
+    and an interrupted run leaves the summary either absent or exact.
     """
     check_circuit(circuit)
     n_qubits = to_int(n_qubits, "n_qubits")
@@ -111,13 +114,8 @@ def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=10000, seed=None, 
         ],
     }
 
-    previous = files.previous_group_files(workdir)
-    (workdir / files.QASM_DIR).mkdir(parents=True, exist_ok=True)
-    for name, program in zip(names, programs):
-        files.write_text(workdir / name, program)
+    files.write_outputs(workdir, dict(zip(names, programs)), json.dumps(summary, indent=2) + "\n")
     summary_path = workdir / files.SUMMARY_NAME
-    files.write_text(summary_path, json.dumps(summary, indent=2) + "\n")
-    files.remove_stale_group_files(workdir, previous, set(names))
 
     n_identity = sum(1 for t in terms if t.is_identity)
     _line("Pauli terms", f"{len(terms)} ({n_identity} identity, added exactly)")

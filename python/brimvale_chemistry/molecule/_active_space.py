@@ -54,9 +54,14 @@ def _build_pyscf_molecule(molecule: Molecule):
     return mol
 
 
-def _check_active_space(molecule: Molecule, n_orbitals: int) -> None:
+def _check_active_space(molecule: Molecule, n_orbitals: int, n_dropped: int = 0) -> None:
+    """``n_orbitals`` molecular orbitals, after the SCF dropped ``n_dropped`` linearly dependent ones."""
     occupied = molecule.n_occupied_orbitals
     virtual = n_orbitals - occupied
+    note = ""
+    if n_dropped:
+        note = (f" once {n_dropped} linearly dependent basis function{'s' if n_dropped > 1 else ''} "
+                f"{'are' if n_dropped > 1 else 'is'} dropped (atoms too close together?)")
     if molecule.active_occupied > occupied:
         raise ValueError(
             f"the active space asks for {molecule.active_occupied} occupied orbitals but "
@@ -65,7 +70,7 @@ def _check_active_space(molecule: Molecule, n_orbitals: int) -> None:
     if molecule.active_virtual > virtual:
         raise ValueError(
             f"the active space asks for {molecule.active_virtual} virtual orbitals but "
-            f"{molecule.formula} in basis {molecule.basis} has only {virtual}"
+            f"{molecule.formula} in basis {molecule.basis} has only {max(virtual, 0)}{note}"
         )
     if molecule.active_occupied < molecule.spin:
         # A frozen core must be doubly occupied: every singly occupied orbital is active.
@@ -124,6 +129,11 @@ def _build_active_space(molecule: Molecule) -> ActiveSpace:
     mol = _build_pyscf_molecule(molecule)
     _check_active_space(molecule, mol.nao_nr())
     mf, method = _run_scf(mol, molecule)
+    # The SCF drops linearly dependent combinations of basis functions (atoms
+    # almost on top of each other); the active space must fit the orbitals kept.
+    n_kept = np.asarray(mf.mo_coeff).shape[-1]
+    if n_kept < mol.nao_nr():
+        _check_active_space(molecule, n_kept, mol.nao_nr() - n_kept)
 
     n_orbitals = molecule.n_active_orbitals
     n_core = molecule.n_occupied_orbitals - molecule.active_occupied

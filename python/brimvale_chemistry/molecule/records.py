@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import math
 import numbers
+import reprlib
 from collections import Counter
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -19,7 +20,7 @@ _COINCIDENT_DISTANCE = 1e-6
 def _strict_int(value, name: str) -> int:
     # bool is an int subclass but never a sensible count here.
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"{name} must be an integer, got {value!r}")
+        raise TypeError(f"{name} must be an integer, got {reprlib.repr(value)}")
     return int(value)
 
 
@@ -27,28 +28,32 @@ def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
     try:
         symbol, position = atom
     except (TypeError, ValueError):
-        raise ValueError(f"atom {index} must be a pair (element symbol, (x, y, z)), got {atom!r}") from None
+        raise ValueError(f"atom {index} must be a pair (element symbol, (x, y, z)), got {reprlib.repr(atom)}") from None
     if not isinstance(symbol, str):
-        raise TypeError(f"element symbol of atom {index} must be a string, got {symbol!r}")
+        raise TypeError(f"element symbol of atom {index} must be a string, got {reprlib.repr(symbol)}")
     canonical = canonical_symbol(symbol)
     if canonical is None:
-        raise ValueError(f"unknown element {symbol!r} in atom {index}")
+        raise ValueError(f"unknown element {reprlib.repr(symbol)} in atom {index}")
     if isinstance(position, (str, bytes)):
-        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {position!r}")
+        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {reprlib.repr(position)}")
     try:
         coordinates = tuple(position)
     except TypeError:
-        raise TypeError(f"position of atom {index} must be three numbers (x, y, z), got {position!r}") from None
+        raise TypeError(
+            f"position of atom {index} must be three numbers (x, y, z), got {reprlib.repr(position)}") from None
     if len(coordinates) != 3:
         raise ValueError(f"position of atom {index} must have 3 coordinates, got {len(coordinates)}")
     checked = []
     for axis, value in zip("xyz", coordinates):
         if isinstance(value, bool) or not isinstance(value, numbers.Real):
-            raise TypeError(f"coordinate {axis} of atom {index} must be a real number, got {value!r}")
+            raise TypeError(f"coordinate {axis} of atom {index} must be a real number, got {reprlib.repr(value)}")
         if not math.isfinite(value):
-            raise ValueError(f"coordinate {axis} of atom {index} must be finite, got {value!r}")
+            raise ValueError(f"coordinate {axis} of atom {index} must be finite, got {reprlib.repr(value)}")
         checked.append(float(value))
     return canonical, (checked[0], checked[1], checked[2])
+
+
+_SUBSCRIPT_DIGITS = str.maketrans("0123456789", "\u2080\u2081\u2082\u2083\u2084\u2085\u2086\u2087\u2088\u2089")
 
 
 def _hill_formula(symbols: Sequence[str]) -> str:
@@ -154,6 +159,18 @@ class Molecule:
     def formula(self) -> str:
         """Chemical formula in Hill order, e.g. "H2O"."""
         return _hill_formula([symbol for symbol, _ in self._geometry])
+
+    @property
+    def n_active_electrons(self) -> int:
+        """Electrons in the active space: the occupied active orbitals hold all but the unpaired deficit."""
+        return 2 * self._active_occupied - self._spin
+
+    @property
+    def description(self) -> str:
+        """Formula, basis, active space and qubit count, e.g. "H₂O/sto-3g CAS(4e,4o) → 8 qubits"."""
+        formula = self.formula.translate(_SUBSCRIPT_DIGITS)
+        return (f"{formula}/{self._basis} CAS({self.n_active_electrons}e,{self.n_active_orbitals}o) "
+                f"\u2192 {2 * self.n_active_orbitals} qubits")
 
     def _key(self):
         return (self._geometry, self._basis, self._active_occupied, self._active_virtual, self._charge, self._spin)

@@ -1,0 +1,273 @@
+#include "core/mps.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+namespace bvc::mps {
+
+namespace detail {
+
+void check_info(int info, const char* routine) {
+    if (info != 0) {
+        throw std::runtime_error(std::string("LAPACK ") + routine + " failed (info = " + std::to_string(info) + ")");
+    }
+}
+
+void svd(int rows, int cols, cplx* a, cplx* u, double* s, cplx* vt, lapack::Workspace& ws) {
+    const lapack::SmallWork threads(8.0 * rows * cols * std::min(rows, cols));
+    check_info(lapack::thin_svd(rows, cols, a, u, s, vt, ws), "zgesdd");
+}
+
+void move_centre_right(std::vector<Tensor>& tensors, int c, lapack::Workspace& ws) {
+    Tensor& centre = tensors[c];
+    const int rows = 2 * centre.left, cols = centre.right, k = std::min(rows, cols);
+    std::vector<cplx> r(static_cast<std::size_t>(k) * cols);
+    {
+        const lapack::SmallWork threads(2.0 * rows * cols * k);
+        check_info(lapack::qr(rows, cols, centre.data.data(), r.data(), ws), "zgeqrf");
+    }
+    centre.data.resize(static_cast<std::size_t>(rows) * k);  // q: the first k columns
+    centre.right = k;
+    Tensor& next = tensors[c + 1];
+    Tensor moved(k, next.right);
+    lapack::gemm('N', 'N', k, 2 * next.right, cols, 1.0, r.data(), k, next.data.data(), cols, 0.0, moved.data.data(),
+                 k);
+    next = std::move(moved);
+}
+
+void move_centre_left(std::vector<Tensor>& tensors, int c, lapack::Workspace& ws) {
+    Tensor& centre = tensors[c];
+    const int rows = centre.left, cols = 2 * centre.right, k = std::min(rows, cols);
+    std::vector<cplx> l(static_cast<std::size_t>(rows) * k);
+    Tensor q(k, centre.right);
+    {
+        const lapack::SmallWork threads(2.0 * rows * cols * k);
+        check_info(lapack::lq(rows, cols, centre.data.data(), l.data(), q.data.data(), ws), "zgelqf");
+    }
+    centre = std::move(q);
+    Tensor& previous = tensors[c - 1];
+    Tensor moved(previous.left, k);
+    const int ld = 2 * previous.left;
+    lapack::gemm('N', 'N', ld, k, rows, 1.0, previous.data.data(), ld, l.data(), rows, 0.0, moved.data.data(), ld);
+    previous = std::move(moved);
+}
+
+}  // namespace detail
+
+namespace {
+
+using detail::check_info;
+
+double squared_norm(const cplx* v, std::size_t count) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < count; ++i) sum += v[i].real() * v[i].real() + v[i].imag() * v[i].imag();
+    return sum;
+}
+
+void check_chain(const std::vector<Tensor>& tensors) {
+    const int n = static_cast<int>(tensors.size());
+    if (n < 1 || n > kMaxSites) {
+        throw std::invalid_argument("an MPS needs between 1 and " + std::to_string(kMaxSites) + " sites, got " +
+                                    std::to_string(n));
+    }
+    for (int k = 0; k < n; ++k) {
+        const Tensor& t = tensors[k];
+        if (t.left < 1 || t.right < 1 || t.left > kMaxBond || t.right > kMaxBond) {
+            throw std::invalid_argument("the bonds of site " + std::to_string(k) + " must be between 1 and " +
+                                        std::to_string(kMaxBond));
+        }
+        if (t.data.size() != static_cast<std::size_t>(t.left) * 2 * t.right) {
+            throw std::invalid_argument("site " + std::to_string(k) + " holds the wrong number of entries");
+        }
+    }
+    if (tensors.front().left != 1 || tensors.back().right != 1) {
+        throw std::invalid_argument("the outer bonds of an MPS must have dimension 1");
+    }
+    for (int k = 0; k + 1 < n; ++k) {
+        if (tensors[k].right != tensors[k + 1].left) {
+            throw std::invalid_argument("site " + std::to_string(k) + " has right bond " +
+                                        std::to_string(tensors[k].right) + " but site " + std::to_string(k + 1) +
+                                        " has left bond " + std::to_string(tensors[k + 1].left));
+        }
+    }
+}
+
+}  // namespace
+
+Kept kept_values(const double* s, int count, const Truncation& truncation) {
+    double total = 0.0;
+    for (int i = 0; i < count; ++i) total += s[i] * s[i];
+    int keep = count;
+    const double threshold = truncation.cutoff * std::sqrt(total);
+    while (keep > 1 && !(s[keep - 1] > threshold)) --keep;
+    if (truncation.max_bond > 0 && keep > truncation.max_bond) keep = truncation.max_bond;
+    double dropped = 0.0;
+    for (int i = keep; i < count; ++i) dropped += s[i] * s[i];
+    if (dropped == 0.0 || !(total > 0.0)) return {keep, 0.0, 1.0};
+    return {keep, dropped / total, std::sqrt(total / (total - dropped))};
+}
+
+Mps product_zero(int n) {
+    if (n < 1 || n > kMaxSites) {
+        throw std::invalid_argument("an MPS needs between 1 and " + std::to_string(kMaxSites) + " sites, got " +
+                                    std::to_string(n));
+    }
+    Mps out;
+    out.sites.assign(n, Tensor(1, 1));
+    for (Tensor& t : out.sites) t.data[0] = 1.0;
+    out.schmidt.assign(n + 1, std::vector<double>{1.0});
+    return out;
+}
+
+Mps canonicalize(std::vector<Tensor> tensors, int centre, const Truncation& truncation, double discarded,
+                 Interrupt& interrupt) {
+    check_chain(tensors);
+    const int n = static_cast<int>(tensors.size());
+    lapack::Workspace ws;
+    for (int c = std::max(centre, 0); c < n - 1; ++c) {
+        detail::move_centre_right(tensors, c, ws);
+        interrupt.progress(static_cast<std::uint64_t>(tensors[c].data.size()) * tensors[c].right);
+    }
+    // From the right end: every SVD sees left-isometric sites on its left and
+    // right-isometric ones on its right, so its values are the Schmidt
+    // values of the state and its right vectors the Schmidt basis.
+    Mps out;
+    out.schmidt.assign(n + 1, std::vector<double>{1.0});
+    std::vector<cplx> u, vt;
+    std::vector<double> s;
+    for (int c = n - 1; c > 0; --c) {
+        Tensor& m = tensors[c];
+        const int rows = m.left, cols = 2 * m.right, k = std::min(rows, cols);
+        u.resize(static_cast<std::size_t>(rows) * k);
+        vt.resize(static_cast<std::size_t>(k) * cols);
+        s.resize(k);
+        detail::svd(rows, cols, m.data.data(), u.data(), s.data(), vt.data(), ws);
+        const Kept kept = kept_values(s.data(), k, truncation);
+        discarded += kept.discarded_fraction;
+        const int r = kept.count;
+        Tensor b(r, m.right);
+        for (int j = 0; j < cols; ++j) {
+            std::copy_n(vt.data() + static_cast<std::size_t>(k) * j, r, b.data.data() + static_cast<std::size_t>(r) * j);
+        }
+        double kept_norm = 0.0;
+        for (int j = 0; j < r; ++j) kept_norm += s[j] * s[j];
+        kept_norm = std::sqrt(kept_norm);
+        out.schmidt[c].resize(r);
+        for (int j = 0; j < r; ++j) {
+            out.schmidt[c][j] = s[j] / kept_norm;
+            const cplx weight = s[j] * kept.scale;
+            for (int i = 0; i < rows; ++i) u[i + static_cast<std::size_t>(rows) * j] *= weight;
+        }
+        Tensor& previous = tensors[c - 1];
+        Tensor moved(previous.left, r);
+        const int ld = 2 * previous.left;
+        lapack::gemm('N', 'N', ld, r, rows, 1.0, previous.data.data(), ld, u.data(), rows, 0.0, moved.data.data(), ld);
+        previous = std::move(moved);
+        m = std::move(b);
+        interrupt.progress(static_cast<std::uint64_t>(rows) * cols * k);
+    }
+    const double norm = std::sqrt(squared_norm(tensors[0].data.data(), tensors[0].data.size()));
+    if (!(norm > 0.0) || !std::isfinite(norm)) throw std::invalid_argument("the state has zero or non-finite norm");
+    for (cplx& z : tensors[0].data) z /= norm;
+    out.sites = std::move(tensors);
+    out.norm = norm;
+    out.discarded_weight = discarded;
+    return out;
+}
+
+Mps from_dense(const cplx* psi, int n, const Truncation& truncation, Interrupt& interrupt) {
+    if (n < 1 || n > kMaxDenseQubits) {
+        throw std::invalid_argument("a state vector needs between 1 and " + std::to_string(kMaxDenseQubits) +
+                                    " qubits, got " + std::to_string(n));
+    }
+    const std::size_t size = std::size_t{1} << n;
+    const double norm2 = squared_norm(psi, size);
+    if (!(norm2 > 0.0) || !std::isfinite(norm2)) {
+        throw std::invalid_argument("the state has zero or non-finite norm");
+    }
+    // `rest` is the chi x (remaining amplitudes) matrix still to be split;
+    // column-major, so peeling the next qubit off is a reshape.
+    std::vector<cplx> rest(psi, psi + size), u, vt;
+    std::vector<double> s;
+    std::vector<Tensor> tensors(n);
+    double discarded = 0.0;
+    int chi = 1;
+    std::size_t remaining = size;
+    lapack::Workspace ws;
+    for (int k = 0; k + 1 < n; ++k) {
+        const int rows = 2 * chi;
+        remaining /= 2;
+        const int cols = static_cast<int>(remaining);
+        const int kk = std::min(rows, cols);
+        u.resize(static_cast<std::size_t>(rows) * kk);
+        vt.resize(static_cast<std::size_t>(kk) * cols);
+        s.resize(kk);
+        detail::svd(rows, cols, rest.data(), u.data(), s.data(), vt.data(), ws);
+        const Kept kept = kept_values(s.data(), kk, truncation);
+        discarded += kept.discarded_fraction;
+        const int r = kept.count;
+        tensors[k] = Tensor(chi, r);
+        std::copy_n(u.data(), static_cast<std::size_t>(rows) * r, tensors[k].data.data());
+        // rest = diag(s) vt[:r, :], compacted in place (rows only move down).
+        for (int j = 0; j < cols; ++j) {
+            for (int i = 0; i < r; ++i) {
+                vt[i + static_cast<std::size_t>(r) * j] = vt[i + static_cast<std::size_t>(kk) * j] * (s[i] * kept.scale);
+            }
+        }
+        vt.resize(static_cast<std::size_t>(r) * cols);
+        rest.swap(vt);
+        chi = r;
+        interrupt.progress(static_cast<std::uint64_t>(rows) * cols * kk);
+    }
+    tensors[n - 1] = Tensor(chi, 1);
+    std::copy_n(rest.data(), static_cast<std::size_t>(chi) * 2, tensors[n - 1].data.data());
+    return canonicalize(std::move(tensors), n - 1, truncation, discarded, interrupt);
+}
+
+void to_dense(const Mps& state, cplx* out, Interrupt& interrupt) {
+    const int n = state.size();
+    // `current` holds the amplitudes of the qubits done so far times the
+    // open bond: a (2^k) x bond column-major matrix, qubit 0 the low bit.
+    std::vector<cplx> current{cplx(state.norm)}, next;
+    int rows = 1;
+    for (int k = 0; k < n; ++k) {
+        const Tensor& b = state.sites[k];
+        const int new_rows = 2 * rows;
+        cplx* target = out;
+        if (k + 1 < n) {
+            next.resize(static_cast<std::size_t>(new_rows) * b.right);
+            target = next.data();
+        }
+        for (int s = 0; s < 2; ++s) {
+            lapack::gemm('N', 'N', rows, b.right, b.left, 1.0, current.data(), rows, b.slice(s), 2 * b.left, 0.0,
+                         target + static_cast<std::size_t>(rows) * s, new_rows);
+        }
+        if (k + 1 < n) current.swap(next);
+        rows = new_rows;
+        interrupt.progress(static_cast<std::uint64_t>(rows) * b.left * b.right);
+    }
+}
+
+cplx overlap(const Mps& bra, const Mps& ket, Interrupt& interrupt) {
+    std::vector<cplx> e{1.0}, f, next;
+    for (int k = 0; k < bra.size(); ++k) {
+        const Tensor& b = bra.sites[k];
+        const Tensor& t = ket.sites[k];
+        f.resize(static_cast<std::size_t>(b.left) * 2 * t.right);
+        lapack::gemm('N', 'N', b.left, 2 * t.right, t.left, 1.0, e.data(), b.left, t.data.data(), t.left, 0.0,
+                     f.data(), b.left);
+        next.resize(static_cast<std::size_t>(b.right) * t.right);
+        for (int s = 0; s < 2; ++s) {
+            lapack::gemm('C', 'N', b.right, t.right, b.left, 1.0, b.slice(s), 2 * b.left,
+                         f.data() + static_cast<std::size_t>(b.left) * s, 2 * b.left, s == 0 ? 0.0 : 1.0, next.data(),
+                         b.right);
+        }
+        e.swap(next);
+        interrupt.progress(static_cast<std::uint64_t>(b.left) * t.right * (b.right + t.left) * 2);
+    }
+    return e[0] * (bra.norm * ket.norm);
+}
+
+}  // namespace bvc::mps

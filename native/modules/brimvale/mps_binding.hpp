@@ -1,0 +1,10 @@
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace brimvale {
+
+// The native MPS state class and the MPS functions of brimvale._native.
+void register_mps(pybind11::module_& m);
+
+}  // namespace brimvale

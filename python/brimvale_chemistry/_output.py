@@ -1,0 +1,139 @@
+"""How the stages put files on disk without losing anything.
+
+- A file is written under a fresh, unpredictable temporary name beside its
+  final place, created exclusively (``O_CREAT | O_EXCL``: a name that exists,
+  a planted symbolic link included, is never opened), then renamed over the
+  final name once complete. A reader sees the old content or the new, never
+  a part, and nothing is ever written through a link.
+- Files are created with mode 0666 and the process's umask applied, like any
+  file a program opens for writing.
+- Temporary names start with :data:`TEMPORARY_PREFIX`. A run killed in the
+  middle of a write leaves only such names behind; the next run removes them.
+- Writers of one working directory take turns: each holds the directory's
+  lock (:func:`locked_workdir`) while it checks, writes and cleans up, so two
+  runs never mix their files.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import errno
+import os
+import secrets
+import sys
+from pathlib import Path
+from typing import IO, Callable, Iterator
+
+try:
+    import fcntl
+except ImportError:  # no advisory locks on this platform: writers cannot take turns
+    fcntl = None
+
+TEMPORARY_PREFIX = ".brimvale-partial-"
+LOCK_NAME = ".brimvale.lock"
+
+_CREATE = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0)
+
+
+@contextlib.contextmanager
+def locked_workdir(workdir: Path) -> Iterator[None]:
+    """Hold the lock of ``workdir`` (created if needed) for the block; waits while another run holds it.
+
+    The lock is a file :data:`LOCK_NAME` in the directory, present only while
+    it is held (one left by a killed run is taken over and removed).
+    """
+    workdir.mkdir(parents=True, exist_ok=True)
+    path = workdir / LOCK_NAME
+    while True:
+        try:
+            handle = os.open(path, os.O_RDWR | os.O_CREAT | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0),
+                             0o666)
+        except OSError as error:
+            if error.errno == errno.ELOOP:
+                raise FileExistsError(f"{path} is a symbolic link; refusing to use it as the lock of {workdir}") from None
+            raise
+        try:
+            _lock(handle, workdir)
+            # The holder before us removes the file as it leaves; a lock on
+            # that removed file guards nothing, so start again on the new one.
+            try:
+                current = os.stat(path, follow_symlinks=False)
+            except FileNotFoundError:
+                current = None
+            held = os.fstat(handle)
+            if current is not None and (current.st_dev, current.st_ino) == (held.st_dev, held.st_ino):
+                try:
+                    yield
+                finally:
+                    with contextlib.suppress(FileNotFoundError):
+                        os.unlink(path)
+                return
+        finally:
+            os.close(handle)
+
+
+def _lock(handle: int, workdir: Path) -> None:
+    if fcntl is None:
+        return
+    try:
+        try:
+            fcntl.flock(handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f"waiting for another run to finish writing into {workdir}", file=sys.stderr, flush=True)
+            fcntl.flock(handle, fcntl.LOCK_EX)
+    except OSError as error:
+        # A file system without locks (some network mounts): write unlocked.
+        if error.errno not in (errno.ENOLCK, errno.EOPNOTSUPP, errno.ENOSYS):
+            raise
+
+
+def remove_leftover_temporaries(directory: Path) -> None:
+    """Delete the temporary files that interrupted runs left in ``directory``; call with the lock held."""
+    try:
+        entries = list(os.scandir(directory))
+    except (FileNotFoundError, NotADirectoryError):
+        return
+    for entry in entries:
+        if entry.name.startswith(TEMPORARY_PREFIX) and not entry.is_dir(follow_symlinks=False):
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(entry.path)
+
+
+def _create_temporary(directory: Path) -> tuple[int, Path]:
+    for _ in range(100):
+        path = directory / f"{TEMPORARY_PREFIX}{secrets.token_hex(8)}"
+        try:
+            return os.open(path, _CREATE, 0o666), path
+        except FileExistsError:
+            continue
+    raise FileExistsError(f"no free temporary name in {directory}")
+
+
+def write_file(path: Path, write: Callable[[IO], None], *, binary: bool = False) -> None:
+    """Create ``path`` with what ``write(stream)`` puts out (UTF-8 text, or bytes when ``binary``).
+
+    The directory entry is replaced as a whole, never written into: the
+    caller has checked that it may be. On any failure (a full disk, an
+    interruption) the temporary file is removed and ``path`` keeps its old
+    content.
+    """
+    handle, temporary = _create_temporary(path.parent)
+    try:
+        stream = os.fdopen(handle, "wb") if binary else os.fdopen(handle, "w", encoding="utf-8", newline="\n")
+        with stream:
+            write(stream)
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
+        raise
+
+
+def write_text(path: Path, text: str) -> None:
+    """:func:`write_file` with a fixed text."""
+    write_file(path, lambda stream: stream.write(text))
+
+
+def write_bytes(path: Path, data: bytes) -> None:
+    """:func:`write_file` with fixed bytes."""
+    write_file(path, lambda stream: stream.write(data), binary=True)

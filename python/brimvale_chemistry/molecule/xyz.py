@@ -1,0 +1,89 @@
+"""Geometries from XYZ files: an atom count, a comment line, then one atom per line.
+
+Each atom line holds an element symbol (or atomic number) and x, y, z in
+ångström; further columns (charges, forces of extended files) are ignored.
+Only the first frame of a file is read; anything but blank lines after it is
+refused, so a truncated or miscounted file never passes silently.
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from pathlib import Path
+
+from ._elements import ATOMIC_NUMBERS, canonical_symbol
+
+_SYMBOL_OF = {z: symbol for symbol, z in ATOMIC_NUMBERS.items()}
+
+
+@dataclass(frozen=True)
+class XyzGeometry:
+    """The atoms of an XYZ file, as ``(symbol, (x, y, z))`` in ångström, and its comment line."""
+
+    geometry: tuple[tuple[str, tuple[float, float, float]], ...]
+    comment: str
+
+
+class XyzFormatError(ValueError):
+    """A malformed XYZ file; the message names the file and the line."""
+
+
+def _element(token: str, fail) -> str:
+    if token.isdigit():
+        symbol = _SYMBOL_OF.get(int(token))
+        if symbol is None:
+            fail(f"no element has atomic number {token}")
+        return symbol
+    symbol = canonical_symbol(token)
+    if symbol is None:
+        fail(f"unknown element {token!r}")
+    return symbol
+
+
+def _coordinate(token: str, axis: str, fail) -> float:
+    try:
+        value = float(token)
+    except ValueError:
+        fail(f"coordinate {axis} {token!r} is not a number")
+    if not math.isfinite(value):
+        fail(f"coordinate {axis} {token!r} is not finite")
+    return value
+
+
+def read_xyz(path) -> XyzGeometry:
+    """Read the first frame of the XYZ file at ``path``; XyzFormatError names the faulty line."""
+    path = Path(path)
+    lines = path.read_text(encoding="utf-8").splitlines()
+
+    def fail_at(number: int):
+        def fail(reason: str):
+            raise XyzFormatError(f"{path}, line {number}: {reason}")
+        return fail
+
+    def line(number: int, expected: str) -> str:
+        if number > len(lines):
+            fail_at(number)(f"expected {expected}, found the end of the file")
+        return lines[number - 1]
+
+    count_text = line(1, "the number of atoms").strip()
+    if not count_text.isdigit() or int(count_text) < 1:
+        fail_at(1)(f"expected the number of atoms (a positive integer), found {count_text!r}")
+    count = int(count_text)
+    comment = line(2, "a comment line").strip()
+
+    atoms = []
+    for index in range(count):
+        number = 3 + index
+        fail = fail_at(number)
+        fields = line(number, f"atom {index + 1} of {count}").split()
+        if len(fields) < 4:
+            fail(f"expected an element and three coordinates, found {lines[number - 1].strip()!r}")
+        symbol = _element(fields[0], fail)
+        position = tuple(_coordinate(token, axis, fail) for token, axis in zip(fields[1:4], "xyz"))
+        atoms.append((symbol, position))
+
+    for number in range(3 + count, len(lines) + 1):
+        if lines[number - 1].strip():
+            fail_at(number)(f"unexpected content after the {count} atoms announced on line 1")
+    return XyzGeometry(tuple(atoms), comment)
