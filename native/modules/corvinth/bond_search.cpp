@@ -123,11 +123,13 @@ std::vector<EntanglerParams> BondSearch::optimise_group(const bvc::bind::Complex
 }
 
 void BondSearch::execute(Group& group, std::vector<Slot>& batch) {
-    // The optimiser's own tiny solves go through the BLAS library's threaded
-    // path; their rounding does not depend on it. Only the decompositions
-    // that do keep the library's count (see core/blas_threads).
+    // Worker threads beside OpenBLAS's own compete for the same cores: with
+    // more than one worker the optimiser's tiny solves and the evaluations
+    // whose rounding does not depend on it run the library single-threaded,
+    // and only the decompositions whose digits depend on its count keep it
+    // (see core/blas_threads). One thread leaves the library as it is.
     std::optional<bvc::lapack::LeanBlas> lean;
-    if (settings_.gradient == GradientMode::kForwardDifference) lean.emplace();
+    if (pool_ && settings_.gradient == GradientMode::kForwardDifference) lean.emplace();
     if (!pool_) {
         for (std::size_t i = 0; i < batch.size(); ++i) run_slot(group, batch[i], i, 0);
         return;
