@@ -166,7 +166,7 @@ class TestThreads:
 
     def test_keywords_follow_the_specified_ones(self):
         parameters = list(inspect.signature(corvinth.cvd_dmrg).parameters.values())
-        assert [p.name for p in parameters[-3:]] == ["seed", "threads", "gradient"]
+        assert [p.name for p in parameters[-2:]] == ["threads", "gradient"]
         assert parameters[-2].default is None and parameters[-1].default == "finite-difference"
         assert all(p.kind is inspect.Parameter.KEYWORD_ONLY for p in parameters[1:])
         with pytest.raises(TypeError, match="unexpected keyword argument 'threads'"):

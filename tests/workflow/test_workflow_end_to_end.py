@@ -86,3 +86,45 @@ class TestLiHAnalyticCommandLine:
         assert overlap >= 0.99999
         assert lines[-1] == "  QASM directory        : " + str(tmp_path.resolve())
         assert sorted(tmp_path.rglob("*.qasm"))
+
+
+class TestLiHCompactRefined:
+    """`--compact --refine` on the real LiH demo (one layer keeps it short)."""
+
+    def test_flags_end_to_end(self, loaded_workflow, tmp_path, monkeypatch):
+        if loaded_workflow.stand_ins:
+            pytest.skip("stage modules not available yet")
+        workflow = loaded_workflow.module
+        from brimvale_chemistry import corvinth
+
+        real_minimize = corvinth.minimize
+
+        def short_refinement(fun, x0, **kwargs):  # only the refinement has more than nine parameters
+            if len(x0) > 9:
+                kwargs["options"] = {**kwargs["options"], "maxiter": 100}
+            return real_minimize(fun, x0, **kwargs)
+
+        monkeypatch.setattr(corvinth, "minimize", short_refinement)
+        monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--demo", "lih", "--layers", "1", "--shots", "100",
+                                         "--compact", "--refine", "--workdir", str(tmp_path)])
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):
+            workflow.main()
+        lines = printed.getvalue().splitlines()
+        at = next(i for i, line in enumerate(lines) if line.startswith("  Refined               : "))
+        assert lines[at - 1].startswith("  Layer 1               : ") and lines[at + 1] == "[4/4] Measurement"
+
+        def metrics(line):
+            overlap = float(line.split("|=")[1].split(",")[0])
+            return overlap, float(line.split("energy=")[1].split()[0])
+
+        (layer_overlap, layer_energy), (overlap, energy) = metrics(lines[at - 1]), metrics(lines[at])
+        assert overlap > layer_overlap and energy < layer_energy  # the exact energy lies below both
+        # One layer of 7 disentanglers, at most three CNOTs each, in every measurement program.
+        programs = sorted((tmp_path / "qasm").glob("*.qasm"))
+        assert programs
+        for path in programs:
+            text = path.read_text().splitlines()
+            assert sum(line.startswith("cx ") for line in text) <= 21
+            preparation = text[text.index("// state preparation") + 1: text.index("// basis change: H for X, sdg then H for Y")]
+            assert all(line.startswith(("rx(", "ry(", "rz(", "cx ")) for line in preparation)

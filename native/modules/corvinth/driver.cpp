@@ -17,6 +17,8 @@
 #include "core/task_pool.hpp"
 #include "limits.hpp"
 #include "objective_binding.hpp"
+#include "refine.hpp"
+#include "support.hpp"
 
 namespace bvc::cvd {
 
@@ -44,15 +46,17 @@ std::string format(py::handle value, const char* pattern) {
 }
 
 void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::optional<double>& energy) {
-    std::string line = "  Layer " + format(layer, "<2") +
-                       "              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" +
-                       format(py::float_(overlap_mod), ".12f") + ", energy=";
-    line += energy ? format(py::float_(*energy), ".12f") + " Hartree" : std::string("N/A");
-    print_line(line);
+    bvc::corvinth::print_metrics_line("  Layer " + format(layer, "<2") + "              ", overlap_mod, energy);
 }
 
 // ---------------------------------------------------------------------------
 // Input resolution and validation of cvd_dmrg.
+
+bool truth(py::handle value) {
+    const int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result == 1;
+}
 
 bool is_integer(py::handle value) {
     if (PyLong_Check(value.ptr())) return true;
@@ -164,6 +168,8 @@ struct Settings {
     // As the caller gave it, for the header (an int, a bool or a NumPy integer).
     py::object restarts_given;
     py::object pauli_terms;
+    bool compact = false;
+    bool refine = false;
     SearchSettings search;
 };
 
@@ -189,8 +195,11 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
 
     py::object circuit = py::none(), overlap = py::none(), energy = py::none();
     auto snapshot = [&](std::int64_t layer) {
-        py::tuple result = module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n),
-                                                                        gate_rows, s.pauli_terms);
+        py::tuple result =
+            s.compact ? module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n), gate_rows,
+                                                                     s.pauli_terms, "compact"_a = true)
+                      : module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n), gate_rows,
+                                                                     s.pauli_terms);
         circuit = result[0];
         overlap = result[1];
         energy = result[2];
@@ -229,6 +238,14 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
         }
         snapshot(layer_index + 1);
     }
+    if (s.refine) {
+        const py::tuple refined = bvc::corvinth::refine_reverse_preparation(
+            module, psi0, disentangled, py::int_(search.n), gate_rows, s.pauli_terms, s.compact,
+            py::make_tuple(circuit, overlap, energy));
+        circuit = refined[0];
+        overlap = refined[1];
+        energy = refined[2];
+    }
 
     py::object record = module.attr("CvdResult");
     return record("overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
@@ -256,8 +273,8 @@ GradientMode resolve_gradient(const py::str& given) {
     raise(PyExc_ValueError, "gradient must be 'finite-difference' or 'analytic'");
 }
 
-// The specified arguments, a[0] to a[8]; `threads` and `gradient` follow in
-// cvd_dmrg only.
+// The specified arguments, a[0] to a[8]; `compact`, `refine`, `threads` and
+// `gradient` follow in cvd_dmrg only.
 py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference) {
     const py::object& source = a[0];
     // Declared types first, in parameter order.
@@ -278,8 +295,10 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
     py::object threads = py::none();
     std::optional<py::str> gradient;
     if (!reference) {
-        if (!a[9].is_none()) threads = to_int(a[9], "threads");
-        gradient = require_str(a[10], "gradient");
+        s.compact = truth(a[9]);
+        s.refine = truth(a[10]);
+        if (!a[11].is_none()) threads = to_int(a[11], "threads");
+        gradient = require_str(a[12], "gradient");
     }
 
     py::object psi0 = py::isinstance(source, module.attr("DmrgResult")) ? py::object(source.attr("psi0")) : source;
@@ -367,6 +386,8 @@ void register_cvd_driver(py::module_& m) {
                                           kwonly("init_scale", py::float_(0.5)),
                                           kwonly("seed", py::int_(2077))};
     std::vector<Param> params = specified;
+    params.push_back(kwonly("compact", py::bool_(false)));
+    params.push_back(kwonly("refine", py::bool_(false)));
     params.push_back(kwonly("threads", py::none()));
     params.push_back(kwonly("gradient", py::str("finite-difference")));
     def_function(
@@ -379,6 +400,11 @@ void register_cvd_driver(py::module_& m) {
         "Renyi entropy across its bond. After every layer the reverse-preparation circuit is built and executed, "
         "and its overlap with the state and, given `pauli_terms`, its energy are printed. Returns a CvdResult "
         "holding the circuit after the last layer.\n\n"
+        "With `compact` the circuits prepare the same states with at most three CNOTs per disentangler (none "
+        "for an identity) and one rotation per run of single-qubit gates. With `refine` every parameter of the "
+        "final circuit is then optimised jointly (L-BFGS-B on the exact gradient) for its overlap with the "
+        "state, one more line \"Refined\" is printed, and the result holds the refined circuit; it is kept "
+        "only if it does not lower the overlap.\n"
         "`threads`: worker threads for the independent optimiser runs (None: every core the process may use; "
         "1: everything on the calling thread). The result does not depend on it.\n"
         "`gradient`: 'finite-difference' (SciPy's forward differences, formed natively) or 'analytic' (the "

@@ -10,6 +10,7 @@
 #include "core/gates.hpp"
 #include "driver.hpp"
 #include "kernels.hpp"
+#include "refine.hpp"
 
 namespace py = pybind11;
 
@@ -30,6 +31,7 @@ void register_kernels(py::module_& m) {
     register_product_state_functions(m);
     register_emission_functions(m);
     register_snapshot_function(m);
+    register_refine_objective(m);
 }
 
 }  // namespace bvc::corvinth

@@ -10,6 +10,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "core/gates.hpp"
+#include "compact_emission.hpp"
 #include "emission.hpp"
 #include "kernels.hpp"
 #include "product_state_functions.hpp"
@@ -48,30 +49,30 @@ py::int_ qubit_of(double column) {
 
 }  // namespace
 
-py::tuple reverse_preparation_snapshot(py::handle module, py::handle psi0, py::handle disentangled,
-                                       const py::int_& n_qubits, py::handle gate_rows, py::handle pauli_terms) {
-    const py::object rows_object = as_real_array(gate_rows).attr("reshape")(-1, bvc::cvd::kGateRowWidth);
+py::tuple score_reverse_preparation(py::handle module, py::handle psi0, const py::int_& n_qubits,
+                                    const std::vector<std::array<double, 3>>& rotations, const py::object& rows_object,
+                                    py::handle pauli_terms, bool compact) {
     const RealArray rows = as_real_array(rows_object);
-
-    const py::tuple approximation = product_state_approximation(disentangled, n_qubits);
-    std::vector<std::array<double, 3>> rotations;
-    for (py::handle factor : approximation[0]) rotations.push_back(product_factor_rotation(factor));
 
     py::dict name;
     name["name"] = "DMRG reverse preparation";
     py::object circuit = module.attr("Circuit")(n_qubits, **name);
 
-    for (std::size_t q = 0; q < rotations.size(); ++q) {
-        auto vector = new_array<double>({3});
-        std::copy(rotations[q].begin(), rotations[q].end(), vector.mutable_data());
-        emit_axis_rotation(circuit, py::int_(q), vector);
-    }
-    // Undo the disentanglers newest first, each as its exact inverse.
-    const py::ssize_t count = rows.shape(0);
-    for (py::ssize_t r = count - 1; r >= 0; --r) {
-        const double* row = rows.data() + r * bvc::cvd::kGateRowWidth;
-        const py::object params = rows_object[py::make_tuple(r, py::slice(2, bvc::cvd::kGateRowWidth, 1))];
-        emit_entangler(circuit, qubit_of(row[0]), qubit_of(row[1]), params, true);
+    if (compact) {
+        emit_compact_reverse_preparation(circuit, py::cast<int>(n_qubits), rotations, rows);
+    } else {
+        for (std::size_t q = 0; q < rotations.size(); ++q) {
+            auto vector = new_array<double>({3});
+            std::copy(rotations[q].begin(), rotations[q].end(), vector.mutable_data());
+            emit_axis_rotation(circuit, py::int_(q), vector);
+        }
+        // Undo the disentanglers newest first, each as its exact inverse.
+        const py::ssize_t count = rows.shape(0);
+        for (py::ssize_t r = count - 1; r >= 0; --r) {
+            const double* row = rows.data() + r * bvc::cvd::kGateRowWidth;
+            const py::object params = rows_object[py::make_tuple(r, py::slice(2, bvc::cvd::kGateRowWidth, 1))];
+            emit_entangler(circuit, qubit_of(row[0]), qubit_of(row[1]), params, true);
+        }
     }
 
     py::dict options;
@@ -89,17 +90,34 @@ py::tuple reverse_preparation_snapshot(py::handle module, py::handle psi0, py::h
     return py::make_tuple(circuit, overlap, energy);
 }
 
+py::tuple reverse_preparation_snapshot(py::handle module, py::handle psi0, py::handle disentangled,
+                                       const py::int_& n_qubits, py::handle gate_rows, py::handle pauli_terms,
+                                       bool compact) {
+    const py::object rows = as_real_array(gate_rows).attr("reshape")(-1, bvc::cvd::kGateRowWidth);
+
+    const py::tuple approximation = product_state_approximation(disentangled, n_qubits);
+    std::vector<std::array<double, 3>> rotations;
+    for (py::handle factor : approximation[0]) rotations.push_back(product_factor_rotation(factor));
+
+    return score_reverse_preparation(module, psi0, n_qubits, rotations, rows, pauli_terms, compact);
+}
+
 void register_snapshot_function(py::module_& m) {
     py::object module = m;
     def_function(m, "_reverse_preparation_snapshot",
-                 {arg("psi0"), arg("disentangled"), arg("n_qubits"), arg("gate_rows"), arg("pauli_terms")},
+                 {arg("psi0"), arg("disentangled"), arg("n_qubits"), arg("gate_rows"), arg("pauli_terms"),
+                  kwonly("compact", py::bool_(false))},
                  "Build the reverse-preparation circuit of the disentanglers in ``gate_rows`` (rows of\n"
                  "q0, q1 and nine parameters, in the order applied): rotations preparing the product-state\n"
                  "approximation of ``disentangled``, then every disentangler inverted, newest first.\n"
-                 "Execute it and return (circuit, |<psi0|state>| clipped to [0, 1], energy or None).",
+                 "Execute it and return (circuit, |<psi0|state>| clipped to [0, 1], energy or None).\n"
+                 "With ``compact`` true the same state is prepared by fewer gates: at most three CNOTs per\n"
+                 "disentangler, none for an identity, and one rotation per run of single-qubit gates.",
                  [module](const Arguments& a) -> py::object {
                      const py::int_ n_qubits = to_int(a[2], "n_qubits");
-                     return reverse_preparation_snapshot(module, a[0], a[1], n_qubits, a[3], a[4]);
+                     const int compact = PyObject_IsTrue(a[5].ptr());
+                     if (compact < 0) throw py::error_already_set();
+                     return reverse_preparation_snapshot(module, a[0], a[1], n_qubits, a[3], a[4], compact == 1);
                  });
 }
 

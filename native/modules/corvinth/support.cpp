@@ -18,6 +18,20 @@ void raise_reshape_error(py::handle array, const py::tuple& shape) {
                                 py::cast<std::string>(py::str(shape)));
 }
 
+namespace {
+
+std::string format(double value, const char* pattern) {
+    return py::cast<std::string>(py::module_::import("builtins").attr("format")(py::float_(value), pattern));
+}
+
+}  // namespace
+
+void print_metrics_line(const std::string& head, double overlap_mod, const std::optional<double>& energy) {
+    std::string line = head + ": |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" + format(overlap_mod, ".12f") + ", energy=";
+    line += energy ? format(*energy, ".12f") + " Hartree" : std::string("N/A");
+    py::print(py::str(line), py::arg("flush") = true);
+}
+
 py::int_ power_of_two(const py::int_& exponent) {
     const long long e = std::min<long long>(65, PyLong_AsLongLong(exponent.ptr()));
     if (PyErr_Occurred()) PyErr_Clear();  // a huge exponent: capped below

@@ -5,6 +5,8 @@
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "bind/arrays.hpp"
 
@@ -29,6 +31,12 @@ bool less(const py::handle& a, const py::handle& b);
 // interpreter's unpacking ValueError, and more than one axis is refused.
 // Returns false (components untouched) when the norm is below the floor.
 bool rotation_components(const bvc::bind::RealArray& v, double components[3]);
+
+// Prints one metrics line of the synthesis: `head` (two blanks, the label
+// and its padding), then ": |<psi_DMRG|psi_circuit>|=" with the overlap to
+// 12 decimals and ", energy=" with the energy to 12 decimals and " Hartree",
+// or "N/A" without an energy.
+void print_metrics_line(const std::string& head, double overlap_mod, const std::optional<double>& energy);
 
 // An attribute of NumPy (numpy.integer, numpy.complex128, ...), looked up on use.
 py::object numpy_attr(const char* name);
