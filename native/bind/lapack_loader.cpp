@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <pybind11/pybind11.h>
 
+#include <initializer_list>
+
 #include "core/lapack.hpp"
 
 namespace bvc::bind {
@@ -21,16 +23,20 @@ F* resolve(const py::dict& capi, const char* name) {
     return reinterpret_cast<F*>(pointer);
 }
 
-// OpenBLAS's per-thread thread count, looked up in the library that holds
-// `routine`; null for another BLAS.
-lapack::set_threads_fn* find_set_threads_local(void* routine) {
+// A function of the library that holds `routine` (OpenBLAS, for the thread
+// controls), by the first of `names` it exports; null for another BLAS.
+template <class F>
+F* library_function(void* routine, std::initializer_list<const char*> names) {
     Dl_info info{};
     if (dladdr(routine, &info) == 0 || info.dli_fname == nullptr) return nullptr;
     void* library = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
     if (library == nullptr) return nullptr;
-    void* symbol = dlsym(library, "openblas_set_num_threads_local");
+    void* symbol = nullptr;
+    for (const char* name : names) {
+        if ((symbol = dlsym(library, name)) != nullptr) break;
+    }
     dlclose(library);  // the library stays loaded: SciPy holds it
-    return reinterpret_cast<lapack::set_threads_fn*>(symbol);
+    return reinterpret_cast<F*>(symbol);
 }
 
 }  // namespace
@@ -48,7 +54,15 @@ void load_lapack() {
     loaded.zunglq = resolve<lapack::zungqr_fn>(capi, "zunglq");
     py::dict blas = py::module_::import("scipy.linalg.cython_blas").attr("__pyx_capi__");
     loaded.zgemm = resolve<lapack::zgemm_fn>(blas, "zgemm");
-    loaded.set_threads_local = find_set_threads_local(reinterpret_cast<void*>(loaded.zgemm));
+    loaded.zherk = resolve<lapack::zherk_fn>(blas, "zherk");
+    void* routine = reinterpret_cast<void*>(loaded.zgemm);
+    loaded.set_threads_local =
+        library_function<lapack::set_threads_fn>(routine, {"openblas_set_num_threads_local"});
+    // SciPy's OpenBLAS prefixes its own names.
+    loaded.set_num_threads = library_function<lapack::set_num_threads_fn>(
+        routine, {"scipy_openblas_set_num_threads", "openblas_set_num_threads"});
+    loaded.get_num_threads = library_function<lapack::get_num_threads_fn>(
+        routine, {"scipy_openblas_get_num_threads", "openblas_get_num_threads"});
     lapack::table = loaded;
 }
 

@@ -6,11 +6,11 @@ namespace bvc::bind {
 
 namespace py = pybind11;
 
-bvc::Interrupt signal_interrupt() {
-    return bvc::Interrupt([] {
-        py::gil_scoped_acquire gil;
-        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-    });
+void check_signals() {
+    py::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
 }
+
+bvc::Interrupt signal_interrupt() { return bvc::Interrupt(check_signals); }
 
 }  // namespace bvc::bind

@@ -7,9 +7,12 @@
 
 namespace bvc::bind {
 
-// Every poll takes the GIL for a moment, lets the interpreter run its signal
-// handlers, and throws error_already_set when one of them raised
-// (KeyboardInterrupt for Ctrl-C). Usable with or without the GIL held.
+// Takes the GIL for a moment, lets the interpreter run its signal handlers,
+// and throws error_already_set when one of them raised (KeyboardInterrupt for
+// Ctrl-C). Usable with or without the GIL held.
+void check_signals();
+
+// An Interrupt whose every poll is check_signals().
 bvc::Interrupt signal_interrupt();
 
 }  // namespace bvc::bind

@@ -21,7 +21,7 @@ double rank_tolerance(double largest, int rows, int cols) {
     return largest * static_cast<double>(std::max(rows, cols)) * kEpsilon;
 }
 
-int numerical_rank(const std::vector<double>& singular_values, int rows, int cols) {
+int numerical_rank(const AlignedVector<double>& singular_values, int rows, int cols) {
     const double tol = rank_tolerance(singular_values.front(), rows, cols);
     int rank = 0;
     while (rank < static_cast<int>(singular_values.size()) && singular_values[rank] > tol) ++rank;
@@ -43,22 +43,6 @@ DisentanglerObjective::DisentanglerObjective(const cplx* state, int n_qubits, in
     : n_qubits_(n_qubits), q0_(q0), alpha_(alpha) {
     if (q0 < 0 || q0 >= n_qubits - 1) throw InvalidValue("bond must be between adjacent qubits");
     build_local_form(state);
-    const int d = gram_dimension();
-    block_re_.assign(static_cast<std::size_t>(chi_) * chi_, 0.0);
-    block_im_.assign(static_cast<std::size_t>(chi_) * chi_, 0.0);
-    gram_.assign(static_cast<std::size_t>(d) * d, cplx(0.0, 0.0));
-    eigenvalues_.assign(d, 0.0);
-    probabilities_.assign(d, 0.0);
-    prepare_solver();
-}
-
-void DisentanglerObjective::prepare_solver() {
-    const int d = gram_dimension();
-    if (d <= 2) return;
-    // One solve here sizes the reused workspace, so evaluations never allocate.
-    if (bvc::lapack::hermitian_eigenvalues(d, gram_.data(), eigenvalues_.data(), solver_) != 0) {
-        throw DecompositionFailed("eigenvalue solver workspace query failed");
-    }
 }
 
 void DisentanglerObjective::build_local_form(const cplx* state) {
@@ -91,17 +75,17 @@ void DisentanglerObjective::build_local_form(const cplx* state) {
     // Left compression: read column-major, the amplitudes are the dl x 4dr
     // matrix psi[l, (j, r)]; its right singular vectors scaled by the
     // singular values are the coefficients phi[alpha, (j, r)].
-    std::vector<cplx> phi;
+    AlignedVector<cplx> phi;
     if (dl == 1) {
         phi.assign(state, state + size);
         left_rank_ = 1;
     } else {
         const int cols = 4 * dr;
         const int k = std::min(dl, cols);
-        std::vector<cplx> a(state, state + size);
-        std::vector<cplx> u(static_cast<std::size_t>(dl) * k);
-        std::vector<cplx> vt(static_cast<std::size_t>(k) * cols);
-        std::vector<double> s(k);
+        AlignedVector<cplx> a(state, state + size);
+        AlignedVector<cplx> u(static_cast<std::size_t>(dl) * k);
+        AlignedVector<cplx> vt(static_cast<std::size_t>(k) * cols);
+        AlignedVector<double> s(k);
         if (bvc::lapack::thin_svd(dl, cols, a.data(), u.data(), s.data(), vt.data(), ws) != 0) {
             throw DecompositionFailed("SVD did not converge");
         }
@@ -119,15 +103,15 @@ void DisentanglerObjective::build_local_form(const cplx* state) {
     // (alpha, j) x r matrix; its left singular vectors times the singular
     // values give theta[(alpha, j), beta].
     const int rows = 4 * left_rank_;
-    std::vector<cplx> theta;
+    AlignedVector<cplx> theta;
     if (dr == 1) {
         theta = std::move(phi);
         right_rank_ = 1;
     } else {
         const int k = std::min(rows, dr);
-        std::vector<cplx> x(static_cast<std::size_t>(rows) * k);
-        std::vector<cplx> yt(static_cast<std::size_t>(k) * dr);
-        std::vector<double> sigma(k);
+        AlignedVector<cplx> x(static_cast<std::size_t>(rows) * k);
+        AlignedVector<cplx> yt(static_cast<std::size_t>(k) * dr);
+        AlignedVector<double> sigma(k);
         if (bvc::lapack::thin_svd(rows, dr, phi.data(), x.data(), sigma.data(), yt.data(), ws) != 0) {
             throw DecompositionFailed("SVD did not converge");
         }
@@ -143,7 +127,7 @@ void DisentanglerObjective::build_local_form(const cplx* state) {
     build_gram_blocks(theta);
 }
 
-void DisentanglerObjective::build_gram_blocks(const std::vector<cplx>& theta) {
+void DisentanglerObjective::build_gram_blocks(const AlignedVector<cplx>& theta) {
     low_side_ = left_rank_ <= right_rank_;
     chi_ = low_side_ ? left_rank_ : right_rank_;
     const std::size_t chi = chi_;
@@ -196,12 +180,13 @@ void DisentanglerObjective::build_gram_blocks(const std::vector<cplx>& theta) {
     }
 }
 
-void DisentanglerObjective::spectrum(const double* params) {
-    ++evaluations_;
-    const bvc::sv::Mat4 u = entangler_matrix(params);
+void DisentanglerObjective::assemble_gram(const bvc::sv::Mat4& u, ObjectiveScratch& scratch) const {
     const int d = gram_dimension();
     const std::size_t chi = chi_;
     const std::size_t block = chi * chi;
+    scratch.block_re.resize(block);
+    scratch.block_im.resize(block);
+    scratch.gram.resize(static_cast<std::size_t>(d) * d);
     // Row of U for the kept qubit value a and the traced one t.
     auto row = [&](int a, int t) { return low_side_ ? 2 * t + a : 2 * a + t; };
 
@@ -228,8 +213,8 @@ void DisentanglerObjective::spectrum(const double* params) {
             const std::size_t first = diagonal ? xp : 0;
             const std::size_t length = chi - first;
             const std::size_t at = first + chi * xp;
-            double* acc_re = block_re_.data() + at;
-            double* acc_im = block_im_.data() + at;
+            double* acc_re = scratch.block_re.data() + at;
+            double* acc_im = scratch.block_im.data() + at;
             std::fill(acc_re, acc_re + length, 0.0);
             std::fill(acc_im, acc_im + length, 0.0);
             for (int jj = 0; jj < 16; ++jj) {
@@ -237,52 +222,234 @@ void DisentanglerObjective::spectrum(const double* params) {
                 accumulate(acc_re, acc_im, k_re_.data() + offset, k_im_.data() + offset, w[jj].real(), w[jj].imag(),
                            length);
             }
-            cplx* column = gram_.data() + (ap * chi + xp) * d + a * chi;
+            cplx* column = scratch.gram.data() + (ap * chi + xp) * d + a * chi;
             for (std::size_t x = first; x < chi; ++x) {
-                column[x] = cplx(block_re_[x + chi * xp], block_im_[x + chi * xp]);
+                column[x] = cplx(scratch.block_re[x + chi * xp], scratch.block_im[x + chi * xp]);
             }
         }
     }
+}
 
-    if (d == 2) {
-        // Closed form; the same rounding as the solver, without its overhead.
-        const double g00 = gram_[0].real(), g11 = gram_[3].real();
-        const double mean = 0.5 * (g00 + g11), half = 0.5 * (g00 - g11);
-        const double radius = std::hypot(half, std::abs(gram_[1]));
-        eigenvalues_[0] = mean - radius;
-        eigenvalues_[1] = mean + radius;
-    } else {
-        if (bvc::lapack::hermitian_eigenvalues(d, gram_.data(), eigenvalues_.data(), solver_) != 0) {
-            throw DecompositionFailed("eigenvalue solver did not converge");
-        }
-    }
-
+void DisentanglerObjective::normalise_spectrum(ObjectiveScratch& scratch) const {
     // Eigenvalues come ascending; Schmidt probabilities are listed largest first.
+    const int d = gram_dimension();
+    scratch.probabilities.resize(d);
     double total = 0.0;
     for (int i = 0; i < d; ++i) {
-        probabilities_[i] = std::max(eigenvalues_[d - 1 - i], 0.0);
-        total += probabilities_[i];
+        scratch.probabilities[i] = std::max(scratch.eigenvalues[d - 1 - i], 0.0);
+        total += scratch.probabilities[i];
     }
-    for (int i = 0; i < d; ++i) probabilities_[i] /= total;
+    for (int i = 0; i < d; ++i) scratch.probabilities[i] /= total;
 }
 
-double DisentanglerObjective::operator()(const double* params) {
+namespace {
+
+bool finite_parameters(const double* params) {
     for (int i = 0; i < kEntanglerParams; ++i) {
-        if (!std::isfinite(params[i])) return std::numeric_limits<double>::quiet_NaN();
+        if (!std::isfinite(params[i])) return false;
     }
-    spectrum(params);
-    return renyi_entropy(probabilities_.data(), probabilities_.size(), alpha_);
+    return true;
 }
 
-const std::vector<double>& DisentanglerObjective::schmidt_probabilities(const double* params) {
-    for (int i = 0; i < kEntanglerParams; ++i) {
-        if (!std::isfinite(params[i])) {
-            std::fill(probabilities_.begin(), probabilities_.end(), std::numeric_limits<double>::quiet_NaN());
-            return probabilities_;
+}  // namespace
+
+void DisentanglerObjective::schmidt_probabilities(const double* params, ObjectiveScratch& scratch) const {
+    const int d = gram_dimension();
+    if (!finite_parameters(params)) {
+        scratch.probabilities.assign(d, std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
+    assemble_gram(entangler_matrix(params), scratch);
+    scratch.eigenvalues.resize(d);
+    if (d == 2) {
+        // Closed form; the same rounding as the solver, without its overhead.
+        const cplx* g = scratch.gram.data();
+        const double g00 = g[0].real(), g11 = g[3].real();
+        const double mean = 0.5 * (g00 + g11), half = 0.5 * (g00 - g11);
+        const double radius = std::hypot(half, std::abs(g[1]));
+        scratch.eigenvalues[0] = mean - radius;
+        scratch.eigenvalues[1] = mean + radius;
+    } else if (bvc::lapack::hermitian_eigenvalues(d, scratch.gram.data(), scratch.eigenvalues.data(), scratch.solver) !=
+               0) {
+        throw DecompositionFailed("eigenvalue solver did not converge");
+    }
+    normalise_spectrum(scratch);
+}
+
+double DisentanglerObjective::value(const double* params, ObjectiveScratch& scratch) const {
+    if (!finite_parameters(params)) return std::numeric_limits<double>::quiet_NaN();
+    schmidt_probabilities(params, scratch);
+    return renyi_entropy(scratch.probabilities.data(), scratch.probabilities.size(), alpha_);
+}
+
+// The gradient. Write M for the gate-applied local form reshaped across the
+// bond, rows (side, kept qubit) and columns (traced qubit, other side), so
+// that G = M M^H, and dM_k for the same reshaping of (dU/dp_k) theta. With
+// G = V diag(lambda) V^H, normalised weights q_i = lambda_i / T over the
+// eigenvalues the entropy keeps (q_i above machine epsilon; T their sum, the
+// squared norm of the state, which U leaves unchanged so that Tr dG = 0):
+//
+//   alpha = 1:        dS/dp_k = -(1/T) sum_i log(q_i) dlambda_i
+//                             = -(2/T) Re Tr[M^H log(G/T) dM_k]
+//   finite alpha != 1: dS/dp_k = alpha / ((1 - alpha) T sum_i q_i^alpha) sum_i q_i^(alpha-1) dlambda_i
+//                             = alpha / (1 - alpha) 2 Re Tr[M^H (G/T)^(alpha-1) dM_k] / (T Tr (G/T)^alpha)
+//   alpha = inf:      dS/dp_k = -dlambda_max / lambda_max = -2 Re(v_max^H dM_k M^H v_max) / lambda_max
+//
+// with dlambda_i = v_i^H dG_k v_i and dG_k = dM_k M^H + M dM_k^H. Each is
+// factor * Tr[F dG_k] for a Hermitian F = sum_i w_i v_i v_i^H with w_i >= 0
+// (-log q_i, q_i^(alpha-1), or 1 for the largest eigenvalue alone): for a
+// spectral function this trace is the exact first-order change even where
+// eigenvalues are degenerate. At alpha = inf a degenerate largest eigenvalue
+// makes the entropy non-smooth; one of its eigenvectors is used. Eigenvalues
+// the entropy drops (at rounding level) contribute nothing.
+//
+// In the blocks of the objective, dG_k[a, a'] = sum_{j, j'} dW_k[a, a'][j, j'] K[j][j'] with
+// dW_k[a, a'][j, j'] = sum_t dU_k[(a, t), j] conj(U[(a', t), j']) + U[(a, t), j] conj(dU_k[(a', t), j']),
+// so Tr[F dG_k] = sum dW_k[a, a'][j, j'] C[a, a'][j, j'] with the 64 traces
+// C[a, a'][j, j'] = Tr[F_{a' a} K[j][j']], shared by the nine parameters.
+// Cost: one eigendecomposition with vectors, one rank-update F = B B^H and
+// 48 chi^2 complex multiply-adds for C.
+double DisentanglerObjective::value_and_gradient(const double* params, double* gradient,
+                                                 ObjectiveScratch& scratch) const {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    if (!finite_parameters(params)) {
+        std::fill(gradient, gradient + kEntanglerParams, kNaN);
+        return kNaN;
+    }
+    bvc::sv::Mat4 u;
+    bvc::sv::Mat4 du[kEntanglerParams];
+    entangler_matrix_derivatives(params, u, du);
+    assemble_gram(u, scratch);
+    const int d = gram_dimension();
+    scratch.eigenvalues.resize(d);
+    if (bvc::lapack::hermitian_eigensystem(d, scratch.gram.data(), scratch.eigenvalues.data(), scratch.solver) != 0) {
+        throw DecompositionFailed("eigenvalue solver did not converge");
+    }
+    normalise_spectrum(scratch);
+    const double entropy = renyi_entropy(scratch.probabilities.data(), d, alpha_);
+
+    // Probabilities are the eigenvalues largest first: eigenvalue i is
+    // probability d - 1 - i.
+    const double* p = scratch.probabilities.data();
+    double kept_weight = 0.0;
+    for (int i = 0; i < d; ++i) {
+        if (p[i] > kEpsilon) kept_weight += p[i];
+    }
+    double total = 0.0;
+    for (int i = 0; i < d; ++i) total += std::max(scratch.eigenvalues[i], 0.0);
+    const double norm = total * kept_weight;
+
+    scratch.weights.assign(d, 0.0);
+    double factor;
+    if (std::isinf(alpha_)) {
+        scratch.weights[d - 1] = 1.0;
+        factor = -1.0 / scratch.eigenvalues[d - 1];
+    } else if (std::abs(alpha_ - 1.0) <= 1e-08 + 1e-05) {
+        // The band in which the entropy itself is the von Neumann one.
+        for (int i = 0; i < d; ++i) {
+            const double pi = p[d - 1 - i];
+            if (pi > kEpsilon) scratch.weights[i] = -std::log(pi / kept_weight);
+        }
+        factor = 1.0 / norm;
+    } else {
+        double moment = 0.0;
+        for (int i = 0; i < d; ++i) {
+            const double pi = p[d - 1 - i];
+            if (pi > kEpsilon) {
+                const double q = pi / kept_weight;
+                moment += std::pow(q, alpha_);
+                scratch.weights[i] = std::pow(q, alpha_ - 1.0);
+            }
+        }
+        factor = alpha_ / ((1.0 - alpha_) * norm * moment);
+    }
+
+    // B = V_kept diag(sqrt(w)), F = B B^H (lower triangle), then F made whole.
+    const std::size_t dd = static_cast<std::size_t>(d) * d;
+    scratch.weighted_vectors.resize(dd);
+    int columns = 0;
+    for (int i = 0; i < d; ++i) {
+        if (!(scratch.weights[i] > 0.0)) continue;
+        const double scale = std::sqrt(scratch.weights[i]);
+        const cplx* v = scratch.gram.data() + static_cast<std::size_t>(i) * d;
+        cplx* b = scratch.weighted_vectors.data() + static_cast<std::size_t>(columns) * d;
+        for (int r = 0; r < d; ++r) b[r] = scale * v[r];
+        ++columns;
+    }
+    scratch.weight_matrix.resize(dd);
+    bvc::lapack::hermitian_outer_product(d, columns, scratch.weighted_vectors.data(), d, scratch.weight_matrix.data(),
+                                         d);
+    cplx* f = scratch.weight_matrix.data();
+    for (int c = 0; c < d; ++c) {
+        for (int r = 0; r < c; ++r)
+            f[r + static_cast<std::size_t>(c) * d] = std::conj(f[c + static_cast<std::size_t>(r) * d]);
+    }
+
+    double traces[kEntanglerParams];
+    contract_derivatives(u, du, scratch, traces);
+    for (int k = 0; k < kEntanglerParams; ++k) gradient[k] = factor * traces[k];
+    return entropy;
+}
+
+void DisentanglerObjective::contract_derivatives(const bvc::sv::Mat4& u, const bvc::sv::Mat4* du,
+                                                 ObjectiveScratch& scratch, double* traces) const {
+    const int d = gram_dimension();
+    const std::size_t chi = chi_;
+    const std::size_t block = chi * chi;
+    auto row = [&](int a, int t) { return low_side_ ? 2 * t + a : 2 * a + t; };
+
+    // C[a][a'][j][j'] = Tr[F_{a' a} K[j][j']] = sum_e F_{a' a}[e] conj(K[j'][j][e]),
+    // since K[j][j'] is the conjugate transpose of K[j'][j]. Computed for
+    // (a, a') = (0, 0), (1, 0), (1, 1); C[0][1][j][j'] = conj(C[1][0][j'][j]).
+    cplx c[2][2][4][4];
+    scratch.f_re.resize(block);
+    scratch.f_im.resize(block);
+    constexpr int kPairs[3][2] = {{0, 0}, {1, 0}, {1, 1}};
+    for (const auto& pair : kPairs) {
+        const int a = pair[0], ap = pair[1];
+        // F_{a' a}: rows a' chi.., columns a chi.. of F.
+        for (std::size_t x = 0; x < chi; ++x) {
+            const cplx* column = scratch.weight_matrix.data() + (a * chi + x) * d + ap * chi;
+            for (std::size_t xp = 0; xp < chi; ++xp) {
+                scratch.f_re[xp + chi * x] = column[xp].real();
+                scratch.f_im[xp + chi * x] = column[xp].imag();
+            }
+        }
+        for (int j = 0; j < 4; ++j) {
+            for (int jp = 0; jp < 4; ++jp) {
+                const double* kr = k_re_.data() + (4 * jp + j) * block;
+                const double* ki = k_im_.data() + (4 * jp + j) * block;
+                double sr = 0.0, si = 0.0;
+                for (std::size_t e = 0; e < block; ++e) {
+                    sr += scratch.f_re[e] * kr[e] + scratch.f_im[e] * ki[e];
+                    si += scratch.f_im[e] * kr[e] - scratch.f_re[e] * ki[e];
+                }
+                c[a][ap][j][jp] = cplx(sr, si);
+            }
         }
     }
-    spectrum(params);
-    return probabilities_;
+    for (int j = 0; j < 4; ++j) {
+        for (int jp = 0; jp < 4; ++jp) c[0][1][j][jp] = std::conj(c[1][0][jp][j]);
+    }
+
+    for (int k = 0; k < kEntanglerParams; ++k) {
+        double sum = 0.0;
+        for (int a = 0; a < 2; ++a) {
+            for (int ap = 0; ap < 2; ++ap) {
+                for (int j = 0; j < 4; ++j) {
+                    for (int jp = 0; jp < 4; ++jp) {
+                        cplx dw = 0.0;
+                        for (int t = 0; t < 2; ++t) {
+                            dw += du[k].m[4 * row(a, t) + j] * std::conj(u.m[4 * row(ap, t) + jp]) +
+                                  u.m[4 * row(a, t) + j] * std::conj(du[k].m[4 * row(ap, t) + jp]);
+                        }
+                        sum += (dw * c[a][ap][j][jp]).real();
+                    }
+                }
+            }
+        }
+        traces[k] = sum;
+    }
 }
 
 }  // namespace bvc::cvd

@@ -36,6 +36,11 @@
 // form its lower triangle; no pass over the state is needed per evaluation in
 // either case.
 //
+// Threads. The objective holds only the local form and is never changed
+// after construction, so any number of threads may evaluate it at once, each
+// with its own ObjectiveScratch. An evaluation gives the same bits whichever
+// thread or scratch runs it.
+//
 // Rounding: the eigenvalues of a Gram matrix carry an absolute error of about
 // machine epsilon; slightly negative ones are clamped to zero, and the Renyi
 // entropy drops every probability at or below epsilon anyway.
@@ -45,9 +50,32 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/aligned_vector.hpp"
+#include "core/gates.hpp"
 #include "core/lapack.hpp"
 
 namespace bvc::cvd {
+
+// Buffers of one thread's evaluations. They fit any objective: each
+// evaluation resizes them for its own Gram dimension, so one scratch per
+// thread serves every bond that thread works on. Does not allocate once warm.
+struct ObjectiveScratch {
+    AlignedVector<double> block_re;
+    AlignedVector<double> block_im;
+    AlignedVector<cplx> gram;
+    AlignedVector<double> eigenvalues;
+    std::vector<double> probabilities;
+    // Gradient only: the spectral weights, the weighted eigenvectors, the
+    // weight matrix F and its traces against the blocks of K.
+    std::vector<double> weights;
+    AlignedVector<cplx> weighted_vectors;
+    AlignedVector<cplx> weight_matrix;
+    AlignedVector<double> f_re;
+    AlignedVector<double> f_im;
+    // zheevd workspace, sized on the first solve of each dimension so that a
+    // solve is a single LAPACK call.
+    bvc::lapack::Workspace solver;
+};
 
 class DisentanglerObjective {
 public:
@@ -61,24 +89,37 @@ public:
     DisentanglerObjective(const cplx* state, int n_qubits, int q0, double alpha);
 
     // The entropy (nats) after the disentangler of the nine parameters.
-    // NaN when a parameter is not finite. Does not allocate once warm.
-    double operator()(const double* params);
+    // NaN when a parameter is not finite.
+    double value(const double* params, ObjectiveScratch& scratch) const;
+
+    // The entropy and its exact gradient with respect to the nine parameters,
+    // from one eigendecomposition (the formulas are at the definition). The
+    // value agrees with value() to rounding; NaN everywhere when a parameter
+    // is not finite.
+    double value_and_gradient(const double* params, double* gradient, ObjectiveScratch& scratch) const;
 
     // Normalised squared Schmidt values across the bond after the gate, in
-    // non-increasing order; gram_dimension() values (the rest are zero).
-    const std::vector<double>& schmidt_probabilities(const double* params);
+    // non-increasing order, into scratch.probabilities: gram_dimension()
+    // values (the rest are zero), NaN when a parameter is not finite.
+    void schmidt_probabilities(const double* params, ObjectiveScratch& scratch) const;
 
     int left_rank() const { return left_rank_; }
     int right_rank() const { return right_rank_; }
     // Dimension of the Hermitian matrix solved per evaluation.
     int gram_dimension() const { return 2 * chi_; }
-    std::size_t evaluations() const { return evaluations_; }
+    double alpha() const { return alpha_; }
 
 private:
     void build_local_form(const cplx* state);
-    void build_gram_blocks(const std::vector<cplx>& theta);
-    void prepare_solver();
-    void spectrum(const double* params);
+    void build_gram_blocks(const AlignedVector<cplx>& theta);
+    // Lower triangle of G for the gate `u` into scratch.gram (sized here).
+    void assemble_gram(const bvc::sv::Mat4& u, ObjectiveScratch& scratch) const;
+    // Probabilities from the ascending eigenvalues in scratch.
+    void normalise_spectrum(ObjectiveScratch& scratch) const;
+    // sum over a, a', j, j' of dW[a, a'][j, j'] C[a, a'][j, j'] for each of the
+    // nine dW, C being the traces of the weight matrix against K's blocks.
+    void contract_derivatives(const bvc::sv::Mat4& u, const bvc::sv::Mat4* du, ObjectiveScratch& scratch,
+                              double* traces) const;
 
     int n_qubits_;
     int q0_;
@@ -92,17 +133,8 @@ private:
 
     // K[j][j'] blocks, chi x chi each, column-major, real and imaginary parts
     // apart so that the weighted sums vectorise.
-    std::vector<double> k_re_;
-    std::vector<double> k_im_;
-    std::vector<double> block_re_;
-    std::vector<double> block_im_;
-    std::vector<cplx> gram_;
-    std::vector<double> eigenvalues_;
-    std::vector<double> probabilities_;
-    // zheevd workspace, sized once for gram_dimension() so that a solve is a
-    // single LAPACK call.
-    bvc::lapack::Workspace solver_;
-    std::size_t evaluations_ = 0;
+    AlignedVector<double> k_re_;
+    AlignedVector<double> k_im_;
 };
 
 }  // namespace bvc::cvd

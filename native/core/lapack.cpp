@@ -16,8 +16,8 @@ F* require(F* fn, const char* name) {
     return fn;
 }
 
-template <class T>
-void ensure_size(std::vector<T>& v, std::size_t n) {
+template <class Vector>
+void ensure_size(Vector& v, std::size_t n) {
     if (v.size() < n) v.resize(n);
 }
 
@@ -98,8 +98,19 @@ int zgesdd_call(char jobz, int m, int n, cplx* a, double* s, cplx* u, cplx* vt, 
 
 int hermitian_eigenvalues(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('N', n, a, w, ws); }
 
+int hermitian_eigensystem(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('V', n, a, w, ws); }
+
+void hermitian_outer_product(int n, int k, const cplx* a, int lda, cplx* c, int ldc) {
+    auto* fn = require(table.zherk, "zherk");
+    if (n == 0) return;
+    char uplo = 'L', trans = 'N';
+    double one = 1.0, zero = 0.0;
+    // BLAS takes every argument by pointer; zherk only reads `a`.
+    fn(&uplo, &trans, &n, &k, &one, const_cast<cplx*>(a), &lda, &zero, c, &ldc);
+}
+
 int thin_svd(int m, int n, cplx* a, cplx* u, double* s, cplx* vt, Workspace& ws) {
-    std::vector<cplx> backup;
+    AlignedVector<cplx> backup;
     if (table.zgesvd != nullptr) backup.assign(a, a + static_cast<std::size_t>(m) * n);
     int info = zgesdd_call('S', m, n, a, s, u, vt, ws);
     if (info > 0 && table.zgesvd != nullptr) info = zgesvd_call('S', m, n, backup.data(), s, u, vt, ws);

@@ -7,6 +7,8 @@
 #include <complex>
 #include <vector>
 
+#include "core/aligned_vector.hpp"
+
 namespace bvc::lapack {
 
 using cplx = std::complex<double>;
@@ -23,9 +25,15 @@ using zungqr_fn = void(int* m, int* n, int* k, cplx* a, int* lda, cplx* tau, cpl
 // BLAS, from the same library.
 using zgemm_fn = void(char* transa, char* transb, int* m, int* n, int* k, cplx* alpha, cplx* a, int* lda, cplx* b,
                       int* ldb, cplx* beta, cplx* c, int* ldc);
+using zherk_fn = void(char* uplo, char* trans, int* n, int* k, double* alpha, cplx* a, int* lda, double* beta, cplx* c,
+                      int* ldc);
 
 // OpenBLAS's per-thread thread count (returns the previous one).
 using set_threads_fn = int(int);
+// The library's own, process-wide thread count (OpenBLAS's
+// openblas_set_num_threads and openblas_get_num_threads).
+using set_num_threads_fn = void(int);
+using get_num_threads_fn = int();
 
 struct Table {
     zheevd_fn* zheevd = nullptr;
@@ -36,8 +44,11 @@ struct Table {
     zgeqrf_fn* zgelqf = nullptr;  // same argument list as zgeqrf
     zungqr_fn* zunglq = nullptr;  // same argument list as zungqr
     zgemm_fn* zgemm = nullptr;
+    zherk_fn* zherk = nullptr;
     // Found only when the library is OpenBLAS; null otherwise.
     set_threads_fn* set_threads_local = nullptr;
+    set_num_threads_fn* set_num_threads = nullptr;
+    get_num_threads_fn* get_num_threads = nullptr;
 };
 
 // Filled by the binding layer (bind/lapack_loader) before any core call.
@@ -45,10 +56,10 @@ extern Table table;
 
 // Workspaces reused between calls so that a hot loop does not allocate.
 struct Workspace {
-    std::vector<cplx> cwork;
-    std::vector<double> rwork;
-    std::vector<int> iwork;
-    std::vector<cplx> tau;  // Householder scalars of the QR and LQ factorisations
+    AlignedVector<cplx> cwork;
+    AlignedVector<double> rwork;
+    AlignedVector<int> iwork;
+    AlignedVector<cplx> tau;  // Householder scalars of the QR and LQ factorisations
     // The Hermitian solver's workspace query is remembered for the last
     // (job, n), so repeated solves of one size make a single LAPACK call each.
     char eigen_job = 0;
@@ -59,6 +70,15 @@ struct Workspace {
 // Eigenvalues (ascending) of the Hermitian n x n matrix `a` (column-major,
 // lower triangle read, destroyed). Returns LAPACK's info (0 on success).
 int hermitian_eigenvalues(int n, cplx* a, double* w, Workspace& ws);
+
+// Eigenvalues (ascending) and orthonormal eigenvectors of the Hermitian n x n
+// matrix `a` (column-major, lower triangle read): column i of `a` is replaced
+// by the eigenvector of w[i]. Returns LAPACK's info.
+int hermitian_eigensystem(int n, cplx* a, double* w, Workspace& ws);
+
+// The lower triangle of c = a a^H, for the n x k column-major matrix `a`
+// (leading dimension lda) and the n x n matrix `c` (leading dimension ldc).
+void hermitian_outer_product(int n, int k, const cplx* a, int lda, cplx* c, int ldc);
 
 // Thin SVD a = u * diag(s) * vt: u is m x k, vt is k x n, k = min(m, n),
 // all column-major. `a` is destroyed.

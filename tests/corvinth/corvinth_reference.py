@@ -26,6 +26,18 @@ def random_state(rng, n_qubits):
     return psi / np.linalg.norm(psi)
 
 
+def low_entanglement_state(rng, n, strength=0.4):
+    """A product state with a weak two-qubit entangler on every bond."""
+    from brimvale_chemistry import corvinth
+
+    state = np.zeros(2**n, dtype=complex)
+    state[0] = 1.0
+    for q0 in range(n - 1):
+        gate = corvinth._entangler_matrix(rng.normal(0.0, strength, 9))
+        state = corvinth._apply_two_qubit_unitary(state, gate, q0, q0 + 1, n)
+    return state
+
+
 def rotation_reference(v):
     """exp(-i v.sigma / 2) by matrix exponential."""
     generator = v[0] * PAULI["X"] + v[1] * PAULI["Y"] + v[2] * PAULI["Z"]

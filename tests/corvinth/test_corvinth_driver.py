@@ -7,7 +7,7 @@ import warnings
 
 import numpy as np
 import pytest
-from corvinth_reference import random_state
+from corvinth_reference import low_entanglement_state, random_state
 from scipy.optimize import OptimizeResult
 
 import brimvale
@@ -26,16 +26,6 @@ FAST = {"maxiter": 15, "restarts": 1}
 def layer_line(layer, overlap, energy=None):
     tail = "N/A" if energy is None else f"{energy:.12f} Hartree"
     return f"  Layer {layer:<2}              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|={overlap:.12f}, energy={tail}"
-
-
-def low_entanglement_state(rng, n):
-    """A product state with a weak two-qubit entangler on every bond."""
-    state = np.zeros(2**n, dtype=complex)
-    state[0] = 1.0
-    for q0 in range(n - 1):
-        gate = corvinth._entangler_matrix(rng.normal(0.0, 0.4, 9))
-        state = corvinth._apply_two_qubit_unitary(state, gate, q0, q0 + 1, n)
-    return state
 
 
 def same_result(a, b):
@@ -298,13 +288,35 @@ class RecordingOptimiser:
         return OptimizeResult(fun=-1.0 - len(self.calls), x=x)
 
 
+# How each path calls the optimiser: the reference run hands it the plain
+# objective; cvd_dmrg hands it the value with SciPy's own forward-difference
+# gradient (jac=True), whose evaluation budget is a tenth of the default
+# maxfun because each call is ten evaluations.
+PATHS = {
+    "reference": (
+        corvinth._cvd_dmrg_reference,
+        {"method": "L-BFGS-B", "options": {"maxiter": 7, "ftol": 1e-12}},
+        lambda objective, x: objective(x),
+    ),
+    "single call": (
+        lambda psi, **options: corvinth.cvd_dmrg(psi, threads=1, **options),
+        {"method": "L-BFGS-B", "jac": True, "options": {"maxiter": 7, "ftol": 1e-12, "maxfun": 1500}},
+        lambda objective, x: objective(x)[0],
+    ),
+}
+
+
 class TestBrickPattern:
-    def test_restarts_groups_and_objectives(self, monkeypatch, rng):
+    @pytest.mark.parametrize("path", sorted(PATHS))
+    def test_restarts_groups_and_objectives(self, monkeypatch, rng, path):
+        run, expected_options, value_of = PATHS[path]
         n, layers, restarts, seed, scale = 5, 2, 2, 11, 0.7
         psi = random_state(rng, n)
         optimiser = RecordingOptimiser(np.random.default_rng(0))
         monkeypatch.setattr(corvinth, "minimize", optimiser)
-        quiet_run(psi, layers=layers, restarts=restarts, seed=seed, init_scale=scale, maxiter=7, renyi_indices=[1, 2])
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", UserWarning)
+            run(psi, layers=layers, restarts=restarts, seed=seed, init_scale=scale, maxiter=7, renyi_indices=[1, 2])
 
         calls = iter(optimiser.calls)
         state = psi
@@ -316,24 +328,26 @@ class TestBrickPattern:
                         call = next(calls)
                         expected = np.random.default_rng(seed + 1009 * layer + 37 * q0 + restart).normal(0.0, scale, 9)
                         np.testing.assert_array_equal(call["initial"], expected)
-                        assert call["options"] == {"method": "L-BFGS-B", "options": {"maxiter": 7, "ftol": 1e-12}}
+                        assert call["options"] == expected_options
                         probe = np.linspace(-0.4, 0.4, 9)
                         alpha = [1.0, 2.0][layer]
                         after = corvinth._apply_two_qubit_unitary(
                             group_input, corvinth._entangler_matrix(probe), q0, q0 + 1, n
                         )
                         reference = corvinth._renyi_entropy(corvinth._schmidt_probabilities(after, n, q0), alpha)
-                        assert call["objective"](probe) == pytest.approx(reference, abs=1e-11)
+                        assert value_of(call["objective"], probe) == pytest.approx(reference, abs=1e-11)
                     # Later restarts win with the recorded strictly falling values.
                     applied.append((q0, call["x"]))
                 for q0, x in applied:
                     state = corvinth._apply_two_qubit_unitary(state, corvinth._entangler_matrix(x), q0, q0 + 1, n)
         assert next(calls, None) is None
 
-    def test_worse_candidates_keep_the_identity(self, monkeypatch, rng):
+    @pytest.mark.parametrize("path", sorted(PATHS))
+    def test_worse_candidates_keep_the_identity(self, monkeypatch, rng, path):
+        run, _, value_of = PATHS[path]
         psi = random_state(rng, 4)
         monkeypatch.setattr(
-            corvinth, "minimize", lambda f, x0, **_: OptimizeResult(fun=float(f(x0)) + math.inf, x=x0 + 1.0)
+            corvinth, "minimize", lambda f, x0, **_: OptimizeResult(fun=float(value_of(f, x0)) + math.inf, x=x0 + 1.0)
         )
         rows = []
         original = corvinth._reverse_preparation_snapshot
@@ -344,7 +358,9 @@ class TestBrickPattern:
             return original(psi0, disentangled, n, gate_rows, terms)
 
         monkeypatch.setattr(corvinth, "_reverse_preparation_snapshot", recording_snapshot)
-        result = quiet_run(psi, layers=2)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", UserWarning)
+            result = run(psi, layers=2)
         assert [len(r) for r in rows] == [0, 3, 6]
         assert [row[:2] for row in rows[-1]] == [(0, 1), (2, 3), (1, 2)] * 2
         assert all(row[2:] == (0.0,) * 9 for row in rows[-1])

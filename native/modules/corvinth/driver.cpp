@@ -4,19 +4,19 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <memory>
-#include <mutex>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
-#include "bind/instances.hpp"
-#include "core/disentangler_objective.hpp"
+#include "bond_search.hpp"
+#include "core/blas_threads.hpp"
 #include "core/gates.hpp"
+#include "core/task_pool.hpp"
 #include "limits.hpp"
+#include "objective_binding.hpp"
 #include "refine.hpp"
 #include "support.hpp"
 
@@ -35,67 +35,6 @@ constexpr const char* kNoHamiltonianWarning =
     "Pass pauli_terms=ElectronicStructureResult.pauli_terms to compute <H>.";
 
 constexpr const char* kPowerOfTwo = "psi0 length must be an exact positive power of two";
-
-// ---------------------------------------------------------------------------
-// The native objective handed to the optimiser.
-
-// One bond's objective as a Python callable. The lock only matters if a
-// caller shares one objective between threads: evaluations run without the
-// GIL and reuse the object's buffers.
-class NativeObjective {
-public:
-    NativeObjective(const cplx* state, int n_qubits, int q0, double alpha) {
-        py::gil_scoped_release release;
-        objective_ = std::make_unique<DisentanglerObjective>(state, n_qubits, q0, alpha);
-    }
-
-    double evaluate(const double* params) {
-        py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(mutex_);
-        return (*objective_)(params);
-    }
-
-    std::vector<double> probabilities(const double* params) {
-        py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(mutex_);
-        return objective_->schmidt_probabilities(params);
-    }
-
-    DisentanglerObjective& kernel() { return *objective_; }
-
-private:
-    std::unique_ptr<DisentanglerObjective> objective_;
-    std::mutex mutex_;
-};
-
-// The nine parameters of a disentangler from any array-like; the message is
-// the one of the entangler matrix for a vector of another shape.
-void read_params(py::handle value, double out[kEntanglerParams]) {
-    // The optimiser passes a fresh float64 vector on every call; read it in place.
-    if (py::isinstance<py::array_t<double>>(value)) {
-        auto arr = py::reinterpret_borrow<py::array>(value);
-        if (arr.ndim() == 1 && arr.shape(0) == kEntanglerParams && arr.strides(0) == sizeof(double)) {
-            std::memcpy(out, arr.data(), sizeof(double) * kEntanglerParams);
-            return;
-        }
-    }
-    RealArray converted = as_real_array(value);
-    if (converted.ndim() != 1 || converted.shape(0) != kEntanglerParams) {
-        raise(PyExc_ValueError, "entangler requires " + std::to_string(kEntanglerParams) + " parameters");
-    }
-    std::memcpy(out, converted.data(), sizeof(double) * kEntanglerParams);
-}
-
-// Renyi index check shared by the objective factory.
-double renyi_index(py::handle value) {
-    const double alpha = to_float(value);
-    if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi index must be positive");
-    return alpha;
-}
-
-std::unique_ptr<NativeObjective> make_objective(const ComplexArray& state, int n_qubits, int q0, double alpha) {
-    return std::make_unique<NativeObjective>(state.data(), n_qubits, q0, alpha);
-}
 
 // ---------------------------------------------------------------------------
 // Console output.
@@ -224,48 +163,17 @@ py::list resolve_renyi_indices(const py::object& given, std::int64_t layers, con
 // The run.
 
 struct Settings {
-    int n = 0;
     std::int64_t layers = 0;
     py::list renyi_indices;
-    py::object maxiter;
-    std::int64_t restarts = 0;
     // As the caller gave it, for the header (an int, a bool or a NumPy integer).
     py::object restarts_given;
-    double init_scale = 0.0;
-    py::int_ seed;
     py::object pauli_terms;
     bool compact = false;
     bool refine = false;
+    SearchSettings search;
 };
 
-// Best parameters for one bond: the identity, then `restarts` L-BFGS-B runs
-// from seeded normal starts; a restart replaces the best only when strictly lower.
-std::vector<double> optimise_bond(const ComplexArray& group_input, int q0, double alpha, std::int64_t layer_index,
-                                  const Settings& s, const py::object& module) {
-    py::object objective = py::cast(make_objective(group_input, s.n, q0, alpha));
-    NativeObjective& native = objective.cast<NativeObjective&>();
-
-    std::vector<double> best_x(kEntanglerParams, 0.0);
-    double best_fun = native.evaluate(best_x.data());
-
-    py::object minimize = module.attr("minimize");
-    auto default_rng = py::module_::import("numpy").attr("random").attr("default_rng");
-    py::dict options("maxiter"_a = s.maxiter, "ftol"_a = 1e-12);
-    for (std::int64_t restart = 0; restart < s.restarts; ++restart) {
-        const std::int64_t offset = 1009 * layer_index + 37 * static_cast<std::int64_t>(q0) + restart;
-        py::object rng = default_rng(s.seed.attr("__add__")(py::int_(offset)));
-        py::object initial = rng.attr("normal")(0.0, s.init_scale, kEntanglerParams);
-        py::object candidate = minimize(objective, initial, "method"_a = "L-BFGS-B", "options"_a = options);
-        const double fun = py::cast<double>(py::float_(candidate.attr("fun")));
-        if (fun < best_fun) {
-            read_params(candidate.attr("x"), best_x.data());
-            best_fun = fun;
-        }
-    }
-    return best_x;
-}
-
-ComplexArray apply_disentangler(const ComplexArray& state, int n, int q0, const std::vector<double>& params) {
+ComplexArray apply_disentangler(const ComplexArray& state, int n, int q0, const EntanglerParams& params) {
     auto out = new_array<cplx>({static_cast<py::ssize_t>(std::size_t{1} << n)});
     const bvc::sv::Mat4 u = entangler_matrix(params.data());
     {
@@ -276,9 +184,10 @@ ComplexArray apply_disentangler(const ComplexArray& state, int n, int q0, const 
 }
 
 py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& module) {
+    const SearchSettings& search = s.search;
     print_line("[3/4] Classical variational disentanglement\n  Parameters            : layers=" +
                std::to_string(s.layers) + ", Renyi indices=" + py::cast<std::string>(py::repr(s.renyi_indices)) +
-               ", maxiter=" + py::cast<std::string>(py::str(s.maxiter)) +
+               ", maxiter=" + py::cast<std::string>(py::str(search.maxiter)) +
                ", restarts=" + py::cast<std::string>(py::str(s.restarts_given)));
 
     py::list gate_rows;
@@ -287,9 +196,9 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     py::object circuit = py::none(), overlap = py::none(), energy = py::none();
     auto snapshot = [&](std::int64_t layer) {
         py::tuple result =
-            s.compact ? module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(s.n), gate_rows,
+            s.compact ? module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n), gate_rows,
                                                                      s.pauli_terms, "compact"_a = true)
-                      : module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(s.n), gate_rows,
+                      : module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n), gate_rows,
                                                                      s.pauli_terms);
         circuit = result[0];
         overlap = result[1];
@@ -299,18 +208,27 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     };
     snapshot(0);
 
+    // Nothing ties the exact gradient's rounding to the BLAS library's thread
+    // count: its whole run keeps that library single-threaded, leaving the
+    // cores to the synthesis' own workers. The default gradient keeps the
+    // library's count wherever its digits depend on it (see core/blas_threads).
+    std::optional<bvc::lapack::LeanBlas> lean_blas;
+    if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
+    BondSearch bond_search(search, module);
     for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
         const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
         for (int start = 0; start < 2; ++start) {
             // Every bond of the group is scored against the same input.
             const ComplexArray group_input = disentangled;
-            std::vector<std::pair<int, std::vector<double>>> optimized;
-            for (int q0 = start; q0 < s.n - 1; q0 += 2) {
-                optimized.emplace_back(q0, optimise_bond(group_input, q0, alpha, layer_index, s, module));
-            }
+            std::vector<int> bonds;
+            for (int q0 = start; q0 < search.n - 1; q0 += 2) bonds.push_back(q0);
+            const std::vector<EntanglerParams> chosen =
+                bond_search.optimise_group(group_input, bonds, alpha, layer_index);
             // The bonds of a group are disjoint, so the order of these gates is immaterial.
-            for (const auto& [q0, params] : optimized) {
-                disentangled = apply_disentangler(disentangled, s.n, q0, params);
+            for (std::size_t b = 0; b < bonds.size(); ++b) {
+                const int q0 = bonds[b];
+                const EntanglerParams& params = chosen[b];
+                disentangled = apply_disentangler(disentangled, search.n, q0, params);
                 py::tuple row(2 + kEntanglerParams);
                 row[0] = py::int_(q0);
                 row[1] = py::int_(q0 + 1);
@@ -322,7 +240,7 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     }
     if (s.refine) {
         const py::tuple refined = bvc::corvinth::refine_reverse_preparation(
-            module, psi0, disentangled, py::int_(s.n), gate_rows, s.pauli_terms, s.compact,
+            module, psi0, disentangled, py::int_(search.n), gate_rows, s.pauli_terms, s.compact,
             py::make_tuple(circuit, overlap, energy));
         circuit = refined[0];
         overlap = refined[1];
@@ -332,29 +250,56 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     py::object record = module.attr("CvdResult");
     return record("overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
                   "circuit_layers"_a = py::int_(s.layers), "renyi_indices"_a = py::list(s.renyi_indices),
-                  "circuit_params"_a = py::int_(3 * static_cast<std::int64_t>(s.n) +
+                  "circuit_params"_a = py::int_(3 * static_cast<std::int64_t>(search.n) +
                                                 9 * static_cast<std::int64_t>(gate_rows.size())),
                   "circuit"_a = circuit);
 }
 
-py::object cvd_dmrg(const Arguments& a, const py::object& module) {
+// `threads`: None for every core the process may use, else a positive integer.
+std::uint64_t resolve_threads(const py::object& given) {
+    if (given.is_none()) return bvc::parallel::available_cores();
+    py::int_ threads(given);
+    if (threads < py::int_(1)) raise(PyExc_ValueError, "threads must be a positive integer or None");
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(threads.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    // More threads than tasks are never started, so a huge count is as good as the largest.
+    return overflow != 0 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(value);
+}
+
+GradientMode resolve_gradient(const py::str& given) {
+    if (given.equal(py::str("finite-difference"))) return GradientMode::kForwardDifference;
+    if (given.equal(py::str("analytic"))) return GradientMode::kAnalytic;
+    raise(PyExc_ValueError, "gradient must be 'finite-difference' or 'analytic'");
+}
+
+// The specified arguments, a[0] to a[8]; `compact`, `refine`, `threads` and
+// `gradient` follow in cvd_dmrg only.
+py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference) {
     const py::object& source = a[0];
     // Declared types first, in parameter order.
     std::optional<py::int_> n_qubits;
     if (!a[1].is_none()) n_qubits = to_int(a[1], "n_qubits");
     Settings s;
+    SearchSettings& search = s.search;
     s.pauli_terms = a[2];
     if (!s.pauli_terms.is_none() && !PyList_Check(s.pauli_terms.ptr())) {
         raise_incorrect_type("pauli_terms", "list", s.pauli_terms);
     }
     const py::object& layers = a[3];
     const py::object& renyi_indices = a[4];
-    s.maxiter = a[5];
+    search.maxiter = a[5];
     const py::object& restarts = a[6];
-    s.init_scale = float_argument(a[7], "init_scale");
-    s.seed = to_int(a[8], "seed");
-    s.compact = truth(a[9]);
-    s.refine = truth(a[10]);
+    search.init_scale = float_argument(a[7], "init_scale");
+    search.seed = to_int(a[8], "seed");
+    py::object threads = py::none();
+    std::optional<py::str> gradient;
+    if (!reference) {
+        s.compact = truth(a[9]);
+        s.refine = truth(a[10]);
+        if (!a[11].is_none()) threads = to_int(a[11], "threads");
+        gradient = require_str(a[12], "gradient");
+    }
 
     py::object psi0 = py::isinstance(source, module.attr("DmrgResult")) ? py::object(source.attr("psi0")) : source;
     if (s.pauli_terms.is_none()) {
@@ -362,23 +307,30 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module) {
     }
     if (psi0.is_none()) raise(PyExc_ValueError, "DmrgResult does not contain psi0");
     std::size_t length = 0;
-    s.n = resolve_qubit_count(n_qubits, psi0, length);
-    const ComplexArray state = normalised_state(psi0, s.n);
+    search.n = resolve_qubit_count(n_qubits, psi0, length);
+    const ComplexArray state = normalised_state(psi0, search.n);
 
     py::object layer_count = layers;
     if (layer_count.is_none()) {
-        layer_count = module.attr("default_layers")(py::int_(s.n));
+        layer_count = module.attr("default_layers")(py::int_(search.n));
     }
     s.layers = positive_count(layer_count, "layers must be a positive integer", "layers");
     s.renyi_indices = resolve_renyi_indices(renyi_indices, s.layers, module);
-    require_positive_integer(s.maxiter, "maxiter must be a positive integer");
-    s.restarts = positive_count(restarts, "restarts must be a positive integer", "restarts");
+    require_positive_integer(search.maxiter, "maxiter must be a positive integer");
+    search.restarts = positive_count(restarts, "restarts must be a positive integer", "restarts");
     s.restarts_given = restarts;
     // NaN is not nonnegative either; letting it through would only fail later,
     // inside the random sampler, after the header has been printed.
-    if (!(s.init_scale >= 0.0)) raise(PyExc_ValueError, "init_scale must be nonnegative");
+    if (!(search.init_scale >= 0.0)) raise(PyExc_ValueError, "init_scale must be nonnegative");
     // Nor is infinity a spread of starting points: every start would be inf or NaN.
-    if (std::isinf(s.init_scale)) raise(PyExc_ValueError, "init_scale must be finite");
+    if (std::isinf(search.init_scale)) raise(PyExc_ValueError, "init_scale must be finite");
+    if (reference) {
+        search.gradient = GradientMode::kLibraryDifferences;
+        search.threads = 1;
+    } else {
+        search.threads = resolve_threads(threads);
+        search.gradient = resolve_gradient(*gradient);
+    }
 
     return run_cvd(state, s, module);
 }
@@ -417,64 +369,6 @@ py::object make_result_record(const py::module_& m) {
                                               "module"_a = kModuleName);
 }
 
-NativeObjective& objective_of(py::handle self, const char* method) {
-    return bound_instance<NativeObjective>(self, method);
-}
-
-void register_objective(py::module_& m) {
-    auto cls = py::class_<NativeObjective, std::unique_ptr<NativeObjective>>(
-        m, "_DisentanglerObjective",
-        "Renyi entropy across one bond of a fixed state after a candidate disentangler on that bond.\n"
-        "Call it with the nine entangler parameters; it returns a float.");
-    // Every accessor goes through bound_instance: an instance made by
-    // __new__ alone, or a foreign `self`, raises TypeError.
-    cls.def_property_readonly("left_rank",
-                              [](py::handle self) { return objective_of(self, "left_rank").kernel().left_rank(); })
-        .def_property_readonly("right_rank",
-                               [](py::handle self) { return objective_of(self, "right_rank").kernel().right_rank(); })
-        .def_property_readonly(
-            "gram_dimension",
-            [](py::handle self) { return objective_of(self, "gram_dimension").kernel().gram_dimension(); })
-        .def_property_readonly("evaluations", [](py::handle self) {
-            return static_cast<std::uint64_t>(objective_of(self, "evaluations").kernel().evaluations());
-        });
-    def_method(cls, "__call__", {arg("self"), arg("params")},
-               "The Renyi entropy (nats) across the bond after the disentangler of `params`.",
-               [](const Arguments& a) -> py::object {
-                   NativeObjective& objective = objective_of(a[0], "__call__");
-                   double params[kEntanglerParams];
-                   read_params(a[1], params);
-                   return py::float_(objective.evaluate(params));
-               });
-    def_method(cls, "schmidt_probabilities", {arg("self"), arg("params")},
-               "Normalised squared Schmidt values across the bond after the disentangler of `params`, "
-               "largest first; values that are zero by rank are left out.",
-               [](const Arguments& a) -> py::object {
-                   NativeObjective& objective = objective_of(a[0], "schmidt_probabilities");
-                   double params[kEntanglerParams];
-                   read_params(a[1], params);
-                   const std::vector<double> p = objective.probabilities(params);
-                   auto out = new_array<double>({static_cast<py::ssize_t>(p.size())});
-                   std::copy(p.begin(), p.end(), out.mutable_data());
-                   return std::move(out);
-               });
-
-    def_function(m, "_disentangler_objective", {arg("state"), arg("n_qubits"), arg("q0"), arg("alpha")},
-                 "The objective of the disentangler on (q0, q0 + 1) for `state`: a callable taking the nine "
-                 "entangler parameters and returning the Renyi entropy of index `alpha` across that bond.",
-                 [](const Arguments& a) -> py::object {
-                     ComplexArray state = as_complex_array(a[0]);
-                     const std::int64_t n = to_int64(a[1], "n_qubits");
-                     const std::int64_t q0 = to_int64(a[2], "q0");
-                     const double alpha = renyi_index(a[3]);
-                     if (q0 < 0 || q0 >= n - 1) raise(PyExc_ValueError, "bond must be between adjacent qubits");
-                     if (n > 62 || state.ndim() != 1 || state.size() != (py::ssize_t{1} << n)) {
-                         raise(PyExc_ValueError, "state must hold exactly 2**n_qubits amplitudes");
-                     }
-                     return py::cast(make_objective(state, static_cast<int>(n), static_cast<int>(q0), alpha));
-                 });
-}
-
 }  // namespace
 
 void register_cvd_driver(py::module_& m) {
@@ -482,12 +376,22 @@ void register_cvd_driver(py::module_& m) {
     m.attr("CvdResult") = make_result_record(m);
 
     py::object module = m;
+    const std::vector<Param> specified = {arg("source"),
+                                          kwonly("n_qubits", py::none()),
+                                          kwonly("pauli_terms", py::none()),
+                                          kwonly("layers", py::none()),
+                                          kwonly("renyi_indices", py::none()),
+                                          kwonly("maxiter", py::int_(200)),
+                                          kwonly("restarts", py::int_(3)),
+                                          kwonly("init_scale", py::float_(0.5)),
+                                          kwonly("seed", py::int_(2077))};
+    std::vector<Param> params = specified;
+    params.push_back(kwonly("compact", py::bool_(false)));
+    params.push_back(kwonly("refine", py::bool_(false)));
+    params.push_back(kwonly("threads", py::none()));
+    params.push_back(kwonly("gradient", py::str("finite-difference")));
     def_function(
-        m, "cvd_dmrg",
-        {arg("source"), kwonly("n_qubits", py::none()), kwonly("pauli_terms", py::none()),
-         kwonly("layers", py::none()), kwonly("renyi_indices", py::none()), kwonly("maxiter", py::int_(200)),
-         kwonly("restarts", py::int_(3)), kwonly("init_scale", py::float_(0.5)), kwonly("seed", py::int_(2077)),
-         kwonly("compact", py::bool_(false)), kwonly("refine", py::bool_(false))},
+        m, "cvd_dmrg", params,
         "Build a layered circuit whose reverse prepares the state of `source` by classical variational "
         "disentanglement.\n\n"
         "`source` is a DmrgResult (its psi0 is used) or a state vector of 2**n amplitudes, qubit 0 the least "
@@ -500,8 +404,16 @@ void register_cvd_driver(py::module_& m) {
         "for an identity) and one rotation per run of single-qubit gates. With `refine` every parameter of the "
         "final circuit is then optimised jointly (L-BFGS-B on the exact gradient) for its overlap with the "
         "state, one more line \"Refined\" is printed, and the result holds the refined circuit; it is kept "
-        "only if it does not lower the overlap.",
-        [module](const Arguments& a) { return cvd_dmrg(a, module); });
+        "only if it does not lower the overlap.\n"
+        "`threads`: worker threads for the independent optimiser runs (None: every core the process may use; "
+        "1: everything on the calling thread). The result does not depend on it.\n"
+        "`gradient`: 'finite-difference' (SciPy's forward differences, formed natively) or 'analytic' (the "
+        "exact gradient of the entropy; faster, and a different optimisation path).",
+        [module](const Arguments& a) { return cvd_dmrg(a, module, false); });
+    def_function(m, "_cvd_dmrg_reference", specified,
+                 "cvd_dmrg as a single thread on the plain objective, SciPy forming its own finite differences: "
+                 "the path every faster one must reproduce bit for bit.",
+                 [module](const Arguments& a) { return cvd_dmrg(a, module, true); });
 
     def_function(m, "_print_layer_metrics", {arg("layer"), arg("overlap_mod"), arg("energy")},
                  "Print the metrics line of one layer: overlap and energy (\"N/A\" when energy is None).",

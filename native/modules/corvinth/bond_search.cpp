@@ -1,0 +1,223 @@
+#include "bond_search.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <limits>
+#include <optional>
+
+#include "bind/conventions.hpp"
+#include "bind/signals.hpp"
+#include "core/blas_threads.hpp"
+#include "objective_binding.hpp"
+
+namespace bvc::cvd {
+
+using namespace pybind11::literals;
+
+namespace {
+
+// Tasks handed to the workers at once. Results are kept per task until the
+// batch is folded, so this bounds their memory whatever `restarts` is.
+constexpr std::size_t kBatchTasks = 4096;
+constexpr auto kSignalPollInterval = std::chrono::milliseconds(50);
+// SciPy's default `maxfun` for L-BFGS-B. It stops a run once its count of
+// function evaluations exceeds this; with its own differences that count
+// grows by ten per point (the value and nine differences), with jac=True by
+// one, so the same stop needs 15000 // 10.
+constexpr long kLibraryMaxfun = 15000;
+constexpr long kSingleCallMaxfun = kLibraryMaxfun / (kEntanglerParams + 1);
+
+using ObjectivePtr = std::shared_ptr<const DisentanglerObjective>;
+
+}  // namespace
+
+struct BondSearch::Bond {
+    int q0 = 0;
+    // Built by the bond's first task, the identity; its runs wait for it.
+    std::promise<ObjectivePtr> promise;
+    std::shared_future<ObjectivePtr> objective = promise.get_future().share();
+    EntanglerParams best_x{};
+    double best_fun = 0.0;
+};
+
+// One task: slot 0 of a bond is the identity, slot r + 1 its run `r`.
+struct BondSearch::Slot {
+    std::size_t bond = 0;
+    std::uint64_t slot = 0;
+    double fun = std::numeric_limits<double>::quiet_NaN();
+    // The optimiser's x, read only if the run wins.
+    py::object x;
+};
+
+struct BondSearch::Group {
+    const bvc::bind::ComplexArray& state;
+    double alpha;
+    std::int64_t layer_index;
+    py::object minimize;
+    std::vector<Bond> bonds;
+};
+
+BondSearch::BondSearch(const SearchSettings& settings, const py::object& module)
+    : settings_(settings),
+      minimize_module_(module),
+      default_rng_(py::module_::import("numpy").attr("random").attr("default_rng")) {
+    // The largest group has n / 2 bonds; more workers than its first batch
+    // of tasks would only wait.
+    const std::uint64_t bonds = static_cast<std::uint64_t>(settings.n / 2);
+    const std::uint64_t per_bond = static_cast<std::uint64_t>(settings.restarts) + 1;
+    const std::uint64_t tasks =
+        bonds == 0 ? 0 : std::min<std::uint64_t>(kBatchTasks, bonds * std::min<std::uint64_t>(per_bond, kBatchTasks));
+    const std::uint64_t workers = std::min(settings.threads, tasks);
+    if (workers > 1) {
+        py::gil_scoped_release release;
+        pool_ = std::make_unique<bvc::parallel::WorkerPool>(static_cast<unsigned>(workers));
+    }
+    scratches_.resize(pool_ ? pool_->size() : 1);
+}
+
+BondSearch::~BondSearch() {
+    if (pool_) {
+        py::gil_scoped_release release;
+        pool_.reset();
+    }
+}
+
+std::vector<EntanglerParams> BondSearch::optimise_group(const bvc::bind::ComplexArray& group_input,
+                                                        const std::vector<int>& bonds, double alpha,
+                                                        std::int64_t layer_index) {
+    Group group{group_input, alpha, layer_index, minimize_module_.attr("minimize"), std::vector<Bond>(bonds.size())};
+    for (std::size_t b = 0; b < bonds.size(); ++b) group.bonds[b].q0 = bonds[b];
+
+    // Tasks in the serial order (bond by bond, identity first), in batches.
+    const std::uint64_t per_bond = static_cast<std::uint64_t>(settings_.restarts) + 1;
+    std::size_t bond = 0;
+    std::uint64_t slot = 0;
+    while (bond < group.bonds.size()) {
+        std::vector<Slot> batch;
+        while (batch.size() < kBatchTasks && bond < group.bonds.size()) {
+            batch.push_back(Slot{bond, slot});
+            if (++slot == per_bond) {
+                slot = 0;
+                ++bond;
+            }
+        }
+        execute(group, batch);
+        // The strict-improvement rule in restart order: ties and NaN keep the
+        // earlier best, so the identity wins over an equal run.
+        for (Slot& s : batch) {
+            Bond& b = group.bonds[s.bond];
+            if (s.slot == 0) {
+                b.best_x.fill(0.0);
+                b.best_fun = s.fun;
+            } else if (s.fun < b.best_fun) {
+                read_params(s.x, b.best_x.data());
+                b.best_fun = s.fun;
+            }
+        }
+    }
+
+    std::vector<EntanglerParams> chosen;
+    for (const Bond& b : group.bonds) chosen.push_back(b.best_x);
+    return chosen;
+}
+
+void BondSearch::execute(Group& group, std::vector<Slot>& batch) {
+    // Worker threads beside OpenBLAS's own compete for the same cores: with
+    // more than one worker the optimiser's tiny solves and the evaluations
+    // whose rounding does not depend on it run the library single-threaded,
+    // and only the decompositions whose digits depend on its count keep it
+    // (see core/blas_threads). One thread leaves the library as it is.
+    std::optional<bvc::lapack::LeanBlas> lean;
+    if (pool_ && settings_.gradient == GradientMode::kForwardDifference) lean.emplace();
+    if (!pool_) {
+        for (std::size_t i = 0; i < batch.size(); ++i) run_slot(group, batch[i], i, 0);
+        return;
+    }
+    auto task = [&](std::size_t index, unsigned worker) { run_slot(group, batch[index], index, worker); };
+    py::gil_scoped_release release;
+    pool_->run(batch.size(), task, bvc::bind::check_signals, kSignalPollInterval);
+}
+
+void BondSearch::run_slot(Group& group, Slot& slot, std::size_t index, unsigned worker) {
+    if (slot.slot == 0) {
+        run_identity(group, slot, worker);
+    } else {
+        run_restart(group, slot, index, worker);
+    }
+}
+
+void BondSearch::run_identity(Group& group, Slot& slot, unsigned worker) {
+    // Native work only: the serial run lets go of the GIL, workers never hold it here.
+    std::optional<py::gil_scoped_release> release;
+    if (!pool_) release.emplace();
+    Bond& bond = group.bonds[slot.bond];
+    const bool configured = settings_.gradient == GradientMode::kForwardDifference;
+    ObjectivePtr objective;
+    try {
+        bvc::lapack::ConfiguredBlas section(configured);
+        objective =
+            std::make_shared<const DisentanglerObjective>(group.state.data(), settings_.n, bond.q0, group.alpha);
+    } catch (...) {
+        bond.promise.set_exception(std::current_exception());
+        throw;
+    }
+    bond.promise.set_value(objective);
+    const EntanglerParams zero{};
+    ObjectiveScratch& scratch = scratches_[worker];
+    bvc::lapack::ConfiguredBlas section(configured &&
+                                        bvc::lapack::eigenvalues_depend_on_threads(objective->gram_dimension()));
+    if (settings_.gradient == GradientMode::kAnalytic) {
+        // The value of the same decomposition the runs are scored with.
+        double gradient[kEntanglerParams];
+        slot.fun = objective->value_and_gradient(zero.data(), gradient, scratch);
+    } else {
+        slot.fun = objective->value(zero.data(), scratch);
+    }
+}
+
+void BondSearch::run_restart(Group& group, Slot& slot, std::size_t index, unsigned worker) {
+    Bond& bond = group.bonds[slot.bond];
+    // Waited for before taking the GIL, which the bond's identity task does not need.
+    ObjectivePtr objective = bond.objective.get();
+    std::optional<py::gil_scoped_acquire> gil;
+    if (pool_) gil.emplace();
+
+    const std::int64_t restart = static_cast<std::int64_t>(slot.slot - 1);
+    const std::int64_t offset = 1009 * group.layer_index + 37 * static_cast<std::int64_t>(bond.q0) + restart;
+    py::object rng = default_rng_(settings_.seed.attr("__add__")(py::int_(offset)));
+    py::object initial = rng.attr("normal")(0.0, settings_.init_scale, kEntanglerParams);
+
+    auto owned = std::make_unique<NativeObjective>(
+        objective,
+        TaskSlot{pool_.get(), &scratches_, index, worker, settings_.gradient == GradientMode::kForwardDifference});
+    NativeObjective& native = *owned;
+    py::object callable = py::cast(std::move(owned));
+    // The optimiser may keep the callable; past this task it must not use
+    // the worker's scratch or the pool.
+    struct Detach {
+        NativeObjective& objective;
+        ~Detach() { objective.detach(); }
+    } detach{native};
+
+    py::dict options("maxiter"_a = settings_.maxiter, "ftol"_a = 1e-12);
+    py::object candidate;
+    switch (settings_.gradient) {
+        case GradientMode::kLibraryDifferences:
+            candidate = group.minimize(callable, initial, "method"_a = "L-BFGS-B", "options"_a = options);
+            break;
+        case GradientMode::kForwardDifference:
+            options["maxfun"] = py::int_(kSingleCallMaxfun);
+            candidate = group.minimize(callable.attr("forward_difference"), initial, "method"_a = "L-BFGS-B",
+                                       "jac"_a = true, "options"_a = options);
+            break;
+        case GradientMode::kAnalytic:
+            candidate = group.minimize(callable.attr("value_and_gradient"), initial, "method"_a = "L-BFGS-B",
+                                       "jac"_a = true, "options"_a = options);
+            break;
+    }
+    slot.fun = py::cast<double>(py::float_(candidate.attr("fun")));
+    slot.x = candidate.attr("x");
+}
+
+}  // namespace bvc::cvd

@@ -1,0 +1,79 @@
+// The disentangler objective as the optimiser sees it: a Python object whose
+// call gives the entropy, and whose methods `forward_difference` and
+// `value_and_gradient` give the entropy together with a gradient, for
+// minimize(..., jac=True). Evaluations run without the GIL.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/disentangler_objective.hpp"
+#include "core/task_pool.hpp"
+
+namespace bvc::cvd {
+
+namespace py = pybind11;
+
+// The task of a synthesis pool an objective is evaluated for: the worker
+// running the task lends its scratch, and the evaluations of a difference
+// gradient are shared with idle workers.
+struct TaskSlot {
+    bvc::parallel::WorkerPool* pool = nullptr;  // null for the serial run
+    std::vector<ObjectiveScratch>* scratches = nullptr;
+    std::size_t task = 0;
+    unsigned worker = 0;
+    // Decompositions whose rounding depends on the BLAS library's thread
+    // count run with the library's configured count (the default gradient,
+    // whose digits must not change); see core/blas_threads.
+    bool configured_decompositions = false;
+};
+
+class NativeObjective {
+public:
+    // Standalone: evaluated with its own scratch, from any thread.
+    explicit NativeObjective(std::shared_ptr<const DisentanglerObjective> objective);
+    // Inside a task, until detach().
+    NativeObjective(std::shared_ptr<const DisentanglerObjective> objective, const TaskSlot& slot);
+
+    // The task is over: later calls (an optimiser may keep the callable)
+    // use the object's own scratch.
+    void detach();
+
+    // Native evaluations; the caller releases the GIL around them.
+    double value(const double* params);
+    double value_and_gradient(const double* params, double* gradient);
+    // The value and SciPy's forward-difference gradient, ten evaluations.
+    double forward_difference(const double* params, double* gradient);
+    std::vector<double> probabilities(const double* params);
+
+    const DisentanglerObjective& kernel() const { return *objective_; }
+    std::uint64_t evaluations() const { return evaluations_.load(); }
+
+private:
+    ObjectiveScratch& scratch();
+    bool configured_decompositions() const;
+    void check_not_aborted() const;
+
+    std::shared_ptr<const DisentanglerObjective> objective_;
+    TaskSlot slot_;
+    bool attached_ = false;
+    ObjectiveScratch own_;
+    std::atomic<std::uint64_t> evaluations_{0};
+    // Only matters when Python threads share one standalone objective.
+    std::mutex mutex_;
+};
+
+// The nine parameters of a disentangler from any array-like; the message is
+// the one of the entangler matrix for a vector of another shape.
+void read_params(py::handle value, double out[kEntanglerParams]);
+
+// Registers `_DisentanglerObjective` and the factory `_disentangler_objective`.
+void register_objective(py::module_& m);
+
+}  // namespace bvc::cvd
