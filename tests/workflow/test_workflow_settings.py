@@ -13,7 +13,7 @@ ATTRIBUTE_ORDER = [
 ]
 
 OPT_IN_DEFAULTS = {"threads": None, "cvd_gradient": "finite-difference", "cvd_compact": False,
-                   "cvd_refine": False}
+                   "cvd_refine": False, "state": "dense"}
 
 
 def incorrect_type(name, expected, value):
@@ -195,6 +195,13 @@ class TestOptInSettings:
         assert [k for k, _ in cvd[:-4]] == default_keywords[2]
         assert [[k for k, _ in call.kwargs] for call in stages.calls if call.stage != "cvd_dmrg"] == \
             [default_keywords[0], default_keywords[1], default_keywords[3]]
+        # The MPS path reaches DMRG, the synthesis and, as its backend, the measurement.
+        stages.calls.clear()
+        workflow.MolecularDMRGWorkflow(h2_molecule, state="mps").run()
+        assert stages.call("dmrg").kwargs[-1] == ("state", "mps")
+        assert stages.call("cvd_dmrg").kwargs[-1] == ("state", "mps")
+        measurement = stages.call("measurement_QASM").kwargs
+        assert [k for k, _ in measurement] == default_keywords[3] and dict(measurement)["backend"] == "mps"
 
     @pytest.mark.parametrize("settings, error, message", [
         ({"threads": "2"}, TypeError, incorrect_type("threads", "int", "2")),

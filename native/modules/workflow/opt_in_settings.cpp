@@ -1,6 +1,7 @@
 #include "opt_in_settings.hpp"
 
 #include <string>
+#include <utility>
 
 #include "stages.hpp"
 
@@ -22,20 +23,23 @@ struct OptInSetting {
     const char* help;           // its help text
     Kind kind;
     std::vector<const char*> choices;
-    std::size_t stage;          // the stage that receives it ...
-    const char* stage_keyword;  // ... under this keyword
+    // The stages that receive it, each under its keyword there.
+    std::vector<std::pair<std::size_t, const char*>> targets;
 };
 
 const std::vector<OptInSetting>& table() {
     static const std::vector<OptInSetting> settings = {
         {"threads", "--threads", "worker threads of the circuit synthesis (default: every available core)",
-         Kind::kOptionalCount, {}, kCvd, "threads"},
+         Kind::kOptionalCount, {}, {{kCvd, "threads"}}},
         {"cvd_gradient", "--gradient", "gradient of the disentangler objective", Kind::kChoice,
-         {"finite-difference", "analytic"}, kCvd, "gradient"},
-        {"cvd_compact", "--compact", "emit each disentangler with at most three CNOTs", Kind::kFlag, {}, kCvd,
-         "compact"},
+         {"finite-difference", "analytic"}, {{kCvd, "gradient"}}},
+        {"cvd_compact", "--compact", "emit each disentangler with at most three CNOTs", Kind::kFlag, {},
+         {{kCvd, "compact"}}},
         {"cvd_refine", "--refine", "optimise all circuit parameters jointly after the last layer", Kind::kFlag, {},
-         kCvd, "refine"},
+         {{kCvd, "refine"}}},
+        // The measurement stage learns of it through its `backend` (see measurement_backend).
+        {"state", "--state", "how the ground state is held: a dense vector, or a matrix product state for large "
+         "molecules", Kind::kChoice, {"dense", "mps"}, {{kDmrg, "state"}, {kCvd, "state"}}},
     };
     return settings;
 }
@@ -106,11 +110,18 @@ void store_opt_in_settings(const py::object& self, const std::vector<py::object>
 py::dict opt_in_stage_keywords(const py::object& self, std::size_t stage) {
     py::dict keywords;
     for (const OptInSetting& s : table()) {
-        if (s.stage != stage) continue;
-        py::object value = self.attr(s.keyword);
-        if (differs_from_default(s, value)) keywords[s.stage_keyword] = value;
+        for (const auto& [target, keyword] : s.targets) {
+            if (target != stage) continue;
+            py::object value = self.attr(s.keyword);
+            if (differs_from_default(s, value)) keywords[keyword] = value;
+        }
     }
     return keywords;
+}
+
+py::object measurement_backend(const py::object& self) {
+    py::object state = self.attr("state");
+    return state.equal(py::str("mps")) ? py::object(py::str("mps")) : py::object(self.attr("backend"));
 }
 
 void add_opt_in_options(const py::object& parser) {

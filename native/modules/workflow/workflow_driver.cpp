@@ -190,7 +190,7 @@ py::object run(const ModuleNames& names, const Arguments& a) {
                     return names["measurement_QASM"](
                         result.attr("cvd").attr("circuit"), structure.attr("pauli_terms"), structure.attr("n_qubits"),
                         py::arg("shots") = self.attr("shots"), py::arg("seed") = self.attr("seed"),
-                        py::arg("workdir") = self.attr("workdir"), py::arg("backend") = self.attr("backend"),
+                        py::arg("workdir") = self.attr("workdir"), py::arg("backend") = measurement_backend(self),
                         py::arg("device") = self.attr("device"), py::arg("dtype") = self.attr("dtype"),
                         **opt_in_stage_keywords(self, kMeasurement));
                 }));
