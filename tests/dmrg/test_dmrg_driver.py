@@ -114,6 +114,73 @@ class TestSettings:
         assert not [r for r in caplog.records if r.name.startswith("tenpy")]
 
 
+class TestMpsState:
+    """state="mps": the MPO from the integrals, the state as an MPS only, the same energy and lines."""
+
+    @pytest.mark.parametrize("key", list(PRESETS))
+    def test_same_energy_as_the_term_built_path_without_terms_or_dense_vector(self, preset_structures, key,
+                                                                              monkeypatch, capsys):
+        from brimvale_chemistry.dmrg import mallorek
+
+        es = preset_structures[key]
+        dense = dmrg(es)
+        dense_lines = capsys.readouterr().out.splitlines()
+
+        def forbidden(*args, **kwargs):
+            raise AssertionError("the mps path builds no local terms and no dense vector")
+
+        for name in ("_fermion_to_local_terms", "_molecular_model", "_mps_to_dense", "_electron_tensor_to_dense"):
+            monkeypatch.setattr(mallorek, name, forbidden)
+        compact = dmrg(es, state="mps")
+        lines = capsys.readouterr().out.splitlines()
+        assert compact.psi0 is None
+        assert compact.energy == pytest.approx(dense.energy, abs=1e-9)
+        norm = compact.mps.norm()
+        assert compact.mps.expectation(es.pauli_terms).real / norm**2 == pytest.approx(compact.energy, abs=1e-9)
+        assert abs(compact.mps.overlap(dense.mps)) == pytest.approx(1.0, abs=1e-8)
+        assert [line[:26] for line in lines] == [line[:26] for line in dense_lines]
+        assert lines[1] == dense_lines[1]
+
+    def test_needs_the_integrals(self, four_orbitals, capsys):
+        with pytest.raises(ValueError, match=r"^state='mps' builds the Hamiltonian from the active-space "
+                                             r"integrals, which this electronic-structure result lacks"):
+            dmrg(four_orbitals, state="mps")
+        assert capsys.readouterr().out == ""
+
+
+class TestDenseRefusal:
+    """A dense ground state the machine cannot hold is refused before any DMRG work."""
+
+    @staticmethod
+    def untouchable_structure(n_orbitals):
+        from types import SimpleNamespace
+
+        class Untouchable:
+            def __iter__(self):
+                raise AssertionError("the terms were read")
+
+        return SimpleNamespace(n_qubits=2 * n_orbitals, n_spatial_orbitals=n_orbitals, n_electrons=n_orbitals,
+                               twice_sz=0, fermion_terms=Untouchable(), constant_energy=0.0, exact_energy=None)
+
+    def test_more_than_thirty_qubits(self, capsys):
+        with pytest.raises(ValueError, match=r"^state='dense' holds the ground state as 2\*\*n amplitudes, for at "
+                                             r"most 30 qubits; this active space has 32: use state='mps'$"):
+            dmrg(self.untouchable_structure(16))
+        assert capsys.readouterr().out == ""
+
+    def test_more_memory_than_the_machine_has(self, monkeypatch, capsys):
+        from brimvale_chemistry.dmrg import driver
+
+        monkeypatch.setattr(driver, "_physical_memory", lambda: 3 << 30)
+        # 24 qubits fit in 3 GiB (two copies of 256 MiB); 28 qubits (8 GiB) do not.
+        with pytest.raises(ValueError, match=r"^state='dense' needs about 8\.0 GiB for the ground state of 28 "
+                                             r"qubits as 2\*\*28 amplitudes, more than the 3\.0 GiB of this "
+                                             r"machine: use state='mps'$"):
+            dmrg(self.untouchable_structure(14))
+        assert capsys.readouterr().out == ""
+        driver._check_dense_fits(24)
+
+
 class TestValidation:
     @pytest.mark.parametrize(
         "kwargs, exc, message",
@@ -124,6 +191,8 @@ class TestValidation:
             ({"cutoff": -1e-3}, ValueError, "cutoff must be a non-negative finite number"),
             ({"cutoff": float("nan")}, ValueError, "cutoff must be a non-negative finite number"),
             ({"cutoff": "1e-8"}, TypeError, "cutoff must be a number, got str"),
+            ({"state": "MPS"}, ValueError, "state must be 'dense' or 'mps'"),
+            ({"state": None}, ValueError, "state must be 'dense' or 'mps'"),
         ],
     )
     def test_settings_are_checked_before_anything_is_built(self, kwargs, exc, message, capsys):

@@ -5,6 +5,7 @@ from __future__ import annotations
 import contextlib
 import logging
 import math
+import os
 import random
 import time
 import warnings
@@ -12,6 +13,7 @@ import warnings
 import numpy as np
 
 from . import mallorek
+from .integral_model import integral_model
 from .lean_mpo import lean_mpo
 from ..utils import progress_line as _line
 from .qubit_mps import qubit_mps
@@ -28,6 +30,15 @@ _MAX_ENERGY_CHANGE = 1e-10
 _MAX_ENTROPY_CHANGE = 1e-6
 # Discarded weight above which the caller is warned that the state is approximate.
 _TRUNCATION_WARNING = 1e-4
+# How the ground state is handed on: psi0 as a dense vector (with the same
+# state as an MPS beside it), or the MPS alone.
+STATES = ("dense", "mps")
+# The dense vector holds 2**n complex amplitudes; the extraction keeps TeNPy's
+# full contraction and the reordered vector side by side.
+MAX_DENSE_QUBITS = 30
+_DENSE_COPIES = 2
+_AMPLITUDE_BYTES = 16
+_GIB = float(1 << 30)
 
 
 def _check_cutoff(cutoff) -> float:
@@ -45,6 +56,56 @@ def _hartree_fock_labels(n_sites: int, n_electrons: int, twice_sz: int) -> list[
     n_down = (n_electrons - twice_sz) // 2
     names = {(False, False): "empty", (True, False): "up", (False, True): "down", (True, True): "full"}
     return [names[(k < n_up, k < n_down)] for k in range(n_sites)]
+
+
+def _check_state(state) -> str:
+    if not (isinstance(state, str) and state in STATES):
+        raise ValueError("state must be 'dense' or 'mps'")
+    return state
+
+
+def _physical_memory() -> int | None:
+    """Bytes of memory the machine has, or None where the system does not say."""
+    try:
+        return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    except (ValueError, OSError, AttributeError):
+        return None
+
+
+def _check_dense_fits(n_qubits: int) -> None:
+    """Refuse a dense ground state this machine cannot hold, before any DMRG work."""
+    if n_qubits > MAX_DENSE_QUBITS:
+        raise ValueError(f"state='dense' holds the ground state as 2**n amplitudes, for at most "
+                         f"{MAX_DENSE_QUBITS} qubits; this active space has {n_qubits}: use state='mps'")
+    needed = _DENSE_COPIES * _AMPLITUDE_BYTES << n_qubits
+    available = _physical_memory()
+    if available is not None and needed > available:
+        raise ValueError(f"state='dense' needs about {needed / _GIB:.1f} GiB for the ground state of {n_qubits} "
+                         f"qubits as 2**{n_qubits} amplitudes, more than the {available / _GIB:.1f} GiB of this "
+                         "machine: use state='mps'")
+
+
+def _active_space_integrals(es, n_sites: int) -> tuple[np.ndarray, np.ndarray]:
+    """h[p, q] and (pq|rs) of the electronic-structure result, which the MPS path builds its MPO from."""
+    extra = getattr(es, "extra", None) or {}
+    one_body, two_body = extra.get("one_body_integrals"), extra.get("two_body_integrals")
+    if one_body is None or two_body is None:
+        raise ValueError("state='mps' builds the Hamiltonian from the active-space integrals, which this "
+                         "electronic-structure result lacks (extra['one_body_integrals'] and "
+                         "extra['two_body_integrals'])")
+    one_body, two_body = np.asarray(one_body), np.asarray(two_body)
+    if one_body.shape != (n_sites, n_sites) or two_body.shape != (n_sites,) * 4:
+        raise ValueError(f"active-space integrals of shapes {one_body.shape} and {two_body.shape} "
+                         f"for {n_sites} spatial orbitals")
+    return one_body, two_body
+
+
+def _term_model(es, n_qubits: int, n_sites: int):
+    """The model of the fermionic terms, with its MPO brought to its smallest bond dimension."""
+    local_terms = mallorek._fermion_to_local_terms(es.fermion_terms, n_qubits)
+    model = mallorek._molecular_model(n_sites, local_terms)
+    _use_lean_mpo(model)
+    return model
 
 
 @contextlib.contextmanager
@@ -122,7 +183,8 @@ def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
     return psi, int(engine.sweeps), truncation_error
 
 
-def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cutoff=1e-8) -> DmrgResult:
+def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cutoff=1e-8,
+         state="dense") -> DmrgResult:
     """Ground state of the active-space Hamiltonian by two-site DMRG.
 
     The fermionic terms of ``electronic_structure_result`` become a TeNPy chain
@@ -135,9 +197,18 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
     in the spin-blocked qubit order and its total energy (constant included).
     The result does not depend on the process's random state, which is left
     unchanged. Warns when the last sweep discarded a weight above 1e-4.
+
+    ``state="mps"`` keeps the ground state compact: the Hamiltonian's MPO is
+    built from the active-space integrals (``extra["one_body_integrals"]``
+    and ``extra["two_body_integrals"]``) instead of the fermionic terms, and
+    the state is returned as ``mps`` only (``psi0`` None), for active spaces
+    whose dense vector would not fit. ``state="dense"`` refuses such active
+    spaces (more than 30 qubits, or more memory than the machine has) before
+    any DMRG work.
     """
     mallorek._validate_dmrg_parameters(chi0, maxdim, max_sweeps)
     cutoff = _check_cutoff(cutoff)
+    state = _check_state(state)
     chi0, maxdim, max_sweeps = int(chi0), int(maxdim), int(max_sweeps)
     es = electronic_structure_result
     n_qubits = int(es.n_qubits)
@@ -145,15 +216,17 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
     if n_qubits != 2 * n_sites:
         raise ValueError(f"electronic structure has {n_qubits} qubits for {n_sites} spatial orbitals")
     target_charge = (int(es.n_electrons), int(es.twice_sz))
+    if state == "dense":
+        _check_dense_fits(n_qubits)
+    else:
+        integrals = _active_space_integrals(es, n_sites)
 
     print("[2/4] DMRG")
     _line("Parameters", f"chi0={chi0}, maxdim={maxdim}, max_sweeps={max_sweeps}, cutoff={cutoff:g}")
     start = time.perf_counter()
     labels = _hartree_fock_labels(n_sites, *target_charge)
     with _seeded_tenpy_random_source(), _quiet_tenpy_logging():
-        local_terms = mallorek._fermion_to_local_terms(es.fermion_terms, n_qubits)
-        model = mallorek._molecular_model(n_sites, local_terms)
-        _use_lean_mpo(model)
+        model = _term_model(es, n_qubits, n_sites) if state == "dense" else integral_model(*integrals)
         psi = mallorek._random_initial_mps(model.lat.mps_sites(), labels, chi0, target_charge)
         if n_sites < _SHORTEST_SWEPT_CHAIN:
             psi, sweeps, truncation_error = _solve_exactly(model, target_charge, psi)
@@ -162,7 +235,7 @@ def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cu
         # The engine reports the energy before its last truncation; this is
         # the energy of the state actually returned, the one psi0 carries.
         energy = float(np.real(model.H_MPO.expectation_value(psi)))
-    psi0 = mallorek._mps_to_dense(psi, n_qubits)
+    psi0 = mallorek._mps_to_dense(psi, n_qubits) if state == "dense" else None
     mps = qubit_mps(psi, n_qubits)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)

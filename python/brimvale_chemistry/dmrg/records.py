@@ -13,7 +13,7 @@ class DmrgResult:
     """Ground state found by DMRG.
 
     ``psi0`` is the dense state vector in the spin-blocked qubit order (qubit 0
-    the least significant bit); ``energy`` is the total energy in Hartree
+    the least significant bit), None where the stage ran with ``state="mps"``; ``energy`` is the total energy in Hartree
     (DMRG energy plus the constant energy of the active space);
     ``bond_dimensions`` are the bonds of the final MPS, ``sweeps`` the sweeps
     run, ``truncation_error`` the largest discarded weight of any sweep and
