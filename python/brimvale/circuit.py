@@ -30,9 +30,10 @@ MAX_QUBITS = 30
 # A circuit may be wider than a state vector can hold: the MPS backend runs it.
 MAX_CIRCUIT_QUBITS = MAX_MPS_QUBITS
 
-# The state-vector backends; MPS_BACKEND holds the state as a matrix product state.
-BACKENDS = ("numpy",)
+# "numpy" holds the state as a vector of 2**n amplitudes, MPS_BACKEND as a
+# matrix product state.
 MPS_BACKEND = "mps"
+BACKENDS = ("numpy", MPS_BACKEND)
 DEVICES = ("cpu",)
 DTYPES = (np.dtype(np.complex128), np.dtype(np.complex64))
 
@@ -75,8 +76,8 @@ def _check_dtype(dtype) -> np.dtype:
 
 
 def _check_backend(backend, device) -> None:
-    if backend not in BACKENDS and backend != MPS_BACKEND:
-        expected = ", ".join(map(repr, BACKENDS + (MPS_BACKEND,)))
+    if backend not in BACKENDS:
+        expected = ", ".join(map(repr, BACKENDS))
         raise ValueError(f"unsupported backend {reprlib.repr(backend)}: expected one of {expected}")
     if device not in DEVICES:
         raise ValueError(f"unsupported device {reprlib.repr(device)}: expected one of {', '.join(map(repr, DEVICES))}")

@@ -8,7 +8,7 @@ from pathlib import Path
 
 import numpy as np
 from brimvale import Circuit
-from brimvale.circuit import BACKENDS, DEVICES, DTYPES
+from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND
 
 from ..utils import PauliTerm
 
@@ -91,4 +91,13 @@ def check_simulator(backend, device, dtype) -> np.dtype:
     if resolved not in DTYPES:
         accepted = ", ".join(f"numpy.{d.name}" for d in DTYPES)
         raise ValueError(f"dtype must be one of: {accepted}; got {reprlib.repr(dtype)}")
+    if backend == MPS_BACKEND and resolved != np.complex128:
+        raise ValueError(f"backend={MPS_BACKEND!r} computes in numpy.complex128; got numpy.{resolved.name}")
     return resolved
+
+
+def check_width(backend: str, n_qubits: int) -> None:
+    """Refuse a circuit whose state vector the backend cannot hold, before anything is printed or written."""
+    if backend != MPS_BACKEND and n_qubits > MAX_QUBITS:
+        raise ValueError(f"backend={backend!r} holds the state as 2**n amplitudes, for at most {MAX_QUBITS} qubits; "
+                         f"this circuit has {n_qubits}: use backend={MPS_BACKEND!r}")

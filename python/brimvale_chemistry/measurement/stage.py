@@ -7,13 +7,14 @@ import math
 
 import numpy as np
 
-from .._kernels import sample_outcomes
-from ..utils import hamiltonian_expectation, progress_line as _line
+from ..utils import progress_line as _line
 from . import files
-from .arguments import (check_circuit, check_pauli_terms, check_seed, check_simulator, check_workdir, to_int)
+from .arguments import (check_circuit, check_pauli_terms, check_seed, check_simulator, check_width, check_workdir,
+                        to_int)
 from .grouping import group_qubitwise_commuting
 from .qasm import group_program, preparation_lines
 from .records import MeasurementResult
+from .simulation import executed_state
 from .statistics import estimate_group
 
 SUMMARY_FORMAT = files.SUMMARY_FORMAT
@@ -30,8 +31,10 @@ def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=10000, seed=None, 
     then H for Y) and a measurement of every qubit q into c[q]. The circuit is
     executed once on the circuit library's simulator (``backend``, ``device``,
     ``dtype``); every group then draws ``shots`` outcomes from the rotated
-    state. The estimate is the identity part plus the sampled mean of every
-    group, its standard error sqrt(sum of group variances / shots); the exact
+    state. ``backend="mps"`` holds the state as a matrix product state
+    (complex128 only) and draws every group from it, for circuits whose state
+    vector would not fit. The estimate is the identity part plus the sampled
+    mean of every group, its standard error sqrt(sum of group variances / shots); the exact
     value is the executed state's expectation. ``workdir/measurement_summary.json``
     records groups, bases, counts and the three numbers.
 
@@ -57,6 +60,7 @@ def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=10000, seed=None, 
     seed = check_seed(seed)
     workdir = check_workdir(workdir)
     dtype = check_simulator(backend, device, dtype)
+    check_width(backend, n_qubits)
 
     groups = group_qubitwise_commuting(terms)
     preparation = preparation_lines(circuit)
@@ -65,16 +69,14 @@ def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=10000, seed=None, 
     files.check_destination(workdir, names + [files.SUMMARY_NAME])
 
     print("[4/4] Measurement", flush=True)
-    state = circuit.execute(backend=backend, device=device, dtype=dtype).state
-    norm = float(np.vdot(state, state).real)
-    exact = float(hamiltonian_expectation(state, terms, n_qubits).real) / norm
+    exact, draw = executed_state(circuit, terms, n_qubits, backend, device, dtype)
     identity = sum(complex(t.coefficient).real for t in terms if t.is_identity)
 
     sequence = np.random.SeedSequence(seed)
     group_seeds = [int(child.generate_state(1, np.uint64)[0]) for child in sequence.spawn(len(groups))]
     counts, estimates = [], []
     for group, group_seed in zip(groups, group_seeds):
-        outcomes, hits = sample_outcomes(state, n_qubits, shots, group_seed, x_mask=group.x_mask, y_mask=group.y_mask)
+        outcomes, hits = draw(group, shots, group_seed)
         estimates.append(estimate_group(group, outcomes, hits))
         counts.append({format(int(o), f"0{n_qubits}b"): int(c) for o, c in zip(outcomes, hits)})
     energy = identity + sum(e.mean for e in estimates)

@@ -20,7 +20,9 @@ class GroupEstimate:
 
 
 def parities(outcomes: np.ndarray, mask: int) -> np.ndarray:
-    """Parity (0 or 1) of the bits of ``mask`` in every outcome."""
+    """Parity (0 or 1) of the bits of ``mask`` in every outcome (uint64, or Python integers beyond 64 qubits)."""
+    if outcomes.dtype == object:
+        return np.array([(int(o) & mask).bit_count() & 1 for o in outcomes], dtype=np.int64)
     bits = outcomes & np.uint64(mask)
     for shift in (32, 16, 8, 4, 2, 1):
         bits ^= bits >> np.uint64(shift)
