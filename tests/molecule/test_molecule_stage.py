@@ -10,7 +10,7 @@ import scipy.sparse
 from pyscf import ao2mo
 from pyscf.tools import fcidump
 
-from brimvale_chemistry.molecule import ElectronicStructureResult, Molecule, electronic_structure
+from brimvale_chemistry.molecule import ElectronicStructureResult, Molecule, _active_space, electronic_structure
 from brimvale_chemistry import _output
 from brimvale_chemistry.molecule import _active_space
 from brimvale_chemistry.molecule._active_space import build_active_space
@@ -227,6 +227,21 @@ def test_progress_lines(tmp_path, capsys):
     labels = [line[2:24].rstrip() for line in lines[1:]]
     assert labels == ["Molecule", "Active space", "Qubits", "Pauli terms", "RHF energy", "CASCI energy", "FCIDUMP"]
     assert "CAS(2e,2o)" in lines[2] and lines[3].endswith(": 4")
+
+
+class TestCasciLimit:
+    def test_determinant_rule_on_the_hydrogen_chains(self):
+        # H12 keeps its reference (853,776 determinants), H16 (165,636,900) skips it.
+        assert _active_space.MAX_CASCI_DETERMINANTS == 10**7
+        assert _active_space.determinant_count(12, 6, 6) == 853_776
+        assert _active_space.determinant_count(16, 8, 8) == 165_636_900
+        assert _active_space.determinant_count(5, 3, 1) == 10 * 5
+
+    def test_reference_is_kept_up_to_the_limit(self, tmp_path, capsys, monkeypatch):
+        # H2 CAS(2e,2o) has 2 x 2 determinants; the skipped case runs through the workflow's tests.
+        monkeypatch.setattr(_active_space, "MAX_CASCI_DETERMINANTS", 4)
+        result = electronic_structure(Molecule(**SYSTEMS["h2"]), workdir=tmp_path)
+        assert result.exact_energy == pytest.approx(-1.13727, abs=2e-5)
 
 
 class TestStageErrors:

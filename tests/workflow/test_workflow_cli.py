@@ -164,7 +164,7 @@ class TestParserRejections:
         out = capsys.readouterr().out
         assert "Brimvale Molecular DMRG" in out
         positions = [out.index(option) for option in
-                     ("--demo {h2,lih,h2o-small,h2o}", "--shots", "--layers", "--workdir",
+                     ("--demo {h2,lih,h2o-small,h2o,h10,h12,h16}", "--shots", "--layers", "--workdir",
                       "--target {electronic_structure,dmrg,cvd_dmrg,measurement_QASM}", "--seed")]
         assert positions == sorted(positions)
         assert stages.calls == []

@@ -128,3 +128,28 @@ class TestLiHCompactRefined:
             assert sum(line.startswith("cx ") for line in text) <= 21
             preparation = text[text.index("// state preparation") + 1: text.index("// basis change: H for X, sdg then H for Y")]
             assert all(line.startswith(("rx(", "ry(", "rz(", "cx ")) for line in preparation)
+
+
+class TestSkippedReference:
+    """A molecule whose CASCI reference is skipped still runs through, with "n/a" and null where it would be."""
+
+    def test_h2_without_its_reference(self, loaded_workflow, tmp_path, monkeypatch):
+        if loaded_workflow.stand_ins:
+            pytest.skip("stage modules not available yet")
+        workflow = loaded_workflow.module
+        from brimvale_chemistry.molecule import _active_space
+
+        monkeypatch.setattr(_active_space, "MAX_CASCI_DETERMINANTS", 3)  # H2 CAS(2e,2o) has 4
+        record = workflow._DEMOS["h2"]
+        molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):
+            result = workflow.MolecularDMRGWorkflow(molecule, workdir=tmp_path, layers=1, shots=100).run()
+        out = printed.getvalue()
+        assert result.electronic_structure.exact_energy is None
+        assert _printed_value(out, "CASCI energy") == "n/a (4 determinants, skipped above 3)"
+        assert _printed_value(out, "Difference to CASCI") == "n/a"
+        summary = json.loads((tmp_path / "run_summary.json").read_text(encoding="utf-8"))
+        assert summary["energies"]["casci"] is None
+        assert f"{summary['energies']['dmrg']:.10f} Ha" == _printed_value(out, "DMRG energy")
+        assert (tmp_path / summary["files"]["convergence_figure"]["file"]).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

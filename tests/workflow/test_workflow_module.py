@@ -55,17 +55,34 @@ class TestResultRecord:
 
 class TestDemoPresets:
     def test_keys_in_choice_order_with_record_keys_in_order(self, workflow):
-        assert list(workflow._DEMOS) == ["h2", "lih", "h2o-small", "h2o"]
+        # The four molecules of the command line's first release come first, in order.
+        assert list(workflow._DEMOS)[:4] == ["h2", "lih", "h2o-small", "h2o"]
+        assert list(workflow._DEMOS)[4:] == ["h10", "h12", "h16"]
         for record in workflow._DEMOS.values():
             assert list(record) == ["geometry", "basis", "active_occupied", "active_virtual", "desc"]
 
-    @pytest.mark.parametrize("key", ["h2", "lih", "h2o-small", "h2o"])
+    @pytest.mark.parametrize("key", ["h2", "lih", "h2o-small", "h2o", "h10", "h12", "h16"])
     def test_description_states_the_active_space_of_the_record(self, workflow, key):
         record = workflow._DEMOS[key]
         electrons = 2 * record["active_occupied"]
         orbitals = record["active_occupied"] + record["active_virtual"]
         expected = f"/{record['basis']} CAS({electrons}e,{orbitals}o) \u2192 {2 * orbitals} qubits"
         assert record["desc"].endswith(expected)
+
+    @pytest.mark.parametrize("key, atoms, desc", [
+        ("h10", 10, "H\u2081\u2080/sto-3g CAS(10e,10o) \u2192 20 qubits"),
+        ("h12", 12, "H\u2081\u2082/sto-3g CAS(12e,12o) \u2192 24 qubits"),
+        ("h16", 16, "H\u2081\u2086/sto-3g CAS(16e,16o) \u2192 32 qubits"),
+    ])
+    def test_hydrogen_chains_are_linear_one_angstrom_apart_with_every_orbital_active(self, workflow, key, atoms, desc):
+        record = workflow._DEMOS[key]
+        assert record["desc"] == desc
+        assert record["geometry"] == [("H", (0.0, 0.0, float(k))) for k in range(atoms)]
+        assert all(type(c) is float for _, position in record["geometry"] for c in position)
+        assert (record["basis"], record["active_occupied"], record["active_virtual"]) == ("sto-3g", atoms // 2,
+                                                                                          atoms // 2)
+        molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
+        assert record["desc"] == molecule.description
 
     def test_every_preset_builds_a_molecule(self, workflow):
         for key, record in workflow._DEMOS.items():

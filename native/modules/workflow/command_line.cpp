@@ -28,6 +28,13 @@ py::list water_geometry() {
     return geometry;
 }
 
+// A chain of `atoms` hydrogen atoms 1.0 angstrom apart along z.
+py::list hydrogen_chain(int atoms) {
+    py::list geometry;
+    for (int k = 0; k < atoms; ++k) geometry.append(atom("H", py::float_(0.0), py::float_(0.0), py::float_(static_cast<double>(k))));
+    return geometry;
+}
+
 py::dict preset(py::list geometry, const char* basis, int active_occupied, int active_virtual, const char* desc) {
     py::dict record;
     record["geometry"] = std::move(geometry);
@@ -39,7 +46,7 @@ py::dict preset(py::list geometry, const char* basis, int active_occupied, int a
 }
 
 // Characters the command line and the stages print beyond ASCII.
-constexpr const char* kPrintedCharacters = "\u2082\u2192\u27e8\u03c8\u27e9\u00b1\u2014\u00e5\u00f6";
+constexpr const char* kPrintedCharacters = "\u2080\u2081\u2082\u2086\u2192\u27e8\u03c8\u27e9\u00b1\u2014\u00e5\u00f6";
 
 // Standard output whose encoding lacks those characters (latin-1, ASCII) and
 // that is set to fail on them, or nothing. A run would otherwise end at its
@@ -189,6 +196,11 @@ py::dict make_demos() {
     demos["lih"] = preset(lih, "sto-3g", 2, 2, "LiH/sto-3g CAS(4e,4o) \u2192 8 qubits");
     demos["h2o-small"] = preset(water_geometry(), "sto-3g", 2, 2, "H\u2082O/sto-3g CAS(4e,4o) \u2192 8 qubits");
     demos["h2o"] = preset(water_geometry(), "6-31g", 3, 4, "H\u2082O/6-31g CAS(6e,7o) \u2192 14 qubits");
+    // Larger molecules, every orbital active: their dense state needs
+    // 16 MiB, 256 MiB and 64 GiB; run them with --state mps.
+    demos["h10"] = preset(hydrogen_chain(10), "sto-3g", 5, 5, "H\u2081\u2080/sto-3g CAS(10e,10o) \u2192 20 qubits");
+    demos["h12"] = preset(hydrogen_chain(12), "sto-3g", 6, 6, "H\u2081\u2082/sto-3g CAS(12e,12o) \u2192 24 qubits");
+    demos["h16"] = preset(hydrogen_chain(16), "sto-3g", 8, 8, "H\u2081\u2086/sto-3g CAS(16e,16o) \u2192 32 qubits");
     return demos;
 }
 

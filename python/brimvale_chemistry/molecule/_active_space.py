@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 from dataclasses import dataclass
+from math import comb
 
 import numpy as np
 
@@ -16,6 +17,10 @@ _CASCI_CONV_TOL = 1e-12
 # Largest tolerated gap between the SCF energy and the energy of the
 # Hartree-Fock determinant rebuilt from the active-space integrals.
 _REFERENCE_CHECK_TOL = 1e-6
+# CASCI holds vectors over every determinant of the active space; beyond this
+# many (1.3 GB per vector at 1.6e8, for 16 orbitals at half filling) it would
+# outlast the rest of the pipeline, and the reference is left out.
+MAX_CASCI_DETERMINANTS = 10**7
 
 
 @dataclass(frozen=True)
@@ -31,13 +36,22 @@ class ActiveSpace:
     one_body: np.ndarray  # h[p, q]
     two_body: np.ndarray  # (pq|rs), chemists' order
     hf_energy: float
-    casci_energy: float
+    casci_energy: float | None  # None where the determinant space is too large
     scf_method: str
     orbital_energies: np.ndarray  # of the active orbitals
 
     @property
     def n_electrons(self) -> int:
         return self.n_alpha + self.n_beta
+
+    @property
+    def n_determinants(self) -> int:
+        return determinant_count(self.n_orbitals, self.n_alpha, self.n_beta)
+
+
+def determinant_count(n_orbitals: int, n_alpha: int, n_beta: int) -> int:
+    """Determinants of the active space with n_alpha up and n_beta down electrons in n_orbitals orbitals."""
+    return comb(n_orbitals, n_alpha) * comb(n_orbitals, n_beta)
 
 
 def _build_pyscf_molecule(molecule: Molecule):
@@ -112,7 +126,11 @@ def _determinant_energy(core_energy: float, h: np.ndarray, eri: np.ndarray, n_al
 
 
 def build_active_space(molecule: Molecule) -> ActiveSpace:
-    """SCF reference, checked active space, its integrals and its exact (CASCI) energy."""
+    """SCF reference, checked active space, its integrals and its exact (CASCI) energy.
+
+    The CASCI energy is None where the active space has more than
+    MAX_CASCI_DETERMINANTS determinants.
+    """
     from pyscf import lib
 
     # PySCF's threaded integral sums add in a different order from run to run,
@@ -148,7 +166,9 @@ def _build_active_space(molecule: Molecule) -> ActiveSpace:
         raise AssertionError(f"CASCI froze {casci.ncore} core orbitals, expected {n_core}")
     one_body, core_energy = casci.get_h1eff()
     two_body = ao2mo.restore(1, casci.get_h2eff(), n_orbitals)
-    casci_energy = casci.kernel()[0]
+    casci_energy = None
+    if determinant_count(n_orbitals, n_alpha, n_beta) <= MAX_CASCI_DETERMINANTS:
+        casci_energy = float(casci.kernel()[0])
 
     one_body = np.ascontiguousarray(one_body, dtype=np.float64)
     two_body = np.ascontiguousarray(two_body, dtype=np.float64)
@@ -169,7 +189,7 @@ def _build_active_space(molecule: Molecule) -> ActiveSpace:
         one_body=one_body,
         two_body=two_body,
         hf_energy=hf_energy,
-        casci_energy=float(casci_energy),
+        casci_energy=casci_energy,
         scf_method=method,
         orbital_energies=np.asarray(mf.mo_energy[n_core:n_core + n_orbitals], dtype=np.float64).copy(),
     )

@@ -201,7 +201,8 @@ class ElectronicStructureResult:
     frozen core) is included in ``pauli_terms``' identity term, in
     ``hf_energy`` and in ``exact_energy``, but not in ``fermion_terms``.
     ``exact_energy`` is the ground-state energy within the active space for
-    the molecule's electron count and 2·Sz; ``fcidump_path`` is the file with
+    the molecule's electron count and 2·Sz (CASCI), or None where the active
+    space has too many determinants to solve it; ``fcidump_path`` is the file with
     the active-space integrals. ``extra`` holds the active-space integrals in
     the molecular-orbital basis (``"one_body_integrals"``, and the chemists'
     notation ``"two_body_integrals"`` (pq|rs)) and a few details of the
@@ -217,7 +218,7 @@ class ElectronicStructureResult:
     fermion_terms: list = field(repr=False)
     constant_energy: float
     hf_energy: float
-    exact_energy: float
+    exact_energy: float | None
     fcidump_path: Path | None = None
     # Holds arrays, so it takes no part in equality.
     extra: dict[str, Any] = field(default_factory=dict, repr=False, compare=False)

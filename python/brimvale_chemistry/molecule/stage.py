@@ -5,6 +5,7 @@ from __future__ import annotations
 import os
 from pathlib import Path
 
+from . import _active_space
 from ._active_space import build_active_space
 from ._fcidump import fcidump_name, write_fcidump
 from ._hamiltonian import active_space_fermion_operator, fermion_terms, spin_blocked_pauli_terms
@@ -19,7 +20,8 @@ def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStruc
     orbitals below the active space into a core energy, builds the active-space
     Hamiltonian from the molecular-orbital integrals, maps it to qubits with the
     spin-blocked Jordan-Wigner transform and solves it exactly (CASCI) for
-    reference. The integrals are written as an FCIDUMP file under ``workdir``
+    reference, unless it has more than 10**7 determinants (``exact_energy``
+    None, printed as "n/a"). The integrals are written as an FCIDUMP file under ``workdir``
     (created if needed; the current directory when None).
 
     Raises TypeError when ``molecule`` is not a Molecule, and ValueError when the
@@ -47,7 +49,11 @@ def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStruc
     pauli_terms = spin_blocked_pauli_terms(operator, space.n_orbitals, space.core_energy)
     _line("Pauli terms", len(pauli_terms))
     _line(f"{space.scf_method} energy", f"{space.hf_energy:.10f} Ha")
-    _line("CASCI energy", f"{space.casci_energy:.10f} Ha")
+    if space.casci_energy is None:
+        _line("CASCI energy", f"n/a ({space.n_determinants:,} determinants, skipped above "
+                              f"{_active_space.MAX_CASCI_DETERMINANTS:,})")
+    else:
+        _line("CASCI energy", f"{space.casci_energy:.10f} Ha")
 
     workdir.mkdir(parents=True, exist_ok=True)
     path = write_fcidump(workdir / fcidump_name(molecule, space), space, molecule.spin)
