@@ -22,8 +22,13 @@ demo: install
 
 test: install test-cxx test-python
 
+# The C++ tests load the OpenBLAS of the scipy-openblas32 wheel (the test
+# extra), found through $(DEVPY); without it CMake looks for a system LAPACK.
+TEST_LAPACK = $$($(DEVPY) -c 'import os, scipy_openblas32 as b; print(os.path.join(b.get_lib_dir(), b.get_library(True)))' 2>/dev/null)
+
 test-cxx:
-	cmake -S . -B build/cxx-tests -DBVC_BUILD_CXX_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake -S . -B build/cxx-tests -DBVC_BUILD_CXX_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
+	  -DBVC_TEST_LAPACK="$(TEST_LAPACK)" >/dev/null
 	cmake --build build/cxx-tests -j 2
 	ctest --test-dir build/cxx-tests --output-on-failure
 
