@@ -232,15 +232,27 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     std::optional<bvc::lapack::LeanBlas> lean_blas;
     if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
     BondSearch bond_search(search, module);
+    py::object progress_bar = py::module_::import("brimvale_chemistry._progress").attr("progress_bar");
     for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
         const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
+        // Bonds done of the layer's n - 1, on standard error when it is a terminal.
+        py::object bar = progress_bar(py::int_(std::max(search.n - 1, 0)),
+                                      py::str("Layer {}/{}").format(layer_index + 1, s.layers), "bond");
+        std::size_t bonds_before_group = 0;
         for (int start = 0; start < 2; ++start) {
             // Every bond of the group is scored against the same input.
             const ComplexArray group_input = disentangled;
             std::vector<int> bonds;
             for (int q0 = start; q0 < search.n - 1; q0 += 2) bonds.push_back(q0);
+            BondSearch::Progress progress;
+            if (!bar.is_none()) {
+                progress = [&bar, bonds_before_group](std::size_t finished) {
+                    bar.attr("update")(bonds_before_group + finished - py::cast<std::size_t>(bar.attr("n")));
+                };
+            }
             const std::vector<EntanglerParams> chosen =
-                bond_search.optimise_group(group_input, bonds, alpha, layer_index);
+                bond_search.optimise_group(group_input, bonds, alpha, layer_index, progress);
+            bonds_before_group += bonds.size();
             // The bonds of a group are disjoint, so the order of these gates is immaterial.
             for (std::size_t b = 0; b < bonds.size(); ++b) {
                 const int q0 = bonds[b];
@@ -253,6 +265,8 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
                 gate_rows.append(row);
             }
         }
+        // The bar clears itself before the layer's line is printed.
+        if (!bar.is_none()) bar.attr("close")();
         snapshot(layer_index + 1);
     }
     if (s.refine) {
