@@ -30,16 +30,6 @@ for _variable in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
 from brimvale_chemistry import corvinth, workflow  # noqa: E402
 
 
-def two_qubit_depth(circuit) -> int:
-    level = [0] * circuit.num_qubits
-    for op in circuit:
-        if len(op.qubits) == 2:
-            top = 1 + max(level[q] for q in op.qubits)
-            for q in op.qubits:
-                level[q] = top
-    return max(level, default=0)
-
-
 def run_preset(key: str, gradient: str | None) -> dict:
     record = workflow._DEMOS[key]
     molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
@@ -86,7 +76,7 @@ def main() -> None:
         data = run_preset(key, options.gradient)
         for label, (circuit, overlap, energy) in data["rows"].items():
             cnots = circuit.count_ops().get("cx", 0)
-            print(f"{key:<10} {label:<34} {cnots:>6} {two_qubit_depth(circuit):>8} {len(circuit):>6} "
+            print(f"{key:<10} {label:<34} {cnots:>6} {circuit.depth(two_qubit_only=True):>8} {len(circuit):>6} "
                   f"{overlap:>14.10f} {1 - overlap:>11.2e} {abs(energy - data['exact']):>10.2e}")
         print(f"{key:<10} refinement: {data['refine_seconds']:.2f} s", flush=True)
 

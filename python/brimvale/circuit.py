@@ -194,10 +194,16 @@ class Circuit:
         """Gate name → how often it occurs, most frequent first."""
         return dict(Counter(op.name for op in self._ops).most_common())
 
-    def depth(self) -> int:
-        """The number of layers when every gate starts as early as its qubits allow."""
+    def depth(self, *, two_qubit_only: bool = False) -> int:
+        """The number of layers when every gate starts as early as its qubits allow.
+
+        With ``two_qubit_only`` single-qubit gates take no time: the depth in
+        two-qubit gates, the usual cost measure of a circuit on hardware.
+        """
         level = [0] * self._n_qubits
         for op in self._ops:
+            if two_qubit_only and len(op.qubits) < 2:
+                continue
             top = 1 + max(level[q] for q in op.qubits)
             for q in op.qubits:
                 level[q] = top

@@ -168,6 +168,9 @@ class TestInspection:
         assert [(op.name, op.qubits, op.params) for op in circuit][2] == ("rz", (2,), (0.5,))
         assert circuit.count_ops() == {"cx": 2, "h": 1, "rz": 1}
         assert circuit.depth() == 3
+        circuit.rx(0.1, 1)
+        circuit.cx(0, 1)  # waits for the rx in full depth only
+        assert (circuit.depth(), circuit.depth(two_qubit_only=True)) == (5, 3)
 
 
 def qasm_state(text):

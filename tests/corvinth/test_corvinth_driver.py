@@ -206,6 +206,17 @@ class TestConsoleOutput:
         assert lines[-1] == layer_line(1, result.overlap_mod, result.energy)
         assert lines[-2].endswith(" Hartree")
 
+    def test_history_is_what_the_lines_show_and_the_circuits_hold(self, capsys, rng, hamiltonian):
+        psi = low_entanglement_state(rng, 3)
+        result = corvinth.cvd_dmrg(psi, pauli_terms=hamiltonian, layers=2, **FAST)
+        lines = capsys.readouterr().out.splitlines()[2:]
+        assert lines == [layer_line(k, o, e) for k, (o, e) in
+                         enumerate(zip(result.layer_overlaps, result.layer_energies))]
+        assert result.layer_overlaps[-1] == result.overlap_mod and result.layer_energies[-1] == result.energy
+        # Six CNOTs per disentangler in the default emission; two per layer on three qubits.
+        assert result.layer_cnot_counts == [0, 12, 24] and result.cnot_count == result.circuit.count_ops()["cx"]
+        assert result.two_qubit_depth == result.circuit.depth(two_qubit_only=True) > 0
+
 
 class TestRuns:
     def test_single_qubit(self, capsys):
@@ -384,6 +395,8 @@ class TestResultRecord:
         fields = dataclasses.fields(corvinth.CvdResult)
         assert [f.name for f in fields] == [
             "overlap_mod", "energy", "circuit_layers", "renyi_indices", "circuit_params", "circuit",
+            # The run's history, appended.
+            "layer_overlaps", "layer_energies", "cnot_count", "two_qubit_depth", "layer_cnot_counts",
         ]
         empty = corvinth.CvdResult()
         assert (empty.overlap_mod, empty.energy, empty.circuit_layers, empty.renyi_indices) == (0.0, 0.0, 0, [])
@@ -394,7 +407,8 @@ class TestResultRecord:
         record = corvinth.CvdResult(0.5, -1.0, 2, [1.0, 1.0], 24)
         assert repr(record) == (
             "CvdResult(overlap_mod=0.5, energy=-1.0, circuit_layers=2, renyi_indices=[1.0, 1.0], "
-            "circuit_params=24, circuit=None)"
+            "circuit_params=24, circuit=None, layer_overlaps=[], layer_energies=[], cnot_count=0, "
+            "two_qubit_depth=0, layer_cnot_counts=[])"
         )
         assert record == corvinth.CvdResult(0.5, -1.0, 2, [1.0, 1.0], 24)
         record.energy = -2.0

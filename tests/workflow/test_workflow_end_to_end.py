@@ -1,6 +1,7 @@
 """The real H2 demo through all four stages in a temporary directory."""
 
 import contextlib
+import hashlib
 import json
 import io
 
@@ -60,6 +61,14 @@ class TestRunRecord:
         assert estimate == _printed_value(out, "Estimated energy")
         assert f"{energies['circuit_exact']:.8f} Hartree" == _printed_value(out, "Exact energy")
         assert summary["qubits"] == 4 and summary["settings"]["seed"] == 2077
+        layers = summary["circuit"]["layers"]
+        assert [f"  Layer {k['layer']:<2}              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="
+                f"{k['overlap']:.12f}, energy={k['energy']:.12f} Hartree" for k in layers] == \
+            [line for line in out.splitlines() if line.startswith("  Layer ")]
+        assert summary["circuit"]["cnot_count"] == result.cvd.circuit.count_ops()["cx"] == layers[-1]["cnots"]
+        figure = workdir / "cvd_convergence.png"
+        assert figure.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        assert summary["files"]["convergence_figure"]["sha256"] == hashlib.sha256(figure.read_bytes()).hexdigest()
         assert list(summary["stage_seconds"]) == ["electronic_structure", "dmrg", "cvd_dmrg", "measurement_QASM"]
 
     def test_a_users_file_stops_the_run_before_any_stage(self, workflow, h2_molecule, stages, tmp_path):

@@ -1,6 +1,7 @@
 #include "bond_search.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <limits>
@@ -56,6 +57,13 @@ struct BondSearch::Group {
     std::int64_t layer_index;
     py::object minimize;
     std::vector<Bond> bonds;
+    // Tasks still running per bond, and bonds with none left.
+    std::unique_ptr<std::atomic<std::uint64_t>[]> unfinished;
+    std::atomic<std::size_t> finished_bonds{0};
+
+    void task_done(std::size_t bond) {
+        if (unfinished[bond].fetch_sub(1) == 1) finished_bonds.fetch_add(1);
+    }
 };
 
 BondSearch::BondSearch(const SearchSettings& settings, const py::object& module)
@@ -85,24 +93,30 @@ BondSearch::~BondSearch() {
 
 std::vector<EntanglerParams> BondSearch::optimise_group(const bvc::bind::ComplexArray& group_input,
                                                         const std::vector<int>& bonds, double alpha,
-                                                        std::int64_t layer_index) {
+                                                        std::int64_t layer_index, const Progress& progress) {
     Group group{group_input, alpha, layer_index, minimize_module_.attr("minimize"), std::vector<Bond>(bonds.size())};
-    for (std::size_t b = 0; b < bonds.size(); ++b) group.bonds[b].q0 = bonds[b];
-
     // Tasks in the serial order (bond by bond, identity first), in batches.
     const std::uint64_t per_bond = static_cast<std::uint64_t>(settings_.restarts) + 1;
+    group.unfinished = std::make_unique<std::atomic<std::uint64_t>[]>(bonds.size());
+    for (std::size_t b = 0; b < bonds.size(); ++b) {
+        group.bonds[b].q0 = bonds[b];
+        group.unfinished[b] = per_bond;
+    }
+
     std::size_t bond = 0;
     std::uint64_t slot = 0;
     while (bond < group.bonds.size()) {
         std::vector<Slot> batch;
         while (batch.size() < kBatchTasks && bond < group.bonds.size()) {
-            batch.push_back(Slot{bond, slot});
+            batch.emplace_back();
+            batch.back().bond = bond;
+            batch.back().slot = slot;
             if (++slot == per_bond) {
                 slot = 0;
                 ++bond;
             }
         }
-        execute(group, batch);
+        execute(group, batch, progress);
         // The strict-improvement rule in restart order: ties and NaN keep the
         // earlier best, so the identity wins over an equal run.
         for (Slot& s : batch) {
@@ -122,7 +136,15 @@ std::vector<EntanglerParams> BondSearch::optimise_group(const bvc::bind::Complex
     return chosen;
 }
 
-void BondSearch::execute(Group& group, std::vector<Slot>& batch) {
+void BondSearch::execute(Group& group, std::vector<Slot>& batch, const Progress& progress) {
+    std::size_t reported = group.finished_bonds.load();
+    auto report = [&] {
+        const std::size_t finished = group.finished_bonds.load();
+        if (progress && finished != reported) {
+            reported = finished;
+            progress(finished);
+        }
+    };
     // Worker threads beside OpenBLAS's own compete for the same cores: with
     // more than one worker the optimiser's tiny solves and the evaluations
     // whose rounding does not depend on it run the library single-threaded,
@@ -131,12 +153,29 @@ void BondSearch::execute(Group& group, std::vector<Slot>& batch) {
     std::optional<bvc::lapack::LeanBlas> lean;
     if (pool_ && settings_.gradient == GradientMode::kForwardDifference) lean.emplace();
     if (!pool_) {
-        for (std::size_t i = 0; i < batch.size(); ++i) run_slot(group, batch[i], i, 0);
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            run_slot(group, batch[i], i, 0);
+            group.task_done(batch[i].bond);
+            report();
+        }
         return;
     }
-    auto task = [&](std::size_t index, unsigned worker) { run_slot(group, batch[index], index, worker); };
-    py::gil_scoped_release release;
-    pool_->run(batch.size(), task, bvc::bind::check_signals, kSignalPollInterval);
+    auto task = [&](std::size_t index, unsigned worker) {
+        run_slot(group, batch[index], index, worker);
+        group.task_done(batch[index].bond);
+    };
+    auto poll = [&] {
+        bvc::bind::check_signals();
+        if (progress && group.finished_bonds.load() != reported) {
+            py::gil_scoped_acquire gil;
+            report();
+        }
+    };
+    {
+        py::gil_scoped_release release;
+        pool_->run(batch.size(), task, poll, kSignalPollInterval);
+    }
+    report();
 }
 
 void BondSearch::run_slot(Group& group, Slot& slot, std::size_t index, unsigned worker) {

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -59,18 +60,23 @@ public:
     BondSearch(const SearchSettings& settings, const py::object& module);
     ~BondSearch();
 
+    // Told, on the calling thread and with the GIL held, how many bonds of
+    // the group are finished, whenever that number grows.
+    using Progress = std::function<void(std::size_t finished_bonds)>;
+
     // The chosen parameters of the disentangler on (q0, q0 + 1) for each q0
     // of `bonds`, all scored against `group_input` (2^n amplitudes, kept
     // alive by the caller). Call with the GIL held.
     std::vector<EntanglerParams> optimise_group(const bvc::bind::ComplexArray& group_input,
-                                                const std::vector<int>& bonds, double alpha, std::int64_t layer_index);
+                                                const std::vector<int>& bonds, double alpha, std::int64_t layer_index,
+                                                const Progress& progress = {});
 
 private:
     struct Bond;
     struct Slot;
     struct Group;
 
-    void execute(Group& group, std::vector<Slot>& window);
+    void execute(Group& group, std::vector<Slot>& window, const Progress& progress);
     void run_slot(Group& group, Slot& slot, std::size_t index, unsigned worker);
     void run_identity(Group& group, Slot& slot, unsigned worker);
     void run_restart(Group& group, Slot& slot, std::size_t index, unsigned worker);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bind/annotations.hpp"
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bond_search.hpp"
@@ -16,9 +17,9 @@
 #include "core/gates.hpp"
 #include "core/task_pool.hpp"
 #include "limits.hpp"
+#include "metrics_line.hpp"
 #include "objective_binding.hpp"
 #include "refine.hpp"
-#include "support.hpp"
 
 namespace bvc::cvd {
 
@@ -51,17 +52,6 @@ void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::o
 
 // ---------------------------------------------------------------------------
 // Input resolution and validation of cvd_dmrg.
-
-bool truth(py::handle value) {
-    const int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result == 1;
-}
-
-bool is_integer(py::handle value) {
-    if (PyLong_Check(value.ptr())) return true;
-    return py::isinstance(value, py::module_::import("numpy").attr("integer"));
-}
 
 // `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
 void require_positive_integer(py::handle value, const char* message) {
@@ -173,6 +163,21 @@ struct Settings {
     SearchSettings search;
 };
 
+py::int_ cnot_count(const py::object& circuit) {
+    return py::int_(circuit.attr("count_ops")().attr("get")("cx", 0));
+}
+
+// What every layer's snapshot scored, for the record.
+struct LayerHistory {
+    py::list overlaps, energies, cnot_counts;
+
+    void record(const py::object& circuit, const py::object& overlap, const py::object& energy) {
+        overlaps.append(overlap);
+        energies.append(energy);
+        cnot_counts.append(cnot_count(circuit));
+    }
+};
+
 ComplexArray apply_disentangler(const ComplexArray& state, int n, int q0, const EntanglerParams& params) {
     auto out = new_array<cplx>({static_cast<py::ssize_t>(std::size_t{1} << n)});
     const bvc::sv::Mat4 u = entangler_matrix(params.data());
@@ -194,6 +199,7 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     ComplexArray disentangled = as_complex_array(py::module_::import("numpy").attr("array")(psi0));
 
     py::object circuit = py::none(), overlap = py::none(), energy = py::none();
+    LayerHistory history;
     auto snapshot = [&](std::int64_t layer) {
         py::tuple result =
             s.compact ? module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n), gate_rows,
@@ -205,6 +211,7 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
         energy = result[2];
         print_layer_metrics(py::int_(layer), to_float(overlap),
                             energy.is_none() ? std::nullopt : std::optional<double>(to_float(energy)));
+        history.record(circuit, overlap, energy);
     };
     snapshot(0);
 
@@ -215,15 +222,27 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     std::optional<bvc::lapack::LeanBlas> lean_blas;
     if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
     BondSearch bond_search(search, module);
+    py::object progress_bar = py::module_::import("brimvale_chemistry._progress").attr("progress_bar");
     for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
         const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
+        // Bonds done of the layer's n - 1, on standard error when it is a terminal.
+        py::object bar = progress_bar(py::int_(std::max(search.n - 1, 0)),
+                                      py::str("Layer {}/{}").format(layer_index + 1, s.layers), "bond");
+        std::size_t bonds_before_group = 0;
         for (int start = 0; start < 2; ++start) {
             // Every bond of the group is scored against the same input.
             const ComplexArray group_input = disentangled;
             std::vector<int> bonds;
             for (int q0 = start; q0 < search.n - 1; q0 += 2) bonds.push_back(q0);
+            BondSearch::Progress progress;
+            if (!bar.is_none()) {
+                progress = [&bar, bonds_before_group](std::size_t finished) {
+                    bar.attr("update")(bonds_before_group + finished - py::cast<std::size_t>(bar.attr("n")));
+                };
+            }
             const std::vector<EntanglerParams> chosen =
-                bond_search.optimise_group(group_input, bonds, alpha, layer_index);
+                bond_search.optimise_group(group_input, bonds, alpha, layer_index, progress);
+            bonds_before_group += bonds.size();
             // The bonds of a group are disjoint, so the order of these gates is immaterial.
             for (std::size_t b = 0; b < bonds.size(); ++b) {
                 const int q0 = bonds[b];
@@ -236,6 +255,8 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
                 gate_rows.append(row);
             }
         }
+        // The bar clears itself before the layer's line is printed.
+        if (!bar.is_none()) bar.attr("close")();
         snapshot(layer_index + 1);
     }
     if (s.refine) {
@@ -252,7 +273,10 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
                   "circuit_layers"_a = py::int_(s.layers), "renyi_indices"_a = py::list(s.renyi_indices),
                   "circuit_params"_a = py::int_(3 * static_cast<std::int64_t>(search.n) +
                                                 9 * static_cast<std::int64_t>(gate_rows.size())),
-                  "circuit"_a = circuit);
+                  "circuit"_a = circuit, "layer_overlaps"_a = history.overlaps, "layer_energies"_a = history.energies,
+                  "cnot_count"_a = cnot_count(circuit),
+                  "two_qubit_depth"_a = circuit.attr("depth")("two_qubit_only"_a = true),
+                  "layer_cnot_counts"_a = history.cnot_counts);
 }
 
 // `threads`: None for every core the process may use, else a positive integer.
@@ -346,8 +370,7 @@ py::object make_result_record(const py::module_& m) {
     py::object int_type = builtins.attr("int");
     py::object list_type = builtins.attr("list");
     py::object circuit_type = m.attr("Circuit");
-    py::object optional_circuit = py::reinterpret_steal<py::object>(PyNumber_Or(circuit_type.ptr(), Py_None));
-    if (!optional_circuit) throw py::error_already_set();
+    py::object optional_circuit = optional_annotation(circuit_type);
 
     py::list fields;
     fields.append(py::make_tuple("overlap_mod", float_type, field("default"_a = 0.0)));
@@ -356,6 +379,15 @@ py::object make_result_record(const py::module_& m) {
     fields.append(py::make_tuple("renyi_indices", list_type[float_type], field("default_factory"_a = list_type)));
     fields.append(py::make_tuple("circuit_params", int_type, field("default"_a = 0)));
     fields.append(py::make_tuple("circuit", optional_circuit, field("default"_a = py::none())));
+    // The run's history, appended after the fields above.
+    py::object optional_float = py::reinterpret_steal<py::object>(PyNumber_Or(float_type.ptr(), Py_None));
+    if (!optional_float) throw py::error_already_set();
+    fields.append(py::make_tuple("layer_overlaps", list_type[float_type], field("default_factory"_a = list_type)));
+    fields.append(
+        py::make_tuple("layer_energies", list_type[optional_float], field("default_factory"_a = list_type)));
+    fields.append(py::make_tuple("cnot_count", int_type, field("default"_a = 0)));
+    fields.append(py::make_tuple("two_qubit_depth", int_type, field("default"_a = 0)));
+    fields.append(py::make_tuple("layer_cnot_counts", list_type[int_type], field("default_factory"_a = list_type)));
     py::dict namespace_;
     namespace_["__doc__"] =
         "Result of the circuit synthesis.\n\n"
@@ -364,7 +396,11 @@ py::object make_result_record(const py::module_& m) {
         "circuit_layers: number of layers run.\n"
         "renyi_indices: the Renyi index used by each layer.\n"
         "circuit_params: number of real circuit parameters, 3 n + 9 per disentangler.\n"
-        "circuit: the final reverse-preparation Circuit.";
+        "circuit: the final reverse-preparation Circuit.\n"
+        "layer_overlaps, layer_energies: overlap and energy of every layer's circuit, layer 0 first (the energies "
+        "None without pauli_terms).\n"
+        "cnot_count, two_qubit_depth: CNOTs and depth in two-qubit gates of the returned circuit.\n"
+        "layer_cnot_counts: CNOTs of every layer's circuit, layer 0 first.";
     return dataclasses.attr("make_dataclass")("CvdResult", fields, "namespace"_a = namespace_,
                                               "module"_a = kModuleName);
 }

@@ -12,6 +12,7 @@ import warnings
 
 import numpy as np
 
+from .._progress import progress_bar
 from . import mallorek
 from .integral_model import integral_model
 from .lean_mpo import lean_mpo
@@ -160,6 +161,30 @@ def _use_lean_mpo(model) -> None:
     model.H_MPO = lean_mpo(model.H_MPO)
 
 
+@contextlib.contextmanager
+def _sweeps_shown(engine):
+    """Count the engine's sweeps on a progress bar while it runs (standard error, terminals only)."""
+    bar = progress_bar(None, "DMRG", "sweep")
+    if bar is None:
+        yield
+        return
+    sweep = engine.sweep
+
+    def counted(*args, **kwargs):
+        result = sweep(*args, **kwargs)
+        # Sweeps that only build environments optimise nothing.
+        if kwargs.get("optimize", args[0] if args else True):
+            bar.update(1)
+            bar.set_postfix(max_bond=max(engine.psi.chi, default=1), refresh=False)
+        return result
+
+    engine.sweep = counted
+    try:
+        yield
+    finally:
+        bar.close()
+
+
 def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
     from tenpy.algorithms.dmrg import TwoSiteDMRGEngine
 
@@ -176,7 +201,8 @@ def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
         "max_trunc_err": math.inf,
     }
     engine = TwoSiteDMRGEngine(psi, model, options)
-    _, psi = engine.run()
+    with _sweeps_shown(engine):
+        _, psi = engine.run()
     stats = engine.sweep_stats
     # The discarded weight of the last sweep is what the returned state lacks.
     truncation_error = float(stats["max_trunc_err"][-1]) if stats["max_trunc_err"] else 0.0
