@@ -7,6 +7,7 @@
 #include "conventions_binding.hpp"
 #include "expectation_binding.hpp"
 #include "integral_mpo_binding.hpp"
+#include "jordan_wigner_binding.hpp"
 #include "sampling_binding.hpp"
 
 PYBIND11_MODULE(_kernels, m) {
@@ -15,4 +16,5 @@ PYBIND11_MODULE(_kernels, m) {
     register_sampling(m);
     register_conventions(m);
     register_integral_mpo(m);
+    register_jordan_wigner(m);
 }

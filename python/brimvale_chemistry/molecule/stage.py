@@ -8,7 +8,7 @@ from pathlib import Path
 from . import _active_space
 from ._active_space import build_active_space
 from ._fcidump import fcidump_name, write_fcidump
-from ._hamiltonian import active_space_fermion_operator, fermion_terms, spin_blocked_pauli_terms
+from ._hamiltonian import active_space_fermion_operator, fermion_terms, qubit_hamiltonian
 from ..utils import progress_line as _line
 from .records import ElectronicStructureResult, Molecule
 
@@ -46,7 +46,8 @@ def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStruc
     _line("Qubits", n_qubits)
 
     operator = active_space_fermion_operator(space)
-    pauli_terms = spin_blocked_pauli_terms(operator, space.n_orbitals, space.core_energy)
+    terms = fermion_terms(operator)
+    pauli_terms = qubit_hamiltonian(operator, terms, space.n_orbitals, space.core_energy)
     _line("Pauli terms", len(pauli_terms))
     _line(f"{space.scf_method} energy", f"{space.hf_energy:.10f} Ha")
     if space.casci_energy is None:
@@ -66,7 +67,7 @@ def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStruc
         n_spatial_orbitals=space.n_orbitals,
         n_electrons=space.n_electrons,
         twice_sz=molecule.spin,
-        fermion_terms=fermion_terms(operator),
+        fermion_terms=terms,
         constant_energy=space.core_energy,
         hf_energy=space.hf_energy,
         exact_energy=space.casci_energy,
