@@ -162,3 +162,19 @@ class TestSkippedReference:
         assert summary["energies"]["casci"] is None
         assert f"{summary['energies']['dmrg']:.10f} Ha" == _printed_value(out, "DMRG energy")
         assert (tmp_path / summary["files"]["convergence_figure"]["file"]).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+class TestCompactState:
+    def test_h2_ground_state_as_an_mps_only(self, loaded_workflow, tmp_path):
+        if loaded_workflow.stand_ins:
+            pytest.skip("stage modules not available yet")
+        workflow = loaded_workflow.module
+        record = workflow._DEMOS["h2"]
+        molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
+        with contextlib.redirect_stdout(io.StringIO()):
+            result = workflow.MolecularDMRGWorkflow(molecule, workdir=tmp_path, state="mps").run("dmrg")
+        assert result.dmrg.psi0 is None
+        assert result.dmrg.energy == pytest.approx(result.electronic_structure.exact_energy, abs=1e-9)
+        norm = result.dmrg.mps.norm()
+        energy = result.dmrg.mps.expectation(result.electronic_structure.pauli_terms).real / norm**2
+        assert energy == pytest.approx(result.dmrg.energy, abs=1e-9)
