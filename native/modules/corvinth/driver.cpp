@@ -9,16 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "bind/annotations.hpp"
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
+#include "core/defaults.hpp"
 #include "bond_search.hpp"
 #include "core/blas_threads.hpp"
 #include "core/gates.hpp"
 #include "core/task_pool.hpp"
 #include "limits.hpp"
+#include "metrics_line.hpp"
 #include "objective_binding.hpp"
 #include "refine.hpp"
-#include "support.hpp"
 
 namespace bvc::cvd {
 
@@ -51,17 +53,6 @@ void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::o
 
 // ---------------------------------------------------------------------------
 // Input resolution and validation of cvd_dmrg.
-
-bool truth(py::handle value) {
-    const int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result == 1;
-}
-
-bool is_integer(py::handle value) {
-    if (PyLong_Check(value.ptr())) return true;
-    return py::isinstance(value, py::module_::import("numpy").attr("integer"));
-}
 
 // `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
 void require_positive_integer(py::handle value, const char* message) {
@@ -380,8 +371,7 @@ py::object make_result_record(const py::module_& m) {
     py::object int_type = builtins.attr("int");
     py::object list_type = builtins.attr("list");
     py::object circuit_type = m.attr("Circuit");
-    py::object optional_circuit = py::reinterpret_steal<py::object>(PyNumber_Or(circuit_type.ptr(), Py_None));
-    if (!optional_circuit) throw py::error_already_set();
+    py::object optional_circuit = optional_annotation(circuit_type);
 
     py::list fields;
     fields.append(py::make_tuple("overlap_mod", float_type, field("default"_a = 0.0)));
@@ -428,10 +418,10 @@ void register_cvd_driver(py::module_& m) {
                                           kwonly("pauli_terms", py::none()),
                                           kwonly("layers", py::none()),
                                           kwonly("renyi_indices", py::none()),
-                                          kwonly("maxiter", py::int_(200)),
-                                          kwonly("restarts", py::int_(3)),
-                                          kwonly("init_scale", py::float_(0.5)),
-                                          kwonly("seed", py::int_(2077))};
+                                          kwonly("maxiter", py::int_(bvc::defaults::kCvdMaxiter)),
+                                          kwonly("restarts", py::int_(bvc::defaults::kCvdRestarts)),
+                                          kwonly("init_scale", py::float_(bvc::defaults::kCvdInitScale)),
+                                          kwonly("seed", py::int_(bvc::defaults::kSeed))};
     std::vector<Param> params = specified;
     params.push_back(kwonly("compact", py::bool_(false)));
     params.push_back(kwonly("refine", py::bool_(false)));

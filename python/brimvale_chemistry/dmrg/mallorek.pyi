@@ -1,4 +1,6 @@
-"""TeNPy model backend of the DMRG stage: settings, local terms, molecular model, initial MPS and dense state extraction."""
+"""TeNPy model backend of the DMRG stage: settings, local terms, molecular model, initial MPS and
+dense state extraction.
+"""
 
 from collections.abc import Generator, Iterable, Sequence
 from typing import Any, SupportsIndex, TypeAlias, TypeVar
