@@ -28,6 +28,10 @@ _SiteTerms: TypeAlias = tuple[
     NDArray[np.int64], NDArray[np.int64], NDArray[np.int64], NDArray[np.bool_], NDArray[np.float64]
 ]
 
+def spin_blocked_jordan_wigner(
+    term_lengths: ArrayLike, modes: ArrayLike, creation: ArrayLike, coefficients: ArrayLike,
+    n_spatial_orbitals: int, abs_tol: float,
+) -> tuple[NDArray[np.uint64], NDArray[np.uint64], NDArray[np.complex128]]: ...
 def integral_mpo_terms(
     one_body: ArrayLike, two_body: ArrayLike, drop: float
 ) -> tuple[list[NDArray[np.int64]], list[int | None], list[int | None], list[_SiteTerms]]: ...

@@ -134,10 +134,7 @@ class TestLiHCompactRefined:
 class TestSkippedReference:
     """A molecule whose CASCI reference is skipped still runs through, with "n/a" and null where it would be."""
 
-    def test_h2_without_its_reference(self, loaded_workflow, tmp_path, monkeypatch):
-        if loaded_workflow.stand_ins:
-            pytest.skip("stage modules not available yet")
-        workflow = loaded_workflow.module
+    def test_h2_without_its_reference(self, workflow, tmp_path, monkeypatch):
         from brimvale_chemistry.molecule import _active_space
 
         monkeypatch.setattr(_active_space, "MAX_CASCI_DETERMINANTS", 3)  # H2 CAS(2e,2o) has 4
@@ -157,10 +154,7 @@ class TestSkippedReference:
 
 
 class TestCompactState:
-    def test_h2_ground_state_as_an_mps_only(self, loaded_workflow, tmp_path):
-        if loaded_workflow.stand_ins:
-            pytest.skip("stage modules not available yet")
-        workflow = loaded_workflow.module
+    def test_h2_ground_state_as_an_mps_only(self, workflow, tmp_path):
         record = workflow._DEMOS["h2"]
         molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
         with contextlib.redirect_stdout(io.StringIO()):
