@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bond_search.hpp"
+#include "dense_state.hpp"
+#include "mps_state.hpp"
 #include "core/blas_threads.hpp"
 #include "core/gates.hpp"
 #include "core/task_pool.hpp"
@@ -35,6 +38,12 @@ constexpr const char* kNoHamiltonianWarning =
     "Pass pauli_terms=ElectronicStructureResult.pauli_terms to compute <H>.";
 
 constexpr const char* kPowerOfTwo = "psi0 length must be an exact positive power of two";
+
+// The MPS path's defaults: Schmidt values at most this fraction of the norm
+// are rounding noise (their weight is below 1e-28), and no bond grows past
+// kDefaultMaxBond.
+constexpr double kRoundingCutoff = 1e-14;
+constexpr int kDefaultMaxBond = 1024;
 
 // ---------------------------------------------------------------------------
 // Console output.
@@ -171,6 +180,8 @@ struct Settings {
     bool compact = false;
     bool refine = false;
     SearchSettings search;
+    // corvinth itself.
+    py::object module;
 };
 
 py::int_ cnot_count(const py::object& circuit) {
@@ -188,17 +199,7 @@ struct LayerHistory {
     }
 };
 
-ComplexArray apply_disentangler(const ComplexArray& state, int n, int q0, const EntanglerParams& params) {
-    auto out = new_array<cplx>({static_cast<py::ssize_t>(std::size_t{1} << n)});
-    const bvc::sv::Mat4 u = entangler_matrix(params.data());
-    {
-        py::gil_scoped_release release;
-        apply_two_qubit_unitary(state.data(), out.mutable_data(), q0, q0 + 1, n, u);
-    }
-    return as_complex_array(out);
-}
-
-py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& module) {
+py::object run_cvd(SynthesisState& state, Settings& s) {
     const SearchSettings& search = s.search;
     print_line("[3/4] Classical variational disentanglement\n  Parameters            : layers=" +
                std::to_string(s.layers) + ", Renyi indices=" + py::cast<std::string>(py::repr(s.renyi_indices)) +
@@ -206,16 +207,10 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
                ", restarts=" + py::cast<std::string>(py::str(s.restarts_given)));
 
     py::list gate_rows;
-    ComplexArray disentangled = as_complex_array(py::module_::import("numpy").attr("array")(psi0));
-
     py::object circuit = py::none(), overlap = py::none(), energy = py::none();
     LayerHistory history;
     auto snapshot = [&](std::int64_t layer) {
-        py::tuple result =
-            s.compact ? module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n), gate_rows,
-                                                                     s.pauli_terms, "compact"_a = true)
-                      : module.attr("_reverse_preparation_snapshot")(psi0, disentangled, py::int_(search.n), gate_rows,
-                                                                     s.pauli_terms);
+        py::tuple result = state.snapshot(gate_rows, s.pauli_terms, s.compact);
         circuit = result[0];
         overlap = result[1];
         energy = result[2];
@@ -231,7 +226,7 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
     // library's count wherever its digits depend on it (see core/blas_threads).
     std::optional<bvc::lapack::LeanBlas> lean_blas;
     if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
-    BondSearch bond_search(search, module);
+    BondSearch bond_search(search, s.module);
     py::object progress_bar = py::module_::import("brimvale_chemistry._progress").attr("progress_bar");
     for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
         const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
@@ -240,8 +235,6 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
                                       py::str("Layer {}/{}").format(layer_index + 1, s.layers), "bond");
         std::size_t bonds_before_group = 0;
         for (int start = 0; start < 2; ++start) {
-            // Every bond of the group is scored against the same input.
-            const ComplexArray group_input = disentangled;
             std::vector<int> bonds;
             for (int q0 = start; q0 < search.n - 1; q0 += 2) bonds.push_back(q0);
             BondSearch::Progress progress;
@@ -250,18 +243,17 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
                     bar.attr("update")(bonds_before_group + finished - py::cast<std::size_t>(bar.attr("n")));
                 };
             }
+            // Every bond of the group is scored against the same input.
             const std::vector<EntanglerParams> chosen =
-                bond_search.optimise_group(group_input, bonds, alpha, layer_index, progress);
+                bond_search.optimise_group(state.objectives(), bonds, alpha, layer_index, progress);
             bonds_before_group += bonds.size();
             // The bonds of a group are disjoint, so the order of these gates is immaterial.
+            state.apply_group(bonds, chosen);
             for (std::size_t b = 0; b < bonds.size(); ++b) {
-                const int q0 = bonds[b];
-                const EntanglerParams& params = chosen[b];
-                disentangled = apply_disentangler(disentangled, search.n, q0, params);
                 py::tuple row(2 + kEntanglerParams);
-                row[0] = py::int_(q0);
-                row[1] = py::int_(q0 + 1);
-                for (int k = 0; k < kEntanglerParams; ++k) row[2 + k] = py::float_(params[k]);
+                row[0] = py::int_(bonds[b]);
+                row[1] = py::int_(bonds[b] + 1);
+                for (int k = 0; k < kEntanglerParams; ++k) row[2 + k] = py::float_(chosen[b][k]);
                 gate_rows.append(row);
             }
         }
@@ -270,15 +262,14 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
         snapshot(layer_index + 1);
     }
     if (s.refine) {
-        const py::tuple refined = bvc::corvinth::refine_reverse_preparation(
-            module, psi0, disentangled, py::int_(search.n), gate_rows, s.pauli_terms, s.compact,
-            py::make_tuple(circuit, overlap, energy));
+        const py::tuple refined =
+            state.refine(gate_rows, s.pauli_terms, s.compact, py::make_tuple(circuit, overlap, energy));
         circuit = refined[0];
         overlap = refined[1];
         energy = refined[2];
     }
 
-    py::object record = module.attr("CvdResult");
+    py::object record = s.module.attr("CvdResult");
     return record("overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
                   "circuit_layers"_a = py::int_(s.layers), "renyi_indices"_a = py::list(s.renyi_indices),
                   "circuit_params"_a = py::int_(3 * static_cast<std::int64_t>(search.n) +
@@ -286,7 +277,8 @@ py::object run_cvd(const ComplexArray& psi0, Settings& s, const py::object& modu
                   "circuit"_a = circuit, "layer_overlaps"_a = history.overlaps, "layer_energies"_a = history.energies,
                   "cnot_count"_a = cnot_count(circuit),
                   "two_qubit_depth"_a = circuit.attr("depth")("two_qubit_only"_a = true),
-                  "layer_cnot_counts"_a = history.cnot_counts);
+                  "layer_cnot_counts"_a = history.cnot_counts,
+                  "discarded_weight"_a = py::float_(state.discarded_weight()));
 }
 
 // `threads`: None for every core the process may use, else a positive integer.
@@ -307,14 +299,41 @@ GradientMode resolve_gradient(const py::str& given) {
     raise(PyExc_ValueError, "gradient must be 'finite-difference' or 'analytic'");
 }
 
-// The specified arguments, a[0] to a[8]; `compact`, `refine`, `threads` and
-// `gradient` follow in cvd_dmrg only.
+// type(value).__name__, as the circuit library names types in its messages.
+std::string short_type_name(py::handle value) {
+    return py::cast<std::string>(py::type::handle_of(value).attr("__name__"));
+}
+
+// `state`: "dense" (the vector of 2^n amplitudes) or "mps".
+bool resolve_mps_state(const py::str& given) {
+    if (given.equal(py::str("dense"))) return false;
+    if (given.equal(py::str("mps"))) return true;
+    raise(PyExc_ValueError, "state must be 'dense' or 'mps'");
+}
+
+// `max_bond` and `cutoff` of the MPS path, checked by the circuit library's
+// own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
+bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff) {
+    const py::tuple checked = py::module_::import("brimvale.mps").attr("check_truncation")(
+        max_bond, cutoff.is_none() ? py::object(py::float_(kRoundingCutoff)) : cutoff);
+    bvc::mps::Truncation truncation;
+    truncation.max_bond = checked[0].is_none()
+                              ? kDefaultMaxBond
+                              : static_cast<int>(std::min<std::int64_t>(to_int64(checked[0], "max_bond"),
+                                                                        bvc::mps::kMaxBond));
+    truncation.cutoff = to_float(checked[1]);
+    return truncation;
+}
+
+// The specified arguments, a[0] to a[8]; `compact`, `refine`, `threads`,
+// `gradient`, `state`, `max_bond` and `cutoff` follow in cvd_dmrg only.
 py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference) {
     const py::object& source = a[0];
     // Declared types first, in parameter order.
     std::optional<py::int_> n_qubits;
     if (!a[1].is_none()) n_qubits = to_int(a[1], "n_qubits");
     Settings s;
+    s.module = module;
     SearchSettings& search = s.search;
     s.pauli_terms = a[2];
     if (!s.pauli_terms.is_none() && !PyList_Check(s.pauli_terms.ptr())) {
@@ -328,21 +347,54 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
     search.seed = to_int(a[8], "seed");
     py::object threads = py::none();
     std::optional<py::str> gradient;
+    bool use_mps = false;
+    py::object max_bond = py::none(), cutoff = py::none();
     if (!reference) {
         s.compact = truth(a[9]);
         s.refine = truth(a[10]);
         if (!a[11].is_none()) threads = to_int(a[11], "threads");
         gradient = require_str(a[12], "gradient");
+        use_mps = resolve_mps_state(require_str(a[13], "state"));
+        max_bond = a[14];
+        cutoff = a[15];
     }
 
-    py::object psi0 = py::isinstance(source, module.attr("DmrgResult")) ? py::object(source.attr("psi0")) : source;
+    const bool is_result = py::isinstance(source, module.attr("DmrgResult"));
+    const py::object mps_type = py::module_::import("brimvale").attr("MPS");
+    const bool is_mps = py::isinstance(source, mps_type);
+    py::object psi0 = use_mps ? (is_result ? py::getattr(source, "mps", py::none()) : source)
+                              : (is_result ? py::object(source.attr("psi0")) : source);
     if (s.pauli_terms.is_none()) {
         if (PyErr_WarnEx(PyExc_UserWarning, kNoHamiltonianWarning, 1) != 0) throw py::error_already_set();
     }
-    if (psi0.is_none()) raise(PyExc_ValueError, "DmrgResult does not contain psi0");
-    std::size_t length = 0;
-    search.n = resolve_qubit_count(n_qubits, psi0, length);
-    const ComplexArray state = normalised_state(psi0, search.n);
+    std::unique_ptr<SynthesisState> state;
+    if (use_mps) {
+        if (!is_result && !is_mps) {
+            raise(PyExc_ValueError, "state='mps' synthesises from a DmrgResult with an mps or from a brimvale MPS, "
+                                    "got " + short_type_name(source));
+        }
+        if (psi0.is_none()) raise(PyExc_ValueError, "DmrgResult does not contain mps");
+        if (!py::isinstance(psi0, mps_type)) {
+            raise(PyExc_TypeError, "DmrgResult.mps must be a brimvale MPS, got " + short_type_name(psi0));
+        }
+        search.n = py::cast<int>(psi0.attr("n_qubits"));
+        if (n_qubits && !n_qubits->equal(py::int_(search.n))) {
+            raise(PyExc_ValueError, "n_qubits is " + py::cast<std::string>(py::str(*n_qubits)) + " but the MPS has " +
+                                        std::to_string(search.n) + " qubits");
+        }
+    } else {
+        if (is_mps) raise(PyExc_ValueError, "source is a brimvale MPS: pass state='mps' to synthesise from it");
+        if (psi0.is_none()) {
+            if (is_result && !py::getattr(source, "mps", py::none()).is_none()) {
+                raise(PyExc_ValueError,
+                      "DmrgResult does not contain psi0, only an mps: pass state='mps' to synthesise from it");
+            }
+            raise(PyExc_ValueError, "DmrgResult does not contain psi0");
+        }
+        std::size_t length = 0;
+        search.n = resolve_qubit_count(n_qubits, psi0, length);
+        state = std::make_unique<DenseSynthesisState>(normalised_state(psi0, search.n), search.n, module);
+    }
 
     py::object layer_count = layers;
     if (layer_count.is_none()) {
@@ -365,8 +417,13 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         search.threads = resolve_threads(threads);
         search.gradient = resolve_gradient(*gradient);
     }
+    if (use_mps) {
+        state = std::make_unique<MpsSynthesisState>(*native_mps(psi0), resolve_truncation(max_bond, cutoff), module);
+    } else if (!max_bond.is_none() || !cutoff.is_none()) {
+        raise(PyExc_ValueError, "max_bond and cutoff apply to state='mps' only");
+    }
 
-    return run_cvd(state, s, module);
+    return run_cvd(*state, s);
 }
 
 // ---------------------------------------------------------------------------
@@ -399,6 +456,7 @@ py::object make_result_record(const py::module_& m) {
     fields.append(py::make_tuple("cnot_count", int_type, field("default"_a = 0)));
     fields.append(py::make_tuple("two_qubit_depth", int_type, field("default"_a = 0)));
     fields.append(py::make_tuple("layer_cnot_counts", list_type[int_type], field("default_factory"_a = list_type)));
+    fields.append(py::make_tuple("discarded_weight", float_type, field("default"_a = 0.0)));
     py::dict namespace_;
     namespace_["__doc__"] =
         "Result of the circuit synthesis.\n\n"
@@ -411,7 +469,9 @@ py::object make_result_record(const py::module_& m) {
         "layer_overlaps, layer_energies: overlap and energy of every layer's circuit, layer 0 first (the energies "
         "None without pauli_terms).\n"
         "cnot_count, two_qubit_depth: CNOTs and depth in two-qubit gates of the returned circuit.\n"
-        "layer_cnot_counts: CNOTs of every layer's circuit, layer 0 first.";
+        "layer_cnot_counts: CNOTs of every layer's circuit, layer 0 first.\n"
+        "discarded_weight: with state='mps', the fraction of the squared norm that truncation dropped while the "
+        "disentanglers were applied to the state (0.0 on the dense path).";
     return dataclasses.attr("make_dataclass")("CvdResult", fields, "namespace"_a = namespace_,
                                               "module"_a = kModuleName);
 }
@@ -437,6 +497,9 @@ void register_cvd_driver(py::module_& m) {
     params.push_back(kwonly("refine", py::bool_(false)));
     params.push_back(kwonly("threads", py::none()));
     params.push_back(kwonly("gradient", py::str("finite-difference")));
+    params.push_back(kwonly("state", py::str("dense")));
+    params.push_back(kwonly("max_bond", py::none()));
+    params.push_back(kwonly("cutoff", py::none()));
     def_function(
         m, "cvd_dmrg", params,
         "Build a layered circuit whose reverse prepares the state of `source` by classical variational "
@@ -455,7 +518,12 @@ void register_cvd_driver(py::module_& m) {
         "`threads`: worker threads for the independent optimiser runs (None: every core the process may use; "
         "1: everything on the calling thread). The result does not depend on it.\n"
         "`gradient`: 'finite-difference' (SciPy's forward differences, formed natively) or 'analytic' (the "
-        "exact gradient of the entropy; faster, and a different optimisation path).",
+        "exact gradient of the entropy; faster, and a different optimisation path).\n"
+        "`state`: 'dense' (a vector of 2**n amplitudes) or 'mps': the same synthesis on a matrix product state, "
+        "never forming the vector; `source` is then a DmrgResult with an mps or a brimvale MPS. Each bond's "
+        "objective is read off the canonical MPS, the gates are applied to it and each layer's circuit runs on "
+        "the MPS backend. `max_bond` and `cutoff` (state='mps' only) bound its bonds as in brimvale.MPS; by "
+        "default only Schmidt values at rounding level are dropped, and at most 1024 are kept.",
         [module](const Arguments& a) { return cvd_dmrg(a, module, false); });
     def_function(m, "_cvd_dmrg_reference", specified,
                  "cvd_dmrg as a single thread on the plain objective, SciPy forming its own finite differences: "
