@@ -145,3 +145,29 @@ class TestMismatchedSources:
         with pytest.raises(ValueError, match="^DmrgResult does not contain psi0$"), warnings.catch_warnings():
             warnings.simplefilter("ignore", UserWarning)
             corvinth.cvd_dmrg(DmrgResult(psi0=None, energy=0.0))
+
+
+class TestTruncation:
+    def test_bounds_and_discarded_weight(self, rng):
+        state = random_mps(rng, 8, 4)
+        options = {"state": "mps", "layers": 1, "maxiter": 4, "restarts": 1}
+        exact = synthesise(state, **options)[1].discarded_weight
+        weights = [synthesise(state, max_bond=bond, **options)[1].discarded_weight for bond in (3, 2, 1)]
+        # Fewer Schmidt values kept, more weight dropped; the default drops rounding only.
+        assert exact < 1e-20 < weights[0] < weights[1] < weights[2] < 1.0
+        assert synthesise(state, cutoff=0.3, **options)[1].discarded_weight > 1e-6
+        # A bound beyond every bond is no bound.
+        assert synthesise(state, max_bond=2**80, **options)[1].discarded_weight == exact
+
+    def test_bad_settings(self, rng):
+        state = random_mps(rng, 4, 2)
+        for options, error, message in [
+            ({"max_bond": 0}, ValueError, "max_bond must be at least 1 or None, got 0"),
+            ({"max_bond": 2.5}, TypeError, "max_bond must be an integer, got float"),
+            ({"cutoff": 1.0}, ValueError, "cutoff must be at least 0 and below 1, got 1.0"),
+            ({"cutoff": "0"}, TypeError, "cutoff must be a real number, got str"),
+        ]:
+            with pytest.raises(error) as failure, warnings.catch_warnings():
+                warnings.simplefilter("ignore", UserWarning)
+                corvinth.cvd_dmrg(state, state="mps", **options)
+            assert str(failure.value) == message

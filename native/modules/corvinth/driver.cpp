@@ -317,10 +317,11 @@ bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::ob
     const py::tuple checked = py::module_::import("brimvale.mps").attr("check_truncation")(
         max_bond, cutoff.is_none() ? py::object(py::float_(kRoundingCutoff)) : cutoff);
     bvc::mps::Truncation truncation;
-    truncation.max_bond = checked[0].is_none()
-                              ? kDefaultMaxBond
-                              : static_cast<int>(std::min<std::int64_t>(to_int64(checked[0], "max_bond"),
-                                                                        bvc::mps::kMaxBond));
+    // Bonds above the kernels' limit cannot arise; a larger bound is no bound.
+    truncation.max_bond = checked[0].is_none() ? kDefaultMaxBond
+                          : bvc::corvinth::less(py::int_(bvc::mps::kMaxBond), checked[0])
+                              ? bvc::mps::kMaxBond
+                              : py::cast<int>(checked[0]);
     truncation.cutoff = to_float(checked[1]);
     return truncation;
 }
