@@ -190,3 +190,40 @@ class TestOptions:
                     assert runs[0][1].cnot_count == dense.cnot_count
                     prepared = [r.circuit.execute().state for r in (dense, runs[0][1])]
                     assert abs(np.vdot(*prepared)) == pytest.approx(1.0, abs=1e-10)
+
+
+class TestRefinement:
+    def test_mps_fidelity_and_gradient_match_the_dense_ones(self, rng):
+        n = 6
+        state = random_mps(rng, n, 3)
+        psi = state.to_dense() / state.norm()
+        # Two brick layers and a few rows that share qubits with their neighbours.
+        pairs = [(q, q + 1) for _ in range(2) for start in (0, 1) for q in range(start, n - 1, 2)]
+        pairs += [(2, 3), (2, 3), (0, 1), (4, 5)]
+        x = rng.normal(0.0, 0.6, 3 * n + 9 * len(pairs))
+        value, gradient = corvinth._circuit_infidelity(state, n, pairs)(x)
+        expected_value, expected_gradient = corvinth._circuit_infidelity(psi, n, pairs)(x)
+        assert value == pytest.approx(expected_value, abs=1e-13)
+        np.testing.assert_allclose(gradient, expected_gradient, atol=1e-12)
+        with pytest.raises(ValueError, match="neighbouring qubits"):
+            corvinth._circuit_infidelity(state, n, [(0, 2)])
+
+    def test_refined_line_as_on_the_dense_path(self, rng, monkeypatch):
+        # A few refinement iterations take both paths along the same steps.
+        real_minimize = corvinth.minimize
+
+        def capped(fun, x0, **kwargs):
+            if len(x0) > 9:
+                kwargs["options"] = {**kwargs["options"], "maxiter": 5}
+            return real_minimize(fun, x0, **kwargs)
+
+        monkeypatch.setattr(corvinth, "minimize", capped)
+        state = random_mps(rng, 6, 3)
+        options = {"pauli_terms": random_terms(rng, 6), "gradient": "analytic", "refine": True, **SHORT}
+        dense_lines, dense = synthesise(state.to_dense(), **options)
+        mps_lines, result = synthesise(state, state="mps", **options)
+        assert mps_lines[-1].startswith("  Refined               : ")
+        assert_same_lines(mps_lines, dense_lines, 1e-10, 1e-9)
+        assert result.overlap_mod >= result.layer_overlaps[-1]
+        prepared = [r.circuit.execute().state for r in (dense, result)]
+        assert abs(np.vdot(*prepared)) == pytest.approx(1.0, abs=1e-10)

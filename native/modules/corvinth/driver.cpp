@@ -39,11 +39,8 @@ constexpr const char* kNoHamiltonianWarning =
 
 constexpr const char* kPowerOfTwo = "psi0 length must be an exact positive power of two";
 
-// The MPS path's defaults: Schmidt values at most this fraction of the norm
-// are rounding noise (their weight is below 1e-28), and no bond grows past
-// kDefaultMaxBond.
-constexpr double kRoundingCutoff = 1e-14;
-constexpr int kDefaultMaxBond = 1024;
+using bvc::corvinth::kDefaultMaxBond;
+using bvc::corvinth::kRoundingCutoff;
 
 // ---------------------------------------------------------------------------
 // Console output.

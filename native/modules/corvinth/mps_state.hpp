@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "core/mps.hpp"
+#include "refine.hpp"
 #include "synthesis_state.hpp"
 
 namespace bvc::cvd {
@@ -31,6 +32,8 @@ public:
     double discarded_weight() const override { return current_.discarded_weight; }
 
 private:
+    // The rotations preparing the product-state approximation of the current state.
+    bvc::corvinth::Rotations product_rotations() const;
     // (circuit, overlap_mod with psi0, energy or None) of a circuit run on the MPS backend.
     py::tuple score(const py::object& circuit, const py::object& pauli_terms) const;
 
