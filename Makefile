@@ -1,12 +1,13 @@
 # make demo   – set up .venv, build and install the package, run the H2 demo
 # make test   – set up .venv, build and install the package, run the C++ and Python tests
 # make dev    – in-place build of the extension modules for PYTHONPATH=python
+# make lint   – ruff (lint and format) and clang-format in check mode
 VENV    ?= .venv
 PY      := $(VENV)/bin/python
 WORKDIR ?= demo-output
 DEVPY   ?= $(PY)
 
-.PHONY: setup install demo test test-cxx test-python bench dev clean
+.PHONY: setup install demo test test-cxx test-python bench dev lint clean
 
 $(PY):
 	"$$(scripts/find-python)" -m venv $(VENV)
@@ -22,8 +23,13 @@ demo: install
 
 test: install test-cxx test-python
 
+# The C++ tests load the OpenBLAS of the scipy-openblas32 wheel (the test
+# extra), found through $(DEVPY); without it CMake looks for a system LAPACK.
+TEST_LAPACK = $$($(DEVPY) -c 'import os, scipy_openblas32 as b; print(os.path.join(b.get_lib_dir(), b.get_library(True)))' 2>/dev/null)
+
 test-cxx:
-	cmake -S . -B build/cxx-tests -DBVC_BUILD_CXX_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake -S . -B build/cxx-tests -DBVC_BUILD_CXX_TESTS=ON -DCMAKE_BUILD_TYPE=Release \
+	  -DBVC_TEST_LAPACK="$(TEST_LAPACK)" >/dev/null
 	cmake --build build/cxx-tests -j 2
 	ctest --test-dir build/cxx-tests --output-on-failure
 
@@ -38,6 +44,14 @@ dev:
 	cmake -S . -B build/dev -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(DEVPY) \
 	  -Dpybind11_DIR=$$($(DEVPY) -m pybind11 --cmakedir) >/dev/null
 	cmake --build build/dev
+
+# Style checks only, nothing rewritten: ruff and clang-format from the
+# environment of $(DEVPY) (pip install ".[lint]").
+LINTBIN = $(dir $(DEVPY))
+lint:
+	$(LINTBIN)ruff check .
+	$(LINTBIN)ruff format --check .
+	git ls-files 'native/*.cpp' 'native/*.hpp' | xargs $(LINTBIN)clang-format --dry-run --Werror
 
 clean:
 	rm -rf build $(VENV)

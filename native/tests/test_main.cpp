@@ -1,4 +1,7 @@
+#include <exception>
+
 #include "check.hpp"
+#include "test_lapack.hpp"
 
 namespace bvc::test {
 std::vector<Case>& registry() {
@@ -10,10 +13,16 @@ int failures = 0;
 
 int main() {
     using namespace bvc::test;
+    load_test_lapack();
     int failed_cases = 0;
     for (const auto& c : registry()) {
         const int before = failures;
-        c.body();
+        try {
+            c.body();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: uncaught exception: %s\n", c.name, e.what());
+            ++failures;
+        }
         const bool ok = failures == before;
         failed_cases += ok ? 0 : 1;
         std::printf("%s %s\n", ok ? "ok  " : "FAIL", c.name);

@@ -1,36 +1,16 @@
 #include <cmath>
 #include <complex>
-#include <random>
 #include <vector>
 
 #include "check.hpp"
 #include "core/circuit.hpp"
 #include "core/statevector.hpp"
+#include "states.hpp"
 
 using bvc::sv::cplx;
 
-namespace {
-
-std::vector<cplx> random_state(int n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::normal_distribution<double> normal;
-    std::vector<cplx> psi(std::size_t{1} << n);
-    double norm = 0;
-    for (auto& a : psi) {
-        a = {normal(gen), normal(gen)};
-        norm += std::norm(a);
-    }
-    for (auto& a : psi) a /= std::sqrt(norm);
-    return psi;
-}
-
-double distance(const std::vector<cplx>& a, const std::vector<cplx>& b) {
-    double d = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
-    return d;
-}
-
-}  // namespace
+using bvc::test::distance;
+using bvc::test::random_state;
 
 // A Kronecker product A (x) B in the |q1 q0> basis equals B on q0 then A on q1,
 // for both orders of the two qubits in the state.

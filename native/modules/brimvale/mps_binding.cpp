@@ -204,7 +204,7 @@ py::object to_dense(const Arguments& a) {
         bvc::Interrupt interrupt = signal_interrupt();
         mps::to_dense(state, out.mutable_data(), interrupt);
     }
-    return std::move(out);
+    return out;
 }
 
 py::object overlap(const Arguments& a) {
@@ -325,7 +325,7 @@ py::object schmidt_values(const Arguments& a) {
     const std::vector<double>& values = state.schmidt[bond_index(state, a[1]) + 1];
     auto out = new_array<double>({static_cast<py::ssize_t>(values.size())});
     for (std::size_t i = 0; i < values.size(); ++i) out.mutable_data()[i] = values[i] * state.norm;
-    return std::move(out);
+    return out;
 }
 
 }  // namespace

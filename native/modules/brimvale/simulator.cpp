@@ -28,7 +28,7 @@ py::object simulate(const Arguments& a) {
         py::gil_scoped_release release;
         bvc::circuit::simulate(ops, static_cast<int>(n_qubits), state.mutable_data(), signal_interrupt());
     }
-    return std::move(state);
+    return state;
 }
 
 }  // namespace

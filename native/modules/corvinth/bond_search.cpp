@@ -108,7 +108,9 @@ std::vector<EntanglerParams> BondSearch::optimise_group(const ObjectiveFactory& 
     while (bond < group.bonds.size()) {
         std::vector<Slot> batch;
         while (batch.size() < kBatchTasks && bond < group.bonds.size()) {
-            batch.push_back(Slot{bond, slot});
+            batch.emplace_back();
+            batch.back().bond = bond;
+            batch.back().slot = slot;
             if (++slot == per_bond) {
                 slot = 0;
                 ++bond;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bind/annotations.hpp"
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bond_search.hpp"
@@ -19,9 +20,9 @@
 #include "core/gates.hpp"
 #include "core/task_pool.hpp"
 #include "limits.hpp"
+#include "metrics_line.hpp"
 #include "objective_binding.hpp"
 #include "refine.hpp"
-#include "support.hpp"
 
 namespace bvc::cvd {
 
@@ -57,17 +58,6 @@ void print_layer_metrics(const py::int_& layer, double overlap_mod, const std::o
 
 // ---------------------------------------------------------------------------
 // Input resolution and validation of cvd_dmrg.
-
-bool truth(py::handle value) {
-    const int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result == 1;
-}
-
-bool is_integer(py::handle value) {
-    if (PyLong_Check(value.ptr())) return true;
-    return py::isinstance(value, py::module_::import("numpy").attr("integer"));
-}
 
 // `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
 void require_positive_integer(py::handle value, const char* message) {
@@ -435,8 +425,7 @@ py::object make_result_record(const py::module_& m) {
     py::object int_type = builtins.attr("int");
     py::object list_type = builtins.attr("list");
     py::object circuit_type = m.attr("Circuit");
-    py::object optional_circuit = py::reinterpret_steal<py::object>(PyNumber_Or(circuit_type.ptr(), Py_None));
-    if (!optional_circuit) throw py::error_already_set();
+    py::object optional_circuit = optional_annotation(circuit_type);
 
     py::list fields;
     fields.append(py::make_tuple("overlap_mod", float_type, field("default"_a = 0.0)));

@@ -9,7 +9,7 @@
 #include "bind/conventions.hpp"
 #include "core/gates.hpp"
 #include "kernels.hpp"
-#include "support.hpp"
+#include "rotation_vector.hpp"
 
 namespace bvc::corvinth {
 

@@ -9,7 +9,7 @@
 #include "core/entanglement.hpp"
 #include "kernels.hpp"
 #include "limits.hpp"
-#include "support.hpp"
+#include "numpy_interop.hpp"
 
 namespace bvc::corvinth {
 
@@ -48,8 +48,7 @@ py::object renyi_entropy(const Arguments& a) {
 
 py::object default_renyi_indices(const Arguments& a) {
     const py::object& layers = a[0];
-    const bool integer = PyLong_Check(layers.ptr()) || py::isinstance(layers, numpy_attr("integer"));
-    if (!integer || less(layers, py::int_(1))) raise(PyExc_ValueError, "layers must be a positive integer");
+    if (!is_integer(layers) || less(layers, py::int_(1))) raise(PyExc_ValueError, "layers must be a positive integer");
     if (less(py::int_(kMaxCount), layers)) {
         raise(PyExc_ValueError, "layers must be at most " + std::to_string(kMaxCount));
     }

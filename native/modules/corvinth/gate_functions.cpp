@@ -8,7 +8,8 @@
 #include "bind/conventions.hpp"
 #include "core/gates.hpp"
 #include "kernels.hpp"
-#include "support.hpp"
+#include "numpy_interop.hpp"
+#include "rotation_vector.hpp"
 
 namespace bvc::corvinth {
 

@@ -2,9 +2,8 @@
 // disentanglement.
 #include <pybind11/pybind11.h>
 
-#include <string>
-
 #include "bind/conventions.hpp"
+#include "bind/imports.hpp"
 #include "bind/lapack_loader.hpp"
 #include "core/entanglement.hpp"
 #include "core/gates.hpp"
@@ -38,17 +37,9 @@ void register_kernels(py::module_& m) {
 
 namespace {
 
-// `from <module> import <name>`: the name becomes an attribute of corvinth,
-// and a module without it fails the import as the interpreter would.
+// `from <module> import <name>`: the name becomes an attribute of corvinth.
 void import_name(py::module_& m, const char* module, const char* name) {
-    py::module_ source = py::module_::import(module);
-    if (!py::hasattr(source, name)) {
-        const std::string location =
-            py::hasattr(source, "__file__") ? py::cast<std::string>(py::str(source.attr("__file__"))) : "unknown location";
-        bvc::bind::raise(PyExc_ImportError, std::string("cannot import name '") + name + "' from '" + module + "' (" +
-                                                location + ")");
-    }
-    m.attr(name) = source.attr(name);
+    m.attr(name) = bvc::bind::import_name(module, name);
 }
 
 }  // namespace

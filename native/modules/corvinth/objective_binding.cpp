@@ -218,7 +218,7 @@ void register_objective(py::module_& m) {
                    }
                    auto out = new_array<double>({static_cast<py::ssize_t>(p.size())});
                    std::copy(p.begin(), p.end(), out.mutable_data());
-                   return std::move(out);
+                   return out;
                });
 
     def_function(m, "_disentangler_objective", {arg("state"), arg("n_qubits"), arg("q0"), arg("alpha")},

@@ -1,4 +1,5 @@
 // _product_state_approximation, _product_factor_rotation.
+#include "numpy_interop.hpp"
 #include "product_state_functions.hpp"
 
 #include <pybind11/numpy.h>
@@ -10,7 +11,6 @@
 #include "bind/conventions.hpp"
 #include "core/product_state.hpp"
 #include "kernels.hpp"
-#include "support.hpp"
 
 namespace bvc::corvinth {
 

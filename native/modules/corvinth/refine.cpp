@@ -1,3 +1,4 @@
+#include "metrics_line.hpp"
 #include "refine.hpp"
 
 #include <pybind11/numpy.h>
@@ -18,7 +19,6 @@
 #include "core/gates.hpp"
 #include "product_state_functions.hpp"
 #include "snapshot.hpp"
-#include "support.hpp"
 
 namespace bvc::corvinth {
 

@@ -1,4 +1,5 @@
 // _reverse_preparation_snapshot.
+#include "numpy_interop.hpp"
 #include "snapshot.hpp"
 
 #include <pybind11/numpy.h>
@@ -14,7 +15,6 @@
 #include "emission.hpp"
 #include "kernels.hpp"
 #include "product_state_functions.hpp"
-#include "support.hpp"
 
 namespace bvc::corvinth {
 

@@ -10,7 +10,7 @@
 
 #include "bind/conventions.hpp"
 #include "core/fermion_order.hpp"
-#include "module_support.hpp"
+#include "mallorek.hpp"
 
 namespace mallorek {
 

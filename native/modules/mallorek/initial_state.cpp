@@ -7,7 +7,7 @@
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
 #include "core/sector.hpp"
-#include "module_support.hpp"
+#include "mallorek.hpp"
 
 namespace mallorek {
 

@@ -3,7 +3,7 @@
 #include <pybind11/pybind11.h>
 
 #include "bind/conventions.hpp"
-#include "module_support.hpp"
+#include "mallorek.hpp"
 
 namespace mallorek {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "module_support.hpp"
+#include "mallorek.hpp"
 
 namespace py = pybind11;
 

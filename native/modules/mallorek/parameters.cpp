@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bind/conventions.hpp"
-#include "module_support.hpp"
+#include "mallorek.hpp"
 
 namespace mallorek {
 
@@ -36,7 +36,7 @@ py::object begin_local_terms(py::handle n_qubits) {
     if (!equal(count & py::int_(1), py::int_(0))) {
         raise(PyExc_ValueError, "fermionic DMRG requires an even qubit count");
     }
-    return std::move(count);
+    return count;
 }
 
 // One element (coeff, ops) of the fermion term list as (coeff, term).

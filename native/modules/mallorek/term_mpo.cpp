@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
-#include "module_support.hpp"
+#include "mallorek.hpp"
 
 namespace mallorek {
 

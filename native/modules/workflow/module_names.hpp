@@ -1,20 +1,11 @@
-// Name handling of the workflow module: relative imports performed at load
-// and the call-time lookup of module-level names.
+// The call-time lookup of the workflow module's module-level names.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
-#include <initializer_list>
-
 namespace bvc::workflow {
 
 namespace py = pybind11;
-
-// `from .<submodule> import <names>` executed on behalf of `into`, a module of
-// `package`: each name is bound in `into`. A missing module or name fails
-// with the interpreter's own ImportError.
-void import_from(py::module_& into, const char* package, const char* submodule,
-                 std::initializer_list<const char*> names);
 
 // The module-level names of the workflow, read when a call needs them (as a
 // module written in Python reads its globals), so rebinding a name such as a

@@ -75,7 +75,7 @@ py::object convert(const OptInSetting& s, const py::object& value) {
         case Kind::kChoice: {
             py::str text = require_str(value, s.keyword);
             for (const char* choice : s.choices) {
-                if (text.equal(py::str(choice))) return std::move(text);
+                if (text.equal(py::str(choice))) return text;
             }
             raise(PyExc_ValueError, std::string(s.keyword) + " must be " + quoted_alternatives(s.choices));
         }

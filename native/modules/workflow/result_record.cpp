@@ -1,19 +1,15 @@
 #include "result_record.hpp"
 
+#include "bind/annotations.hpp"
 #include "stages.hpp"
 
 namespace bvc::workflow {
 
+using bvc::bind::optional_annotation;
+
 namespace {
 
 constexpr const char* kDoc = "Public stage results produced by :class:`MolecularDMRGWorkflow`.";
-
-// `T | None`, the annotation of a field that stays None when its stage did not run.
-py::object optional(py::handle type) {
-    PyObject* joined = PyNumber_Or(type.ptr(), Py_None);
-    if (joined == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(joined);
-}
 
 }  // namespace
 
@@ -21,10 +17,10 @@ py::object make_result_record(const ModuleNames& names) {
     // Field order is the constructor's argument order.
     py::dict annotations;
     annotations["molecule"] = names["Molecule"];
-    annotations["electronic_structure"] = optional(names["ElectronicStructureResult"]);
-    annotations["dmrg"] = optional(names["DmrgResult"]);
-    annotations["cvd"] = optional(names["CvdResult"]);
-    annotations["measurement"] = optional(names["MeasurementResult"]);
+    annotations["electronic_structure"] = optional_annotation(names["ElectronicStructureResult"]);
+    annotations["dmrg"] = optional_annotation(names["DmrgResult"]);
+    annotations["cvd"] = optional_annotation(names["CvdResult"]);
+    annotations["measurement"] = optional_annotation(names["MeasurementResult"]);
 
     py::dict namespace_;
     namespace_["__module__"] = kModuleName;

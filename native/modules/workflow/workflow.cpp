@@ -2,6 +2,7 @@
 // workflow driver and the command line.
 #include <pybind11/pybind11.h>
 
+#include "bind/imports.hpp"
 #include "command_line.hpp"
 #include "module_names.hpp"
 #include "result_record.hpp"
@@ -10,6 +11,7 @@
 
 namespace py = pybind11;
 using namespace bvc::workflow;
+using bvc::bind::import_from;
 
 namespace {
 

@@ -1,9 +1,13 @@
-// Shared pieces of the mallorek binding files.
+// The parts of mallorek and what they share: the module object, the
+// checks of the package, and the registration of each part.
 #pragma once
 
 #include <pybind11/pybind11.h>
 
 #include <string>
+
+#include "bind/imports.hpp"
+#include "bind/predicates.hpp"
 
 namespace mallorek {
 
@@ -15,18 +19,11 @@ void set_module(py::module_ module);
 py::module_ this_module();
 std::string module_name();
 
-// The integer check of this module: an int (a bool counts) or a NumPy integer.
-bool is_integer(py::handle value);
-// The same check with booleans excluded.
-bool is_integer_not_bool(py::handle value);
-
-// Python comparisons and arithmetic on arbitrary objects.
-bool less(py::handle a, py::handle b);
-bool equal(py::handle a, py::handle b);
-
-// `from <module> import <name>`, with the interpreter's ImportError when the
-// module or the name is missing.
-py::object import_name(const char* module, const char* name);
+using bvc::bind::equal;
+using bvc::bind::import_name;
+using bvc::bind::is_integer;
+using bvc::bind::is_integer_not_bool;
+using bvc::bind::less;
 
 // The MPO of a model's added terms, as TeNPy's CouplingMPOModel.calc_H_MPO
 // builds it (same graph, legs and tensors), assembled without its per-entry

@@ -1,10 +1,9 @@
-#include "bind/conventions.hpp"
+#include "bind/signature.hpp"
 
-#include <cmath>
-#include <cstdint>
 #include <string_view>
 
 #include "bind/builtin_callable.hpp"
+#include "bind/errors.hpp"
 
 namespace bvc::bind {
 
@@ -19,26 +18,6 @@ Param kwonly(const char* name, py::object default_value) {
 }
 
 Param kwonly_required(const char* name) { return Param{name, true, false, py::object()}; }
-
-void raise(PyObject* exc, const std::string& message) {
-    PyErr_SetString(exc, message.c_str());
-    throw py::error_already_set();
-}
-
-void raise(PyObject* exc, std::initializer_list<py::str> parts) {
-    py::list pieces;
-    for (const py::str& part : parts) pieces.append(part);
-    PyErr_SetObject(exc, py::str("").attr("join")(pieces).ptr());
-    throw py::error_already_set();
-}
-
-std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
-
-void raise_incorrect_type(const char* name, const char* expected, py::handle value) {
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 name, expected, Py_TYPE(value.ptr())->tp_name);
-    throw py::error_already_set();
-}
 
 namespace {
 
@@ -175,7 +154,10 @@ std::string Signature::text() const {
             star_written = true;
         }
         out += p.name;
-        if (p.has_default) out += "=" + default_text(p.default_value);
+        if (p.has_default) {
+            out += '=';
+            out += default_text(p.default_value);
+        }
     }
     return out + ")";
 }
@@ -224,130 +206,6 @@ void def_method(py::object cls, const char* name, std::vector<Param> params, con
     }
     auto fn = make_callable(Signature(qualname, std::move(params)), std::move(body), name, doc, cls, cls);
     py::setattr(cls, name, fn);
-}
-
-namespace {
-
-// A TypeError from a number protocol means the value is no number after all
-// (an array of several elements offers __index__ and __int__ but refuses
-// both): it gets the same message, naming the argument, as a value without
-// them. Other errors (NaN, infinity) are the value's own and pass through.
-[[noreturn]] void raise_conversion_failure(const char* name, py::handle value) {
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-        PyErr_Clear();
-        raise_incorrect_type(name, "int", value);
-    }
-    throw py::error_already_set();
-}
-
-}  // namespace
-
-py::int_ to_int(py::handle value, const char* name) {
-    PyObject* obj = value.ptr();
-    if (PyLong_CheckExact(obj)) return py::reinterpret_borrow<py::int_>(value);
-    if (PyIndex_Check(obj)) {
-        PyObject* result = PyNumber_Index(obj);
-        if (result != nullptr) return py::reinterpret_steal<py::int_>(result);
-        // A 0-d float array has __index__ that refuses; it is still a number
-        // and is truncated below.
-        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw py::error_already_set();
-        PyErr_Clear();
-    }
-    PyNumberMethods* nb = Py_TYPE(obj)->tp_as_number;
-    if (nb != nullptr && nb->nb_int != nullptr) {
-        PyObject* result = PyNumber_Long(obj);
-        if (result == nullptr) raise_conversion_failure(name, value);
-        return py::reinterpret_steal<py::int_>(result);
-    }
-    if (nb != nullptr && nb->nb_float != nullptr) {
-        double d = PyFloat_AsDouble(obj);
-        if (d == -1.0 && PyErr_Occurred()) raise_conversion_failure(name, value);
-        PyObject* result = PyLong_FromDouble(std::trunc(d));
-        if (result == nullptr) throw py::error_already_set();
-        return py::reinterpret_steal<py::int_>(result);
-    }
-    raise_incorrect_type(name, "int", value);
-}
-
-std::int64_t to_int64(py::handle value, const char* name) {
-    py::int_ converted = to_int(value, name);
-    int overflow = 0;
-    const long long out = PyLong_AsLongLongAndOverflow(converted.ptr(), &overflow);
-    if (out == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow != 0) raise(PyExc_OverflowError, std::string(name) + " does not fit in a 64-bit integer");
-    return static_cast<std::int64_t>(out);
-}
-
-double to_float(py::handle value) {
-    double out = PyFloat_AsDouble(value.ptr());
-    if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    return out;
-}
-
-py::str require_str(py::handle value, const char* name) {
-    if (!PyUnicode_CheckExact(value.ptr())) raise_incorrect_type(name, "str", value);
-    return py::reinterpret_borrow<py::str>(value);
-}
-
-}  // namespace bvc::bind
-
-namespace bvc::bind {
-
-std::vector<py::object> unpack_exact(py::handle value, std::size_t count) {
-    return unpack_exact(value, count, [](py::handle item) { return py::reinterpret_borrow<py::object>(item); });
-}
-
-std::vector<py::object> unpack_exact(py::handle value, std::size_t count,
-                                     const std::function<py::object(py::handle)>& convert) {
-    PyObject* obj = value.ptr();
-    PyObject* raw_iter = PyObject_GetIter(obj);
-    if (raw_iter == nullptr) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(obj)->tp_iter == nullptr && !PySequence_Check(obj)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(obj)->tp_name);
-        }
-        throw py::error_already_set();
-    }
-    py::object iterator = py::reinterpret_steal<py::object>(raw_iter);
-    std::vector<py::object> items;
-    items.reserve(count);
-    while (items.size() < count) {
-        PyObject* item = PyIter_Next(iterator.ptr());
-        if (item == nullptr) {
-            if (PyErr_Occurred()) throw py::error_already_set();
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected %zu, got %zu)", count, items.size());
-            throw py::error_already_set();
-        }
-        items.push_back(convert(py::reinterpret_steal<py::object>(item)));
-    }
-    PyObject* extra = PyIter_Next(iterator.ptr());
-    if (extra != nullptr) {
-        convert(py::reinterpret_steal<py::object>(extra));
-        PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zu)", count);
-        throw py::error_already_set();
-    }
-    if (PyErr_Occurred()) throw py::error_already_set();
-    return items;
-}
-
-bool truth(py::handle value) {
-    const int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result == 1;
-}
-
-std::optional<std::size_t> reported_length(py::handle value) {
-    const Py_ssize_t length = PyObject_Length(value.ptr());
-    if (length >= 0) return static_cast<std::size_t>(length);
-    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
-        PyErr_Clear();
-        return SIZE_MAX;
-    }
-    throw py::error_already_set();
 }
 
 }  // namespace bvc::bind

@@ -1,0 +1,31 @@
+// Typed arguments: the conversions a function body applies to an argument
+// declared as an integer, a float or a string, with the package's messages.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <cstdint>
+
+namespace bvc::bind {
+
+namespace py = pybind11;
+
+// Integer conversion: an exact int is returned unchanged, an int subclass or
+// an object with __index__ (NumPy integers) becomes a plain int, another real
+// number is truncated toward zero; anything else, including a value whose
+// number protocols refuse it with TypeError (an array of several elements),
+// raises TypeError "Argument '<name>' has incorrect type (expected int, got <type>)".
+py::int_ to_int(py::handle value, const char* name);
+
+// Integer conversion to a C++ 64-bit integer; OverflowError naming the
+// argument when it does not fit.
+std::int64_t to_int64(py::handle value, const char* name);
+
+// Float conversion: the interpreter's own float conversion and its errors.
+double to_float(py::handle value);
+
+// Exact-str check: anything but an instance of exactly `str` raises
+// TypeError "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)".
+py::str require_str(py::handle value, const char* name);
+
+}  // namespace bvc::bind

@@ -1,0 +1,15 @@
+// The metrics line the synthesis prints per layer and after a refinement.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace bvc::corvinth {
+
+// Prints one metrics line of the synthesis: `head` (two blanks, the label
+// and its padding), then ": |<psi_DMRG|psi_circuit>|=" with the overlap to
+// 12 decimals and ", energy=" with the energy to 12 decimals and " Hartree",
+// or "N/A" without an energy.
+void print_metrics_line(const std::string& head, double overlap_mod, const std::optional<double>& energy);
+
+}  // namespace bvc::corvinth
