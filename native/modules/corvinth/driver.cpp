@@ -306,7 +306,7 @@ bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::ob
     bvc::mps::Truncation truncation;
     // Bonds above the kernels' limit cannot arise; a larger bound is no bound.
     truncation.max_bond = checked[0].is_none() ? kDefaultMaxBond
-                          : bvc::corvinth::less(py::int_(bvc::mps::kMaxBond), checked[0])
+                          : bvc::bind::less(py::int_(bvc::mps::kMaxBond), checked[0])
                               ? bvc::mps::kMaxBond
                               : py::cast<int>(checked[0]);
     truncation.cutoff = to_float(checked[1]);
