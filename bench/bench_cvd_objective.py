@@ -37,12 +37,8 @@ import scipy.linalg.lapack  # noqa: E402
 from scipy.optimize import minimize  # noqa: E402
 
 from brimvale_chemistry import corvinth  # noqa: E402
+from brimvale_chemistry.utils import _PAULI  # noqa: E402
 
-_PAULI = {
-    "X": np.array([[0, 1], [1, 0]], dtype=np.complex128),
-    "Y": np.array([[0, -1j], [1j, 0]], dtype=np.complex128),
-    "Z": np.array([[1, 0], [0, -1]], dtype=np.complex128),
-}
 
 
 # --- The NumPy composition of one objective evaluation --------------------------------

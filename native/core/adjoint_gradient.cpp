@@ -8,6 +8,7 @@ namespace {
 
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
+using bvc::sv::adjoint;
 
 // The sweeps keep their states split into real and imaginary parts: the
 // loops over runs of contiguous amplitudes then vectorise, which the
@@ -25,15 +26,6 @@ Coefficients split(const Mat4& u) {
     for (int e = 0; e < 16; ++e) c.re[e] = u.m[e].real(), c.im[e] = u.m[e].imag();
     return c;
 }
-
-Mat4 adjoint(const Mat4& a) {
-    Mat4 out;
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) out.m[4 * r + c] = std::conj(a.m[4 * c + r]);
-    return out;
-}
-
-Mat2 adjoint(const Mat2& a) { return Mat2{{std::conj(a.m[0]), std::conj(a.m[2]), std::conj(a.m[1]), std::conj(a.m[3])}}; }
 
 // The four amplitudes of a pair's local basis, each a stream of `len`
 // contiguous values: v_r <- sum_c u[r][c] v_c.

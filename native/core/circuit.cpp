@@ -10,6 +10,7 @@ namespace bvc::circuit {
 using sv::cplx;
 using sv::Mat2;
 using sv::Mat4;
+using sv::product;
 
 bool is_two_qubit(Gate g) { return g == Gate::CX || g == Gate::CZ || g == Gate::SWAP; }
 
@@ -30,13 +31,6 @@ Mat2 single_qubit_matrix(const Operation& op) {
     }
 }
 
-Mat2 product(const Mat2& a, const Mat2& b) {
-    Mat2 out;
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 2; ++c) out.m[2 * r + c] = a.m[2 * r] * b.m[c] + a.m[2 * r + 1] * b.m[2 + c];
-    return out;
-}
-
 Mat4 two_qubit_matrix(Gate g) {
     Mat4 m{};
     int perm[4] = {0, 1, 2, 3};
@@ -52,15 +46,7 @@ Mat4 two_qubit_matrix(Gate g) {
     return m;
 }
 
-Mat4 absorb(const Mat4& gate, const Mat2& low, const Mat2& high) {
-    Mat4 kron, out{};
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) kron.m[4 * r + c] = high.m[2 * (r >> 1) + (c >> 1)] * low.m[2 * (r & 1) + (c & 1)];
-    for (int r = 0; r < 4; ++r)
-        for (int k = 0; k < 4; ++k)
-            for (int c = 0; c < 4; ++c) out.m[4 * r + c] += gate.m[4 * r + k] * kron.m[4 * k + c];
-    return out;
-}
+Mat4 absorb(const Mat4& gate, const Mat2& low, const Mat2& high) { return sv::product(gate, sv::kron(high, low)); }
 
 namespace {
 

@@ -25,9 +25,6 @@ bool is_two_qubit(Gate g);
 // The matrix of a single-qubit gate, rows and columns in the order |0>, |1>.
 sv::Mat2 single_qubit_matrix(const Operation& op);
 
-// a * b: b acts first.
-sv::Mat2 product(const sv::Mat2& a, const sv::Mat2& b);
-
 // A two-qubit gate in the basis |q1 q0> with q0 = op.q0 (the control of CX).
 sv::Mat4 two_qubit_matrix(Gate g);
 

@@ -11,22 +11,12 @@ namespace {
 using bvc::circuit::Gate;
 using bvc::circuit::Operation;
 using bvc::sv::Mat2;
+using bvc::sv::adjoint;
+using bvc::sv::product;
 
 constexpr double kHalfPi = 1.5707963267948966;     // math.pi / 2
 constexpr double kQuarterPi = 0.7853981633974483;  // math.pi / 4
 constexpr cplx kI{0.0, 1.0};
-
-Mat2 identity() { return Mat2{{1.0, 0.0, 0.0, 1.0}}; }
-
-// a b: b acts first.
-Mat2 product(const Mat2& a, const Mat2& b) {
-    Mat2 out;
-    for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 2; ++c) out.m[2 * r + c] = a.m[2 * r] * b.m[c] + a.m[2 * r + 1] * b.m[2 + c];
-    return out;
-}
-
-Mat2 adjoint(const Mat2& a) { return Mat2{{std::conj(a.m[0]), std::conj(a.m[2]), std::conj(a.m[1]), std::conj(a.m[3])}}; }
 
 // The gates of the circuit library: exp(-i t P / 2).
 Mat2 rx(double t) {
@@ -39,7 +29,6 @@ Mat2 ry(double t) {
 }
 Mat2 rz(double t) { return Mat2{{std::polar(1.0, -t / 2.0), 0.0, 0.0, std::polar(1.0, t / 2.0)}}; }
 
-const Mat2 kPaulis[3] = {Mat2{{0.0, 1.0, 1.0, 0.0}}, Mat2{{0.0, -kI, kI, 0.0}}, Mat2{{1.0, 0.0, 0.0, -1.0}}};
 constexpr double kInvSqrt2 = 0.7071067811865476;
 const Mat2 kHadamard{{kInvSqrt2, kInvSqrt2, kInvSqrt2, -kInvSqrt2}};
 const Mat2 kPhaseS{{1.0, 0.0, 0.0, kI}};
@@ -53,7 +42,7 @@ double phase(cplx z) { return z == cplx(0.0, 0.0) ? 0.0 : std::atan2(z.imag(), z
 // followed by the pending matrices, applied to |0...0>.
 class Builder {
 public:
-    explicit Builder(int n_qubits) : pending_(n_qubits, identity()), started_(n_qubits, false) {}
+    explicit Builder(int n_qubits) : pending_(n_qubits, bvc::sv::identity2()), started_(n_qubits, false) {}
 
     // `m` on `qubit` after everything so far.
     void local(int qubit, const Mat2& m) { pending_[qubit] = product(m, pending_[qubit]); }
@@ -84,7 +73,7 @@ private:
 
     void flush(int qubit) {
         const Mat2 m = pending_[qubit];
-        pending_[qubit] = identity();
+        pending_[qubit] = bvc::sv::identity2();
         if (started_[qubit]) {
             emit_rotation(qubit, m);
         } else {
@@ -176,10 +165,10 @@ void on_both(Builder& b, int q0, int q1, const Mat2& m) {
 void append_pauli_core(Builder& b, int q0, int q1, const double angles[3]) {
     const ReducedCore core = reduce(angles);
     // The multiples of pi/2: (-i)^(total turns) (X^mx Y^my Z^mz) on each qubit.
-    Mat2 pauli = identity();
+    Mat2 pauli = bvc::sv::identity2();
     int turns = 0;
     for (int k = 0; k < 3; ++k) {
-        if (core.quarter_turns[k] % 2 != 0) pauli = product(pauli, kPaulis[k]);
+        if (core.quarter_turns[k] % 2 != 0) pauli = product(pauli, bvc::sv::pauli(k));
         turns += core.quarter_turns[k];
     }
     on_both(b, q0, q1, pauli);
@@ -193,7 +182,7 @@ void append_pauli_core(Builder& b, int q0, int q1, const double angles[3]) {
         // W Z W^dagger = P turns it into exp(-i s pi/4 PP).
         const int axis = r[0] != 0.0 ? 0 : r[1] != 0.0 ? 1 : 2;
         const double s = r[axis] > 0.0 ? 1.0 : -1.0;
-        const Mat2 w = axis == 0 ? kHadamard : axis == 1 ? rx(-kHalfPi) : identity();
+        const Mat2 w = axis == 0 ? kHadamard : axis == 1 ? rx(-kHalfPi) : bvc::sv::identity2();
         on_both(b, q0, q1, adjoint(w));
         b.local(q1, kHadamard);
         b.cx(q0, q1);
@@ -210,7 +199,7 @@ void append_pauli_core(Builder& b, int q0, int q1, const double angles[3]) {
         double u, v;
         Mat2 w;
         if (r[1] == 0.0) {
-            u = r[0], v = r[2], w = identity();
+            u = r[0], v = r[2], w = bvc::sv::identity2();
         } else if (r[2] == 0.0) {
             u = r[0], v = r[1], w = rx(-kHalfPi);  // W X W^dagger = X, W Z W^dagger = Y
         } else {

@@ -1,7 +1,10 @@
 #include "core/gates.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <cstdint>
+#include <cstddef>
+
+#include "core/statevector.hpp"
 
 namespace bvc::cvd {
 
@@ -9,54 +12,11 @@ namespace {
 
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
+using bvc::sv::kron;
+using bvc::sv::pauli;
+using bvc::sv::product;
 
 constexpr cplx kI{0.0, 1.0};
-
-Mat2 identity2() { return Mat2{{1.0, 0.0, 0.0, 1.0}}; }
-
-Mat4 identity4() {
-    Mat4 out{};
-    for (int k = 0; k < 4; ++k) out.m[5 * k] = 1.0;
-    return out;
-}
-
-// A (x) B with A on the high qubit q1 and B on the low qubit q0.
-Mat4 kron(const Mat2& a, const Mat2& b) {
-    Mat4 out{};
-    for (int r1 = 0; r1 < 2; ++r1)
-        for (int c1 = 0; c1 < 2; ++c1)
-            for (int r0 = 0; r0 < 2; ++r0)
-                for (int c0 = 0; c0 < 2; ++c0)
-                    out.m[4 * (2 * r1 + r0) + 2 * c1 + c0] = a.m[2 * r1 + c1] * b.m[2 * r0 + c0];
-    return out;
-}
-
-Mat4 multiply(const Mat4& a, const Mat4& b) {
-    Mat4 out{};
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) {
-            cplx sum = 0.0;
-            for (int k = 0; k < 4; ++k) sum += a.m[4 * r + k] * b.m[4 * k + c];
-            out.m[4 * r + c] = sum;
-        }
-    return out;
-}
-
-const Mat2& pauli(char letter) {
-    static const Mat2 x{{0.0, 1.0, 1.0, 0.0}};
-    static const Mat2 y{{0.0, -kI, kI, 0.0}};
-    static const Mat2 z{{1.0, 0.0, 0.0, -1.0}};
-    return letter == 'X' ? x : letter == 'Y' ? y : z;
-}
-
-// Index of amplitude k of the 2^(n-2) "other" amplitudes with zero bits
-// inserted at positions lo < hi.
-inline std::uint64_t insert_two_zeros(std::uint64_t k, int lo, int hi) {
-    const std::uint64_t low_mask = (std::uint64_t{1} << lo) - 1;
-    k = ((k & ~low_mask) << 1) | (k & low_mask);
-    const std::uint64_t high_mask = (std::uint64_t{1} << hi) - 1;
-    return ((k & ~high_mask) << 1) | (k & high_mask);
-}
 
 // Principal phase in (-pi, pi]. Signed zeros carry no meaning here (they
 // come from negating a rotation vector with zero components): a zero
@@ -73,7 +33,7 @@ double rotation_angle(const double v[3]) { return std::sqrt(v[0] * v[0] + v[1] *
 
 Mat2 axis_rotation_matrix(const double v[3]) {
     const double theta = rotation_angle(v);
-    if (theta < kRotationNormFloor) return identity2();
+    if (theta < kRotationNormFloor) return bvc::sv::identity2();
     const double nx = v[0] / theta, ny = v[1] / theta, nz = v[2] / theta;
     const double s = std::sin(theta / 2.0), c = std::cos(theta / 2.0);
     return Mat2{{cplx(c, -nz * s), cplx(-ny * s, -nx * s), cplx(ny * s, -nx * s), cplx(c, nz * s)}};
@@ -83,9 +43,9 @@ namespace {
 
 // exp(-i a P(x)P) = cos(a) I - i sin(a) P(x)P, since (P(x)P)^2 = I.
 Mat4 pauli_product_rotation(int k, double a) {
-    const Mat2& P = pauli(kPauliAxes[k]);
+    const Mat2& P = pauli(k);
     const Mat4 pp = kron(P, P);
-    const Mat4 identity = identity4();
+    const Mat4 identity = bvc::sv::identity4();
     const double cos_a = std::cos(a);
     const cplx i_sin_a(0.0, std::sin(a));
     Mat4 rotation;
@@ -95,7 +55,7 @@ Mat4 pauli_product_rotation(int k, double a) {
 
 // -i P(x)P, the generator of the k-th Pauli-product rotation.
 Mat4 pauli_product_generator(int k) {
-    const Mat2& P = pauli(kPauliAxes[k]);
+    const Mat2& P = pauli(k);
     Mat4 generator = kron(P, P);
     for (cplx& e : generator.m) e *= -kI;
     return generator;
@@ -105,7 +65,7 @@ Mat4 pauli_product_generator(int k) {
 
 Mat4 entangler_matrix(const double p[kEntanglerParams]) {
     Mat4 gate = kron(axis_rotation_matrix(p + 3), axis_rotation_matrix(p));
-    for (int k = 0; k < 3; ++k) gate = multiply(pauli_product_rotation(k, p[6 + k]), gate);
+    for (int k = 0; k < 3; ++k) gate = product(pauli_product_rotation(k, p[6 + k]), gate);
     return gate;
 }
 
@@ -130,7 +90,7 @@ void axis_rotation_derivatives(const double v[3], Mat2 out[3]) {
     // v.sigma in the |0>, |1> basis.
     const Mat2 v_sigma{{cplx(v[2], 0.0), cplx(v[0], -v[1]), cplx(v[0], v[1]), cplx(-v[2], 0.0)}};
     for (int j = 0; j < 3; ++j) {
-        const Mat2& sigma = pauli(kPauliAxes[j]);
+        const Mat2& sigma = pauli(j);
         const cplx diagonal = -0.5 * sinc_half * v[j];
         const cplx along = -kI * sinc_half;
         const cplx across = -kI * v[j] * curvature;
@@ -152,33 +112,23 @@ void entangler_matrix_derivatives(const double p[kEntanglerParams], Mat4& u, Mat
     const Mat4 rz = pauli_product_rotation(2, p[8]);
 
     const Mat4 local = kron(r1, r0);
-    const Mat4 after_x = multiply(rx, local);
-    const Mat4 after_y = multiply(ry, after_x);
-    u = multiply(rz, after_y);
+    const Mat4 after_x = product(rx, local);
+    const Mat4 after_y = product(ry, after_x);
+    u = product(rz, after_y);
 
-    du[6] = multiply(rz, multiply(ry, multiply(pauli_product_generator(0), after_x)));
-    du[7] = multiply(rz, multiply(pauli_product_generator(1), after_y));
-    du[8] = multiply(pauli_product_generator(2), u);
-    const Mat4 core = multiply(rz, multiply(ry, rx));
+    du[6] = product(rz, product(ry, product(pauli_product_generator(0), after_x)));
+    du[7] = product(rz, product(pauli_product_generator(1), after_y));
+    du[8] = product(pauli_product_generator(2), u);
+    const Mat4 core = product(rz, product(ry, rx));
     for (int j = 0; j < 3; ++j) {
-        du[j] = multiply(core, kron(r1, dr0[j]));
-        du[3 + j] = multiply(core, kron(dr1[j], r0));
+        du[j] = product(core, kron(r1, dr0[j]));
+        du[3 + j] = product(core, kron(dr1[j], r0));
     }
 }
 
 void apply_two_qubit_unitary(const cplx* in, cplx* out, int q0, int q1, int n_qubits, const Mat4& m) {
-    const int lo = q0 < q1 ? q0 : q1, hi = q0 < q1 ? q1 : q0;
-    const std::uint64_t quarter = (std::uint64_t{1} << n_qubits) >> 2;
-    const std::uint64_t b0 = std::uint64_t{1} << q0, b1 = std::uint64_t{1} << q1;
-    for (std::uint64_t k = 0; k < quarter; ++k) {
-        const std::uint64_t base = insert_two_zeros(k, lo, hi);
-        const std::uint64_t idx[4] = {base, base | b0, base | b1, base | b0 | b1};
-        const cplx v0 = in[idx[0]], v1 = in[idx[1]], v2 = in[idx[2]], v3 = in[idx[3]];
-        for (int r = 0; r < 4; ++r) {
-            const cplx* row = m.m + 4 * r;
-            out[idx[r]] = row[0] * v0 + row[1] * v1 + row[2] * v2 + row[3] * v3;
-        }
-    }
+    std::copy(in, in + (std::size_t{1} << n_qubits), out);
+    bvc::sv::apply_2q(out, n_qubits, q0, q1, m, bvc::sv::Summation::left_to_right);
 }
 
 ZyzAngles zyz_angles(const double v[3]) {

@@ -11,6 +11,7 @@ namespace {
 using circuit::Gate;
 using sv::Mat2;
 using sv::Mat4;
+using sv::product;
 
 // The same gate written in the basis |b(q0) b(q1)> instead of |b(q1) b(q0)>.
 Mat4 exchanged(const Mat4& u) {
@@ -18,14 +19,6 @@ Mat4 exchanged(const Mat4& u) {
     Mat4 out;
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c) out.m[4 * r + c] = u.m[4 * flip[r] + flip[c]];
-    return out;
-}
-
-Mat4 product(const Mat4& a, const Mat4& b) {
-    Mat4 out{};
-    for (int r = 0; r < 4; ++r)
-        for (int k = 0; k < 4; ++k)
-            for (int c = 0; c < 4; ++c) out.m[4 * r + c] += a.m[4 * r + k] * b.m[4 * k + c];
     return out;
 }
 
@@ -74,7 +67,7 @@ Mps simulate(const std::vector<circuit::Operation>& ops, Mps initial, const Trun
         evolution.interrupt().progress(64);  // folding a gate: a few 4x4 products
         if (!circuit::is_two_qubit(op.gate)) {
             const Mat2 m = circuit::single_qubit_matrix(op);
-            pending[op.q0] = has_pending[op.q0] ? circuit::product(m, pending[op.q0]) : m;
+            pending[op.q0] = has_pending[op.q0] ? sv::product(m, pending[op.q0]) : m;
             has_pending[op.q0] = true;
             continue;
         }

@@ -58,7 +58,10 @@ void apply_diagonal_1q(cplx* psi, int n_qubits, int qubit, cplx d0, cplx d1) {
     }
 }
 
-void apply_2q(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u) {
+namespace {
+
+template <Summation order>
+void apply_2q_in(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u) {
     const int lo = q0 < q1 ? q0 : q1, hi = q0 < q1 ? q1 : q0;
     const std::uint64_t size = dim(n_qubits);
     const std::uint64_t s_lo = std::uint64_t{1} << lo, s_hi = std::uint64_t{1} << hi;
@@ -73,10 +76,24 @@ void apply_2q(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u) {
                 const C v[4] = {p[idx[0]], p[idx[1]], p[idx[2]], p[idx[3]]};
                 for (int r = 0; r < 4; ++r) {
                     const C* row = m + 4 * r;
-                    p[idx[r]] = add(add(mul(row[0], v[0]), mul(row[1], v[1])), add(mul(row[2], v[2]), mul(row[3], v[3])));
+                    if constexpr (order == Summation::pairwise) {
+                        p[idx[r]] = add(add(mul(row[0], v[0]), mul(row[1], v[1])), add(mul(row[2], v[2]), mul(row[3], v[3])));
+                    } else {
+                        p[idx[r]] = add(add(add(mul(row[0], v[0]), mul(row[1], v[1])), mul(row[2], v[2])), mul(row[3], v[3]));
+                    }
                 }
             }
         }
+    }
+}
+
+}  // namespace
+
+void apply_2q(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u, Summation order) {
+    if (order == Summation::pairwise) {
+        apply_2q_in<Summation::pairwise>(psi, n_qubits, q0, q1, u);
+    } else {
+        apply_2q_in<Summation::left_to_right>(psi, n_qubits, q0, q1, u);
     }
 }
 

@@ -9,27 +9,23 @@
 #include <vector>
 
 #include "core/interrupt.hpp"
+#include "core/small_matrix.hpp"
 
 namespace bvc::sv {
 
-using cplx = std::complex<double>;
-
-// 2x2 matrix, row-major, rows and columns in the order |0>, |1>.
-struct Mat2 {
-    cplx m[4];
-};
-
-// 4x4 matrix, row-major, in the basis |q1 q0> (index 2*b(q1) + b(q0)).
-struct Mat4 {
-    cplx m[16];
-};
 
 void apply_1q(cplx* psi, int n_qubits, int qubit, const Mat2& u);
 // Diagonal single-qubit gate diag(d0, d1): a phase per amplitude.
 void apply_diagonal_1q(cplx* psi, int n_qubits, int qubit, cplx d0, cplx d1);
 // Any 4x4 matrix on qubits q0 != q1 (either order; the matrix is read in the
 // basis |q1 q0> with q1 the high bit of the local index).
-void apply_2q(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u);
+//
+// Each row's four terms are added pairwise, ((t0 + t1) + (t2 + t3)), or left
+// to right, (((t0 + t1) + t2) + t3) as std::complex sums them. The circuit
+// simulator adds pairwise and the synthesis left to right: each keeps the
+// order its results were first made with, to the last bit.
+enum class Summation { pairwise, left_to_right };
+void apply_2q(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u, Summation order = Summation::pairwise);
 void apply_cx(cplx* psi, int n_qubits, int control, int target);
 void apply_cz(cplx* psi, int n_qubits, int a, int b);
 void apply_swap(cplx* psi, int n_qubits, int a, int b);

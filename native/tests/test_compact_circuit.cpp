@@ -16,13 +16,7 @@ using bvc::cvd::cplx;
 using bvc::cvd::kGateRowWidth;
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
-
-Mat4 adjoint(const Mat4& u) {
-    Mat4 out;
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) out.m[4 * r + c] = std::conj(u.m[4 * c + r]);
-    return out;
-}
+using bvc::sv::adjoint;
 
 // The state of the plain reverse preparation from the gate matrices.
 std::vector<cplx> reference_state(int n, const std::vector<double>& rotations, const std::vector<double>& rows) {

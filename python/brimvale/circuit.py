@@ -64,12 +64,18 @@ def qasm_real(value: float) -> str:
     return mantissa + marker + exponent
 
 
-def _check_dtype(dtype) -> np.dtype:
+def supported_dtype(dtype) -> np.dtype | None:
+    """``dtype`` as a NumPy dtype if the simulator computes in it, else None."""
     try:
         resolved = np.dtype(dtype)
     except TypeError:
-        resolved = None
-    if resolved not in DTYPES:
+        return None
+    return resolved if resolved in DTYPES else None
+
+
+def _check_dtype(dtype) -> np.dtype:
+    resolved = supported_dtype(dtype)
+    if resolved is None:
         raise ValueError(f"unsupported dtype {reprlib.repr(dtype)}: expected numpy.complex128 or numpy.complex64")
     return resolved
 

@@ -1,12 +1,5 @@
 """Fixtures of the workflow tests.
 
-The workflow binds the stage functions and result types of its sibling modules
-when it loads. Where a sibling does not provide one of those names yet, a
-minimal stand-in is installed before the workflow is imported, so that the
-workflow's own behaviour can be tested; the same tests run unchanged against
-the real modules once they provide the names. The end-to-end test is skipped
-only while stand-ins are in use.
-
 Unit tests replace the four stage functions on the workflow module with
 recording fakes (``stages``): the workflow looks its stage functions up in its
 module namespace at each call.
@@ -15,94 +8,20 @@ module namespace at each call.
 from __future__ import annotations
 
 import importlib
-import sys
 import types
-from dataclasses import dataclass, field
-from typing import Any
+from dataclasses import dataclass
 
 import pytest
 
 WORKFLOW_MODULE = "brimvale_chemistry.workflow"
 
-# Names the workflow imports when it loads, by sibling module.
-SIBLING_NAMES = {
-    "brimvale_chemistry.dmrg": ("DmrgResult", "dmrg"),
-    "brimvale_chemistry.measurement": ("MeasurementResult", "measurement_QASM"),
-    "brimvale_chemistry.molecule": ("ElectronicStructureResult", "Molecule", "electronic_structure"),
-    "brimvale_chemistry.corvinth": ("CvdResult", "cvd_dmrg"),
-}
-
 STAGE_ORDER = ("electronic_structure", "dmrg", "cvd_dmrg", "measurement_QASM")
 
 
-class _StandInMolecule:
-    def __init__(self, **settings):
-        self.__dict__.update(settings)
-
-
-class _StandInRecord:
-    def __init__(self, *args, **kwargs):
-        self.args, self.kwargs = args, kwargs
-
-
-def _stand_in_stage(name):
-    def stage(*args, **kwargs):
-        raise RuntimeError(f"stand-in for {name}: the real stage is not available")
-
-    stage.__name__ = name
-    return stage
-
-
-def _stand_in(name):
-    if name == "Molecule":
-        return _StandInMolecule
-    if name[0].isupper():
-        return type(name, (_StandInRecord,), {})
-    return _stand_in_stage(name)
-
-
-def _provide_missing_sibling_names():
-    """Install stand-ins for missing sibling names; returns (stand-in names, undo)."""
-    missing, undo = [], []
-    for module_name, names in SIBLING_NAMES.items():
-        try:
-            module = importlib.import_module(module_name)
-        except ModuleNotFoundError as error:
-            if error.name != module_name:
-                raise  # the module exists but one of its own imports is missing
-            module = types.ModuleType(module_name)
-            sys.modules[module_name] = module
-            parent_name, _, child = module_name.rpartition(".")
-            setattr(sys.modules[parent_name], child, module)
-            undo.append(lambda n=module_name, p=parent_name, c=child: (
-                sys.modules.pop(n, None), delattr(sys.modules[p], c)))
-        for name in names:
-            if not hasattr(module, name):
-                setattr(module, name, _stand_in(name))
-                missing.append(f"{module_name}.{name}")
-                undo.append(lambda m=module, n=name: delattr(m, n))
-    return missing, undo
-
-
-@dataclass
-class _LoadedWorkflow:
-    module: Any
-    stand_ins: list = field(default_factory=list)
-
-
-@pytest.fixture(scope="session")
-def loaded_workflow():
-    stand_ins, undo = _provide_missing_sibling_names()
-    module = importlib.import_module(WORKFLOW_MODULE)
-    yield _LoadedWorkflow(module, stand_ins)
-    for step in reversed(undo):
-        step()
-
-
 @pytest.fixture
-def workflow(loaded_workflow):
+def workflow():
     """The ``brimvale_chemistry.workflow`` module."""
-    return loaded_workflow.module
+    return importlib.import_module(WORKFLOW_MODULE)
 
 
 def preset_molecule(workflow, key="h2"):

@@ -2,6 +2,7 @@
 
 import contextlib
 import hashlib
+import importlib
 import json
 import io
 
@@ -9,11 +10,8 @@ import pytest
 
 
 @pytest.fixture(scope="module")
-def h2_run(loaded_workflow, tmp_path_factory):
-    if loaded_workflow.stand_ins:
-        pytest.skip("stage modules not available yet, stand-ins in use for: "
-                    + ", ".join(loaded_workflow.stand_ins))
-    workflow = loaded_workflow.module
+def h2_run(tmp_path_factory):
+    workflow = importlib.import_module("brimvale_chemistry.workflow")
     workdir = tmp_path_factory.mktemp("h2-demo")
     record = workflow._DEMOS["h2"]
     molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
@@ -81,10 +79,7 @@ class TestRunRecord:
 
 
 class TestLiHAnalyticCommandLine:
-    def test_demo_runs_with_the_exact_gradient(self, loaded_workflow, tmp_path, monkeypatch, capsys):
-        if loaded_workflow.stand_ins:
-            pytest.skip("stage modules not available yet")
-        workflow = loaded_workflow.module
+    def test_demo_runs_with_the_exact_gradient(self, workflow, tmp_path, monkeypatch, capsys):
         monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--demo", "lih", "--gradient", "analytic",
                                          "--workdir", str(tmp_path)])
         workflow.main()
@@ -100,10 +95,7 @@ class TestLiHAnalyticCommandLine:
 class TestLiHCompactRefined:
     """`--compact --refine` on the real LiH demo (one layer keeps it short)."""
 
-    def test_flags_end_to_end(self, loaded_workflow, tmp_path, monkeypatch):
-        if loaded_workflow.stand_ins:
-            pytest.skip("stage modules not available yet")
-        workflow = loaded_workflow.module
+    def test_flags_end_to_end(self, workflow, tmp_path, monkeypatch):
         from brimvale_chemistry import corvinth
 
         real_minimize = corvinth.minimize

@@ -223,3 +223,21 @@ class TestOptInSettings:
         workflow.main()
         assert stages.call("cvd_dmrg").kwargs[-4:] == [
             ("threads", 1), ("gradient", "analytic"), ("compact", True), ("refine", True)]
+
+
+def test_defaults_agree_between_the_workflow_and_the_python_stages():
+    import inspect
+
+    from brimvale_chemistry import _defaults
+    from brimvale_chemistry.dmrg import dmrg
+    from brimvale_chemistry.measurement import measurement_QASM
+    from brimvale_chemistry.workflow import MolecularDMRGWorkflow
+
+    workflow = inspect.signature(MolecularDMRGWorkflow.__init__).parameters
+    stage_defaults = {**{k: p.default for k, p in inspect.signature(dmrg).parameters.items()},
+                      **{k: p.default for k, p in inspect.signature(measurement_QASM).parameters.items()}}
+    assert (workflow["seed"].default, workflow["shots"].default, stage_defaults["shots"]) == \
+        (_defaults.SEED, _defaults.SHOTS, _defaults.SHOTS)
+    for name in ("chi0", "maxdim", "max_sweeps", "cutoff"):
+        expected = getattr(_defaults, f"DMRG_{name.upper()}")
+        assert workflow[f"dmrg_{name}"].default == stage_defaults[name] == expected

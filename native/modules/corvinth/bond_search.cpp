@@ -94,7 +94,7 @@ BondSearch::~BondSearch() {
 std::vector<EntanglerParams> BondSearch::optimise_group(const ObjectiveFactory& objectives,
                                                         const std::vector<int>& bonds, double alpha,
                                                         std::int64_t layer_index, const Progress& progress) {
-    Group group{objectives, alpha, layer_index, minimize_module_.attr("minimize"), std::vector<Bond>(bonds.size())};
+    Group group{objectives, alpha, layer_index, minimize_module_.attr("minimize"), std::vector<Bond>(bonds.size()), {}};
     // Tasks in the serial order (bond by bond, identity first), in batches.
     const std::uint64_t per_bond = static_cast<std::uint64_t>(settings_.restarts) + 1;
     group.unfinished = std::make_unique<std::atomic<std::uint64_t>[]>(bonds.size());

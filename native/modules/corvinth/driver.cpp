@@ -13,6 +13,7 @@
 #include "bind/annotations.hpp"
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
+#include "core/defaults.hpp"
 #include "bond_search.hpp"
 #include "dense_state.hpp"
 #include "mps_state.hpp"
@@ -475,10 +476,10 @@ void register_cvd_driver(py::module_& m) {
                                           kwonly("pauli_terms", py::none()),
                                           kwonly("layers", py::none()),
                                           kwonly("renyi_indices", py::none()),
-                                          kwonly("maxiter", py::int_(200)),
-                                          kwonly("restarts", py::int_(3)),
-                                          kwonly("init_scale", py::float_(0.5)),
-                                          kwonly("seed", py::int_(2077))};
+                                          kwonly("maxiter", py::int_(bvc::defaults::kCvdMaxiter)),
+                                          kwonly("restarts", py::int_(bvc::defaults::kCvdRestarts)),
+                                          kwonly("init_scale", py::float_(bvc::defaults::kCvdInitScale)),
+                                          kwonly("seed", py::int_(bvc::defaults::kSeed))};
     std::vector<Param> params = specified;
     params.push_back(kwonly("compact", py::bool_(false)));
     params.push_back(kwonly("refine", py::bool_(false)));

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "bind/conventions.hpp"
+#include "core/defaults.hpp"
 #include "opt_in_settings.hpp"
 
 namespace bvc::workflow {
@@ -146,14 +147,14 @@ py::object run_main(const ModuleNames& names) {
     py::object parser = names["argparse"].attr("ArgumentParser")(py::arg("description") = kDescription);
     py::list demo_keys(names["_DEMOS"]);
     parser.attr("add_argument")("--demo", py::arg("choices") = demo_keys, py::arg("default") = "h2");
-    parser.attr("add_argument")("--shots", py::arg("type") = py::type::of(py::int_()), py::arg("default") = 10000);
+    parser.attr("add_argument")("--shots", py::arg("type") = py::type::of(py::int_()), py::arg("default") = defaults::kShots);
     parser.attr("add_argument")("--layers", py::arg("type") = py::type::of(py::int_()),
                                 py::arg("default") = py::none());
     parser.attr("add_argument")("--workdir", py::arg("type") = path_type,
                                 py::arg("default") = path_type.attr("cwd")());
     parser.attr("add_argument")("--target", py::arg("choices") = names["WORKFLOW_STAGES"],
                                 py::arg("default") = "measurement_QASM");
-    parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()), py::arg("default") = 2077);
+    parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()), py::arg("default") = defaults::kSeed);
     add_opt_in_options(parser);
     add_molecule_options(parser, path_type);
     py::object options = parser.attr("parse_args")();

@@ -22,8 +22,4 @@ inline constexpr std::size_t kDmrg = 1;
 inline constexpr std::size_t kCvd = 2;
 inline constexpr std::size_t kMeasurement = 3;
 
-// The seed handed to the circuit synthesis when the workflow's seed is None:
-// the synthesis needs an integer to make its random restarts reproducible.
-inline constexpr long kDefaultSynthesisSeed = 2077;
-
 }  // namespace bvc::workflow

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "bind/conventions.hpp"
+#include "core/defaults.hpp"
 #include "opt_in_settings.hpp"
 #include "stages.hpp"
 
@@ -44,18 +45,18 @@ std::vector<Param> init_params(const ModuleNames& names) {
     std::vector<Param> params = {
         arg("self"),
         arg("molecule"),
-        kwonly("shots", py::int_(10000)),
-        kwonly("dmrg_chi0", py::int_(20)),
-        kwonly("dmrg_maxdim", py::int_(100)),
-        kwonly("dmrg_max_sweeps", py::int_(100)),
-        kwonly("dmrg_cutoff", py::float_(1e-8)),
+        kwonly("shots", py::int_(defaults::kShots)),
+        kwonly("dmrg_chi0", py::int_(defaults::kDmrgChi0)),
+        kwonly("dmrg_maxdim", py::int_(defaults::kDmrgMaxdim)),
+        kwonly("dmrg_max_sweeps", py::int_(defaults::kDmrgMaxSweeps)),
+        kwonly("dmrg_cutoff", py::float_(defaults::kDmrgCutoff)),
         kwonly("layers", py::none()),
         kwonly("renyi_indices", py::none()),
-        kwonly("cvd_maxiter", py::int_(200)),
-        kwonly("cvd_restarts", py::int_(3)),
-        kwonly("cvd_init_scale", py::float_(0.5)),
+        kwonly("cvd_maxiter", py::int_(defaults::kCvdMaxiter)),
+        kwonly("cvd_restarts", py::int_(defaults::kCvdRestarts)),
+        kwonly("cvd_init_scale", py::float_(defaults::kCvdInitScale)),
         kwonly("workdir", py::none()),
-        kwonly("seed", py::int_(2077)),
+        kwonly("seed", py::int_(defaults::kSeed)),
         kwonly("backend", py::str("numpy")),
         kwonly("device", py::str("cpu")),
         kwonly("dtype", names["np"].attr("complex128")),
@@ -173,7 +174,7 @@ py::object run(const ModuleNames& names, const Arguments& a) {
     if (last == kDmrg) return result;
 
     py::object seed = self.attr("seed");
-    py::object synthesis_seed = seed.is_none() ? py::object(py::int_(kDefaultSynthesisSeed)) : seed;
+    py::object synthesis_seed = seed.is_none() ? py::object(py::int_(defaults::kSeed)) : seed;
     py::setattr(result, "cvd", timed(seconds, kCvd, [&] {
                     return names["cvd_dmrg"](
                         result.attr("dmrg"),

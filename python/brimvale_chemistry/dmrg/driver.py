@@ -11,6 +11,7 @@ import warnings
 
 import numpy as np
 
+from .. import _defaults
 from .._progress import progress_bar
 from . import mallorek
 from .lean_mpo import lean_mpo
@@ -148,7 +149,8 @@ def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
     return psi, int(engine.sweeps), truncation_error
 
 
-def dmrg(electronic_structure_result, *, chi0=20, maxdim=100, max_sweeps=100, cutoff=1e-8) -> DmrgResult:
+def dmrg(electronic_structure_result, *, chi0=_defaults.DMRG_CHI0, maxdim=_defaults.DMRG_MAXDIM,
+         max_sweeps=_defaults.DMRG_MAX_SWEEPS, cutoff=_defaults.DMRG_CUTOFF) -> DmrgResult:
     """Ground state of the active-space Hamiltonian by two-site DMRG.
 
     The fermionic terms of ``electronic_structure_result`` become a TeNPy chain

@@ -8,7 +8,7 @@ from pathlib import Path
 
 import numpy as np
 from brimvale import Circuit
-from brimvale.circuit import BACKENDS, DEVICES, DTYPES
+from brimvale.circuit import BACKENDS, DEVICES, DTYPES, supported_dtype
 
 from ..utils import PauliTerm
 
@@ -84,11 +84,8 @@ def check_simulator(backend, device, dtype) -> np.dtype:
         raise ValueError(f"backend must be one of: {', '.join(map(repr, BACKENDS))}; got {reprlib.repr(backend)}")
     if device not in DEVICES:
         raise ValueError(f"device must be one of: {', '.join(map(repr, DEVICES))}; got {reprlib.repr(device)}")
-    try:
-        resolved = np.dtype(dtype)
-    except TypeError:
-        resolved = None
-    if resolved not in DTYPES:
+    resolved = supported_dtype(dtype)
+    if resolved is None:
         accepted = ", ".join(f"numpy.{d.name}" for d in DTYPES)
         raise ValueError(f"dtype must be one of: {accepted}; got {reprlib.repr(dtype)}")
     return resolved

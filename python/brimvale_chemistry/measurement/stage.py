@@ -7,6 +7,7 @@ import math
 
 import numpy as np
 
+from .. import _defaults
 from .._kernels import sample_outcomes
 from ..utils import hamiltonian_expectation, progress_line as _line
 from . import files
@@ -20,7 +21,7 @@ SUMMARY_FORMAT = files.SUMMARY_FORMAT
 BIT_ORDER = "c[n-1]...c[0]: the rightmost character is qubit 0, as OpenQASM readers print the register"
 
 
-def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=10000, seed=None, workdir=None,
+def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=_defaults.SHOTS, seed=None, workdir=None,
                      backend="numpy", device="cpu", dtype=np.complex128) -> MeasurementResult:
     """Measure the energy of the state ``circuit`` prepares, and write the programs that do it.
 
