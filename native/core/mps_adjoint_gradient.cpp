@@ -6,6 +6,7 @@
 
 #include "core/lapack.hpp"
 #include "core/mps_evolution.hpp"
+#include "core/small_matrix.hpp"
 
 namespace bvc::cvd {
 
@@ -15,13 +16,6 @@ using bvc::mps::Tensor;
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
 using Tensors = std::vector<Tensor>;
-
-Mat4 adjoint(const Mat4& a) {
-    Mat4 out;
-    for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c) out.m[4 * r + c] = std::conj(a.m[4 * c + r]);
-    return out;
-}
 
 // An environment: rows x cols, column-major.
 struct Matrix {
@@ -231,7 +225,7 @@ double MpsReversePreparationFidelity::value_and_gradient(const double* x, double
     std::vector<Mat4> unitaries(pairs_.size());
     for (std::size_t k = 0; k < pairs_.size(); ++k) {
         entangler_matrix_derivatives(rows + kEntanglerParams * k, gates_[k], &derivatives_[kEntanglerParams * k]);
-        unitaries[k] = adjoint(gates_[k]);
+        unitaries[k] = bvc::sv::adjoint(gates_[k]);
     }
 
     // Forward: psi = G_{h-1} ... G_0 |P>, and <T|psi>.

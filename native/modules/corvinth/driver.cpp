@@ -41,8 +41,6 @@ constexpr const char* kNoHamiltonianWarning =
 
 constexpr const char* kPowerOfTwo = "psi0 length must be an exact positive power of two";
 
-using bvc::corvinth::kDefaultMaxBond;
-using bvc::corvinth::kRoundingCutoff;
 
 // ---------------------------------------------------------------------------
 // Console output.
@@ -303,10 +301,10 @@ bool resolve_mps_state(const py::str& given) {
 // own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff) {
     const py::tuple checked = py::module_::import("brimvale.mps").attr("check_truncation")(
-        max_bond, cutoff.is_none() ? py::object(py::float_(kRoundingCutoff)) : cutoff);
+        max_bond, cutoff.is_none() ? py::object(py::float_(bvc::defaults::kCvdMpsCutoff)) : cutoff);
     bvc::mps::Truncation truncation;
     // Bonds above the kernels' limit cannot arise; a larger bound is no bound.
-    truncation.max_bond = checked[0].is_none() ? kDefaultMaxBond
+    truncation.max_bond = checked[0].is_none() ? bvc::defaults::kCvdMpsMaxBond
                           : bvc::bind::less(py::int_(bvc::mps::kMaxBond), checked[0])
                               ? bvc::mps::kMaxBond
                               : py::cast<int>(checked[0]);

@@ -1,6 +1,7 @@
 // Counts that the synthesis refuses before it allocates or loops for them.
 #pragma once
 
+#include "core/defaults.hpp"
 #include "core/mps.hpp"
 
 namespace bvc::corvinth {
@@ -10,12 +11,9 @@ namespace bvc::corvinth {
 // it, the one Renyi index per layer alone would take megabytes to gigabytes.
 inline constexpr long long kMaxCount = 1'000'000;
 
-// The MPS path's defaults: Schmidt values at most this fraction of the norm
-// are rounding noise (their weight is below 1e-28), and no bond grows past
-// kDefaultMaxBond.
-inline constexpr double kRoundingCutoff = 1e-14;
-inline constexpr int kDefaultMaxBond = 1024;
-
-inline bvc::mps::Truncation rounding_truncation() { return {kDefaultMaxBond, kRoundingCutoff}; }
+// The MPS path's default truncation: rounding noise only.
+inline bvc::mps::Truncation rounding_truncation() {
+    return {bvc::defaults::kCvdMpsMaxBond, bvc::defaults::kCvdMpsCutoff};
+}
 
 }  // namespace bvc::corvinth
