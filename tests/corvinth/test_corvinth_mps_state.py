@@ -227,3 +227,13 @@ class TestRefinement:
         assert result.overlap_mod >= result.layer_overlaps[-1]
         prepared = [r.circuit.execute().state for r in (dense, result)]
         assert abs(np.vdot(*prepared)) == pytest.approx(1.0, abs=1e-10)
+
+
+def test_beyond_any_state_vector(rng):
+    # 2^40 amplitudes would be 16 TiB: only the MPS is ever held.
+    state = random_mps(rng, 40, 3)
+    lines, result = synthesise(state, state="mps", pauli_terms=random_terms(rng, 40), layers=1, maxiter=3,
+                               restarts=1, gradient="analytic")
+    assert [line[:24] for line in lines[2:]] == ["  Layer 0               ", "  Layer 1               "]
+    assert result.circuit.n_qubits == 40 and result.circuit_params == 3 * 40 + 9 * 39
+    assert all(0.0 <= overlap <= 1.0 for overlap in result.layer_overlaps) and result.discarded_weight < 1e-20
