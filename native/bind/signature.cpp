@@ -1,5 +1,7 @@
 #include "bind/signature.hpp"
 
+#include <cstring>
+#include <new>
 #include <string_view>
 
 #include "bind/builtin_callable.hpp"
@@ -143,12 +145,12 @@ Arguments Signature::bind(const py::args& args, const py::kwargs& kwargs) const 
     return Arguments(std::move(values));
 }
 
-std::string Signature::text() const {
+std::string Signature::text(bool skip_first) const {
     std::string out = "(";
     bool star_written = false;
-    for (std::size_t i = 0; i < params_.size(); ++i) {
+    for (std::size_t i = skip_first ? 1 : 0; i < params_.size(); ++i) {
         const auto& p = params_[i];
-        if (i > 0) out += ", ";
+        if (out.size() > 1) out += ", ";
         if (p.keyword_only && !star_written) {
             out += "*, ";
             star_written = true;
@@ -193,11 +195,38 @@ void def_function(py::module_& module, const char* name, std::vector<Param> para
     module.add_object(name, fn, true);
 }
 
+namespace {
+
+// A class made with `type(...)` whose constructor is a builtin: inspect finds
+// no Python __init__ and reads the class's internal docstring instead, so
+// that docstring gets the constructor's signature line, the form in which the
+// interpreter's own extension types carry theirs. __doc__ (the class
+// dictionary's) stays as it is.
+void set_class_signature(const py::object& cls, const Signature& init) {
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    if (!PyType_Check(cls.ptr()) || !(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
+        raise(PyExc_TypeError, "a constructor's signature can only be given to a heap type");
+    }
+    py::object doc = cls.attr("__doc__");
+    const std::string internal = std::string(type->tp_name) + init.text(true) + "\n--\n\n" +
+                                 (doc.is_none() ? std::string() : py::cast<std::string>(doc));
+    // The interpreter frees a heap type's tp_doc with PyObject_Free.
+    auto* copy = static_cast<char*>(PyObject_Malloc(internal.size() + 1));
+    if (copy == nullptr) throw std::bad_alloc();
+    std::memcpy(copy, internal.c_str(), internal.size() + 1);
+    PyObject_Free(const_cast<char*>(type->tp_doc));
+    type->tp_doc = copy;
+    PyType_Modified(type);
+}
+
+}  // namespace
+
 void def_method(py::object cls, const char* name, std::vector<Param> params, const char* doc, Body body) {
     std::string qualname = py::cast<std::string>(cls.attr("__qualname__")) + "." + name;
     if (std::string_view(name) == "__init__" || std::string_view(name) == "__setstate__") {
         // pybind11 would take these for constructors of its own classes.
         Signature signature(qualname, std::move(params));
+        if (std::string_view(name) == "__init__") set_class_signature(cls, signature);
         std::string full_doc = std::string(name) + signature.text() + "\n--\n\n" + doc;
         auto call = [signature = std::move(signature), body = std::move(body)](
                         const py::args& args, const py::kwargs& kwargs) { return body(signature.bind(args, kwargs)); };

@@ -52,8 +52,9 @@ public:
 
     Arguments bind(const py::args& args, const py::kwargs& kwargs) const;
 
-    // "(a, b, *, c=1)", for the docstring's signature line.
-    std::string text() const;
+    // "(a, b, *, c=1)", for the docstring's signature line; with
+    // `skip_first`, without the first parameter (the instance of a method).
+    std::string text(bool skip_first = false) const;
 
     const std::string& qualname() const { return qualname_; }
 
@@ -71,7 +72,9 @@ void def_function(py::module_& module, const char* name, std::vector<Param> para
                   const char* doc, Body body);
 
 // Registers `name` on a class as a method; the first parameter is the
-// instance (conventionally "self") and is listed in `params`.
+// instance (conventionally "self") and is listed in `params`. An "__init__"
+// also becomes the class's own signature, so inspect.signature(cls) and
+// help(cls) show the constructor's parameters.
 void def_method(py::object cls, const char* name, std::vector<Param> params, const char* doc,
                 Body body);
 

@@ -1,0 +1,69 @@
+"""State-vector and matrix-product-state simulators of the brimvale circuit library."""
+
+from collections.abc import Iterable
+from typing import Never, Protocol, SupportsIndex, final
+
+import numpy as np
+from numpy.typing import ArrayLike, NDArray
+
+MAX_MPS_QUBITS: int
+MAX_BOND: int
+
+class _PauliString(Protocol):
+    # What mps_expectation reads of a term; a PauliTerm has both.
+    @property
+    def coefficient(self) -> complex: ...
+    @property
+    def paulis(self) -> Iterable[tuple[int, str]]: ...
+
+class _NativeType(type):
+    # The metaclass of MpsData (pybind11's); it adds nothing a caller uses.
+    ...
+
+@final
+class MpsData(metaclass=_NativeType):
+    # Made only by the functions below: calling the class raises TypeError.
+    def __init__(self, *args: Never, **kwargs: Never) -> None: ...
+    @property
+    def n_qubits(self) -> int: ...
+    @property
+    def norm(self) -> float: ...
+    @property
+    def discarded_weight(self) -> float: ...
+    @property
+    def bond_dimensions(self) -> list[int]: ...
+
+# A gate list is three parallel arrays, as Circuit._gate_arrays builds them:
+# one code per gate, (count, 2) qubits (-1 for none) and one angle per gate.
+def simulate(
+    n_qubits: SupportsIndex, codes: ArrayLike, qubits: ArrayLike, angles: ArrayLike
+) -> NDArray[np.complex128]: ...
+def mps_simulate(
+    initial: MpsData,
+    codes: ArrayLike,
+    qubits: ArrayLike,
+    angles: ArrayLike,
+    max_bond: SupportsIndex | None,
+    cutoff: float,
+) -> MpsData: ...
+def mps_zero(n_qubits: SupportsIndex) -> MpsData: ...
+def mps_from_dense(vector: ArrayLike, max_bond: SupportsIndex | None, cutoff: float) -> MpsData: ...
+def mps_from_tensors(tensors: Iterable[ArrayLike], max_bond: SupportsIndex | None, cutoff: float) -> MpsData: ...
+def mps_to_dense(state: MpsData) -> NDArray[np.complex128]: ...
+def mps_overlap(bra: MpsData, ket: MpsData) -> complex: ...
+def mps_expectation(
+    state: MpsData, pauli_terms: Iterable[_PauliString], *, memory: SupportsIndex | None = None
+) -> complex: ...
+
+# (distinct outcomes as 64-bit words, one row each; how often each was drawn)
+def mps_sample(
+    state: MpsData, shots: SupportsIndex, seed: SupportsIndex, bases: ArrayLike
+) -> tuple[NDArray[np.uint64], NDArray[np.int64]]: ...
+def mps_tensors(state: MpsData) -> list[NDArray[np.complex128]]: ...
+
+# (tensors without the norm, Schmidt values of bonds 1 ... n-1, norm, discarded weight)
+def mps_parts(state: MpsData) -> tuple[list[NDArray[np.complex128]], list[NDArray[np.float64]], float, float]: ...
+def mps_restore(
+    tensors: Iterable[ArrayLike], schmidt_values: Iterable[ArrayLike], norm: float, discarded_weight: float
+) -> MpsData: ...
+def mps_schmidt_values(state: MpsData, bond: SupportsIndex) -> NDArray[np.float64]: ...
