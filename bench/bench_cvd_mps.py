@@ -46,8 +46,10 @@ def preset_state(key: str, cache_dir: str | None):
     path = os.path.join(cache_dir, f"{key}-mps.npz") if cache_dir else None
     if path and os.path.exists(path):
         with np.load(path, allow_pickle=False) as data:
-            terms = [PauliTerm(complex(c) if c.imag else float(c.real), tuple(map(tuple, p)))
-                     for c, p in zip(data["coefficients"], json.loads(str(data["paulis"])))]
+            terms = [
+                PauliTerm(complex(c) if c.imag else float(c.real), tuple(map(tuple, p)))
+                for c, p in zip(data["coefficients"], json.loads(str(data["paulis"])))
+            ]
             tensors = [data[f"site{k}"] for k in range(int(data["n_qubits"]))]
             state = MPS.from_tensors(tensors, cutoff=0.0)
             return DmrgResult(psi0=data["psi0"], energy=float(data["energy"]), mps=state), terms, float(data["exact"])
@@ -62,9 +64,16 @@ def preset_state(key: str, cache_dir: str | None):
         handle, temporary = tempfile.mkstemp(dir=cache_dir, suffix=".npz")
         with os.fdopen(handle, "wb") as stream:
             sites = {f"site{k}": t for k, t in enumerate(dmrg.mps.tensors)}
-            np.savez(stream, psi0=np.asarray(dmrg.psi0), energy=dmrg.energy, exact=exact,
-                     n_qubits=dmrg.mps.n_qubits, coefficients=np.array([complex(t.coefficient) for t in terms]),
-                     paulis=json.dumps([list(map(list, t.paulis)) for t in terms]), **sites)
+            np.savez(
+                stream,
+                psi0=np.asarray(dmrg.psi0),
+                energy=dmrg.energy,
+                exact=exact,
+                n_qubits=dmrg.mps.n_qubits,
+                coefficients=np.array([complex(t.coefficient) for t in terms]),
+                paulis=json.dumps([list(map(list, t.paulis)) for t in terms]),
+                **sites,
+            )
         os.replace(temporary, path)
     return dmrg, terms, exact
 
@@ -91,8 +100,10 @@ def bench_objectives(dmrg, n):
         for _ in range(5):
             x = rng.normal(0.0, 0.5, 9)
             difference = max(difference, abs(a(x) - b(x)))
-    print(f"bond objectives, all {n - 1} bonds: from the state vector {dense * 1e3:.2f} ms, from the MPS "
-          f"{local * 1e3:.2f} ms ({dense / local:.1f}x); largest entropy difference {difference:.1e}")
+    print(
+        f"bond objectives, all {n - 1} bonds: from the state vector {dense * 1e3:.2f} ms, from the MPS "
+        f"{local * 1e3:.2f} ms ({dense / local:.1f}x); largest entropy difference {difference:.1e}"
+    )
 
 
 def numbers(line):
@@ -131,16 +142,21 @@ def bench_preset(key, cache_dir, gradient):
         "mps": (dmrg, {"state": "mps"}),
         "dense, psi0 x e^0.3i": (np.exp(0.3j) * np.asarray(dmrg.psi0), {}),
     }
-    print(f"{'run':<24}{'seconds':>9}{'cpu s':>8}{'final overlap':>16}{'|E - E_exact|':>15}"
-          f"{'lines as dense':>16}{'max |d overlap|':>17}{'max |d E|':>11}")
+    print(
+        f"{'run':<24}{'seconds':>9}{'cpu s':>8}{'final overlap':>16}{'|E - E_exact|':>15}"
+        f"{'lines as dense':>16}{'max |d overlap|':>17}{'max |d E|':>11}"
+    )
     reference = None
     for name, (source, options) in runs.items():
         seconds, cpu, lines, result = timed(source, terms, {"gradient": gradient, **options})
         if reference is None:
             reference = lines
         same, d_overlap, d_energy = compare(lines, reference)
-        print(f"{name:<24}{seconds:>9.2f}{cpu:>8.2f}{result.overlap_mod:>16.12f}{abs(result.energy - exact):>15.3e}"
-              f"{same:>16}{d_overlap:>17.1e}{d_energy:>11.1e}", flush=True)
+        print(
+            f"{name:<24}{seconds:>9.2f}{cpu:>8.2f}{result.overlap_mod:>16.12f}{abs(result.energy - exact):>15.3e}"
+            f"{same:>16}{d_overlap:>17.1e}{d_energy:>11.1e}",
+            flush=True,
+        )
 
 
 def main():
@@ -149,8 +165,10 @@ def main():
     parser.add_argument("--gradient", default="analytic", choices=["analytic", "finite-difference"])
     parser.add_argument("--state-cache", help="directory keeping the presets' DMRG results between invocations")
     args = parser.parse_args()
-    print(f"cores available: {len(os.sched_getaffinity(0))}; "
-          f"OPENBLAS_NUM_THREADS={os.environ.get('OPENBLAS_NUM_THREADS', '(not set)')}")
+    print(
+        f"cores available: {len(os.sched_getaffinity(0))}; "
+        f"OPENBLAS_NUM_THREADS={os.environ.get('OPENBLAS_NUM_THREADS', '(not set)')}"
+    )
     for key in args.presets:
         bench_preset(key, args.state_cache, args.gradient)
 

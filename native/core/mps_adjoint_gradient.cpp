@@ -37,8 +37,8 @@ struct Local {
 
     static Local pair(const Tensor& a, const Tensor& b) {
         Local out{a.left, b.right, 4, nullptr, std::vector<cplx>(4 * static_cast<std::size_t>(a.left) * b.right)};
-        lapack::gemm('N', 'N', 2 * a.left, 2 * b.right, a.right, 1.0, a.data.data(), 2 * a.left, b.data.data(),
-                     b.left, 0.0, out.merged.data(), 2 * a.left);
+        lapack::gemm('N', 'N', 2 * a.left, 2 * b.right, a.right, 1.0, a.data.data(), 2 * a.left, b.data.data(), b.left,
+                     0.0, out.merged.data(), 2 * a.left);
         out.data = out.merged.data();
         return out;
     }
@@ -119,7 +119,8 @@ std::vector<std::array<cplx, 16>> group_transitions(const Tensors& bra, const Te
     std::size_t next = 0;
     for (int k = 0; k < n;) {
         if (next < group.size() && pairs[group[next]][0] == k) {
-            blocks.push_back(Block{true, group[next], Local::pair(bra[k], bra[k + 1]), Local::pair(ket[k], ket[k + 1])});
+            blocks.push_back(
+                Block{true, group[next], Local::pair(bra[k], bra[k + 1]), Local::pair(ket[k], ket[k + 1])});
             ++next;
             k += 2;
         } else {
@@ -145,8 +146,8 @@ std::vector<std::array<cplx, 16>> group_transitions(const Tensors& bra, const Te
             // z = y times the right environment: element a' + bl (j + 4 b').
             const Matrix& rt = right[b + 1];
             std::vector<cplx> z(4 * static_cast<std::size_t>(lb.left) * lb.right);
-            lapack::gemm('N', 'N', 4 * lb.left, lb.right, lk.right, 1.0, y.data(), 4 * lb.left, rt.data.data(),
-                         rt.rows, 0.0, z.data(), 4 * lb.left);
+            lapack::gemm('N', 'N', 4 * lb.left, lb.right, lk.right, 1.0, y.data(), 4 * lb.left, rt.data.data(), rt.rows,
+                         0.0, z.data(), 4 * lb.left);
             std::array<cplx, 16> t{};
             const std::size_t width = lb.left;
             for (int rb = 0; rb < lb.right; ++rb) {
@@ -194,7 +195,8 @@ MpsReversePreparationFidelity::MpsReversePreparationFidelity(mps::Mps target, st
     std::vector<bool> busy(n, false);
     std::vector<std::size_t> current;
     auto close_group = [&] {
-        std::sort(current.begin(), current.end(), [&](std::size_t a, std::size_t b) { return pairs_[a][0] < pairs_[b][0]; });
+        std::sort(current.begin(), current.end(),
+                  [&](std::size_t a, std::size_t b) { return pairs_[a][0] < pairs_[b][0]; });
         for (std::size_t k : current) busy[pairs_[k][0]] = busy[pairs_[k][1]] = false;
         groups_.push_back(std::move(current));
         current.clear();
@@ -203,8 +205,10 @@ MpsReversePreparationFidelity::MpsReversePreparationFidelity(mps::Mps target, st
     for (std::size_t k = pairs_.size(); k-- > 0;) {
         const int q0 = pairs_[k][0], q1 = pairs_[k][1];
         if (q0 < 0 || q1 != q0 + 1 || q1 >= n) {
-            throw std::invalid_argument("gate row " + std::to_string(k) + " must act on neighbouring qubits (q, q + 1) "
-                                        "with q + 1 < " + std::to_string(n));
+            throw std::invalid_argument("gate row " + std::to_string(k) +
+                                        " must act on neighbouring qubits (q, q + 1) "
+                                        "with q + 1 < " +
+                                        std::to_string(n));
         }
         if (busy[q0] || busy[q1]) close_group();
         current.push_back(k);

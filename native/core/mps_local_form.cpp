@@ -11,8 +11,7 @@ namespace {
 // Values of a descending Schmidt spectrum above the rank tolerance of a
 // rows x cols matrix, where the dimension of such a matrix is 2^log2_dimension.
 int numerical_rank(const std::vector<double>& values, int log2_dimension, double other_dimension) {
-    const double dimension =
-        std::max(std::ldexp(1.0, std::min(log2_dimension, kMaxDenseQubits)), other_dimension);
+    const double dimension = std::max(std::ldexp(1.0, std::min(log2_dimension, kMaxDenseQubits)), other_dimension);
     const double tol = values.front() * dimension * std::numeric_limits<double>::epsilon();
     int rank = 0;
     while (rank < static_cast<int>(values.size()) && values[rank] > tol) ++rank;
@@ -42,7 +41,7 @@ cvd::LocalForm local_form(const Mps& state, int q0) {
     const std::size_t chi_left = form.chi_left;
     form.theta.resize(chi_left * 4 * form.chi_right);
     const std::vector<double>& weights = state.schmidt[q0];
-    for (int column = 0; column < cols; ++column) {      // s1 + 2 b
+    for (int column = 0; column < cols; ++column) {  // s1 + 2 b
         for (int s0 = 0; s0 < 2; ++s0) {
             const cplx* in = pair.data() + static_cast<std::size_t>(rows) * column + first.left * s0;
             cplx* out = form.theta.data() + chi_left * (s0 + 2 * static_cast<std::size_t>(column));
@@ -65,8 +64,8 @@ std::vector<std::array<cplx, 2>> product_factors(const Mps& state, lapack::Works
         const int left = b.left;
         // w[a, s] = sum_g B[a, s, g] rest[g]: the "a s | g" matrix times rest.
         w.resize(2 * static_cast<std::size_t>(left));
-        lapack::gemm('N', 'N', 2 * left, 1, b.right, 1.0, b.data.data(), 2 * left, rest.data(), b.right, 0.0,
-                     w.data(), 2 * left);
+        lapack::gemm('N', 'N', 2 * left, 1, b.right, 1.0, b.data.data(), 2 * left, rest.data(), b.right, 0.0, w.data(),
+                     2 * left);
         if (q == 0) {
             const double norm = std::sqrt(std::norm(w[0]) + std::norm(w[1]));
             if (!(norm > 0.0) || !std::isfinite(norm)) throw std::runtime_error("the product state has zero norm");

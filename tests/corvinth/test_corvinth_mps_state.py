@@ -23,8 +23,9 @@ SHORT = {"layers": 2, "maxiter": 6, "restarts": 2}
 def random_mps(rng, n, bond):
     """A random state of at most `bond` Schmidt values per cut."""
     dims = [1] + [min(bond, 2 ** min(k, n - k)) for k in range(1, n)] + [1]
-    tensors = [rng.normal(size=(dims[k], 2, dims[k + 1])) + 1j * rng.normal(size=(dims[k], 2, dims[k + 1]))
-               for k in range(n)]
+    tensors = [
+        rng.normal(size=(dims[k], 2, dims[k + 1])) + 1j * rng.normal(size=(dims[k], 2, dims[k + 1])) for k in range(n)
+    ]
     return MPS.from_tensors(tensors, cutoff=0.0)
 
 
@@ -93,7 +94,10 @@ class TestSameSynthesis:
             assert_same_lines(mps_lines, dense_lines, 1e-10, 1e-9)
             assert result.layer_overlaps == pytest.approx(dense.layer_overlaps, abs=1e-10)
             assert (result.circuit_layers, result.circuit_params, result.renyi_indices) == (
-                dense.circuit_layers, dense.circuit_params, dense.renyi_indices)
+                dense.circuit_layers,
+                dense.circuit_params,
+                dense.renyi_indices,
+            )
             prepared = [r.circuit.execute().state for r in (dense, result)]
             assert abs(np.vdot(*prepared)) == pytest.approx(1.0, abs=1e-10)
             # Nothing above rounding was dropped from the bonds.
@@ -126,12 +130,18 @@ class TestMismatchedSources:
         psi = random_state(rng, 4)
         state = MPS.from_dense(psi)
         cases = [
-            (DmrgResult(psi0=None, energy=0.0, mps=state), {},
-             "DmrgResult does not contain psi0, only an mps: pass state='mps' to synthesise from it"),
+            (
+                DmrgResult(psi0=None, energy=0.0, mps=state),
+                {},
+                "DmrgResult does not contain psi0, only an mps: pass state='mps' to synthesise from it",
+            ),
             (state, {}, "source is a brimvale MPS: pass state='mps' to synthesise from it"),
             (DmrgResult(psi0=psi, energy=0.0), {"state": "mps"}, "DmrgResult does not contain mps"),
-            (psi, {"state": "mps"},
-             "state='mps' synthesises from a DmrgResult with an mps or from a brimvale MPS, got ndarray"),
+            (
+                psi,
+                {"state": "mps"},
+                "state='mps' synthesises from a DmrgResult with an mps or from a brimvale MPS, got ndarray",
+            ),
             (state, {"state": "mps", "n_qubits": 5}, "n_qubits is 5 but the MPS has 4 qubits"),
             (state, {"state": "tensor"}, "state must be 'dense' or 'mps'"),
             (psi, {"max_bond": 4}, "max_bond and cutoff apply to state='mps' only"),
@@ -232,8 +242,9 @@ class TestRefinement:
 def test_beyond_any_state_vector(rng):
     # 2^40 amplitudes would be 16 TiB: only the MPS is ever held.
     state = random_mps(rng, 40, 3)
-    lines, result = synthesise(state, state="mps", pauli_terms=random_terms(rng, 40), layers=1, maxiter=3,
-                               restarts=1, gradient="analytic")
+    lines, result = synthesise(
+        state, state="mps", pauli_terms=random_terms(rng, 40), layers=1, maxiter=3, restarts=1, gradient="analytic"
+    )
     assert [line[:24] for line in lines[2:]] == ["  Layer 0               ", "  Layer 1               "]
     assert result.circuit.n_qubits == 40 and result.circuit_params == 3 * 40 + 9 * 39
     assert all(0.0 <= overlap <= 1.0 for overlap in result.layer_overlaps) and result.discarded_weight < 1e-20

@@ -11,10 +11,10 @@
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
 #include "core/gates.hpp"
+#include "core/mps_adjoint_gradient.hpp"
 #include "core/mps_evolution.hpp"
 #include "core/mps_local_form.hpp"
 #include "core/product_state.hpp"
-#include "core/mps_adjoint_gradient.hpp"
 #include "snapshot.hpp"
 
 namespace bvc::cvd {
