@@ -35,7 +35,7 @@ import warnings
 
 import numpy as np
 
-from brimvale import MPS
+from brimvale.mps import _restore
 from brimvale_chemistry import corvinth, workflow
 from brimvale_chemistry.dmrg import DmrgResult
 from brimvale_chemistry.utils import PauliTerm
@@ -50,8 +50,14 @@ def preset_state(key: str, cache_dir: str | None):
                 PauliTerm(complex(c) if c.imag else float(c.real), tuple(map(tuple, p)))
                 for c, p in zip(data["coefficients"], json.loads(str(data["paulis"])))
             ]
-            tensors = [data[f"site{k}"] for k in range(int(data["n_qubits"]))]
-            state = MPS.from_tensors(tensors, cutoff=0.0)
+            n = int(data["n_qubits"])
+            # The canonical form exactly as the DMRG stage returned it.
+            state = _restore(
+                [data[f"site{k}"] for k in range(n)],
+                [data[f"bond{k}"] for k in range(1, n)],
+                float(data["norm"]),
+                float(data["discarded_weight"]),
+            )
             return DmrgResult(psi0=data["psi0"], energy=float(data["energy"]), mps=state), terms, float(data["exact"])
     record = workflow._DEMOS[key]
     molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
@@ -63,7 +69,10 @@ def preset_state(key: str, cache_dir: str | None):
         os.makedirs(cache_dir, exist_ok=True)
         handle, temporary = tempfile.mkstemp(dir=cache_dir, suffix=".npz")
         with os.fdopen(handle, "wb") as stream:
-            sites = {f"site{k}": t for k, t in enumerate(dmrg.mps.tensors)}
+            tensors, schmidt_values, norm, discarded_weight = dmrg.mps.__reduce__()[1]
+            sites = {f"site{k}": t for k, t in enumerate(tensors)}
+            sites.update({f"bond{k + 1}": v for k, v in enumerate(schmidt_values)})
+            sites.update(norm=norm, discarded_weight=discarded_weight)
             np.savez(
                 stream,
                 psi0=np.asarray(dmrg.psi0),
