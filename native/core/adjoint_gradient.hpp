@@ -17,18 +17,28 @@ namespace bvc::cvd {
 // with U_k = E(p_k)^dagger on the pair of row k (rows in the order the
 // disentanglers were applied, so the newest is undone first) and R the
 // rotation of a rotation vector. The parameters are
-// x = (v_0, ..., v_{n-1}, p_0, ..., p_{m-1}): 3 n + 9 m values.
-class ReversePreparationFidelity {
+// x = (v_0, ..., v_{n-1}, p_0, ..., p_{m-1}): 3 n + 9 m values. Implemented
+// here on state vectors, in core/mps_adjoint_gradient on matrix product states.
+class CircuitFidelity {
+public:
+    virtual ~CircuitFidelity() = default;
+    virtual std::size_t parameter_count() const = 0;
+    // |<target|psi(x)>|^2; its gradient goes to `gradient` (parameter_count() values).
+    virtual double value_and_gradient(const double* x, double* gradient) = 0;
+};
+
+class ReversePreparationFidelity : public CircuitFidelity {
 public:
     // `target` holds 2^n_qubits amplitudes (copied); each pair has
     // 0 <= q0 < q1 < n_qubits (not checked).
     ReversePreparationFidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs);
-    ~ReversePreparationFidelity();
+    ~ReversePreparationFidelity() override;
 
-    std::size_t parameter_count() const { return 3 * static_cast<std::size_t>(n_qubits_) + 9 * pairs_.size(); }
+    std::size_t parameter_count() const override {
+        return 3 * static_cast<std::size_t>(n_qubits_) + 9 * pairs_.size();
+    }
 
-    // |<target|psi(x)>|^2; its gradient goes to `gradient` (parameter_count() values).
-    double value_and_gradient(const double* x, double* gradient);
+    double value_and_gradient(const double* x, double* gradient) override;
 
 private:
     struct SplitState;

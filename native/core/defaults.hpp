@@ -17,4 +17,10 @@ inline constexpr long kCvdMaxiter = 200;
 inline constexpr long kCvdRestarts = 3;
 inline constexpr double kCvdInitScale = 0.5;
 
+// The synthesis on an MPS (state="mps"): Schmidt values at most this
+// fraction of the norm are rounding noise (their weight is below 1e-28), and
+// no bond grows past kCvdMpsMaxBond.
+inline constexpr double kCvdMpsCutoff = 1e-14;
+inline constexpr int kCvdMpsMaxBond = 1024;
+
 }  // namespace bvc::defaults

@@ -45,6 +45,22 @@ DisentanglerObjective::DisentanglerObjective(const cplx* state, int n_qubits, in
     build_local_form(state);
 }
 
+DisentanglerObjective::DisentanglerObjective(const LocalForm& form, int n_qubits, int q0, double alpha)
+    : n_qubits_(n_qubits), q0_(q0), alpha_(alpha), left_rank_(form.chi_left), right_rank_(form.chi_right) {
+    if (q0 < 0 || q0 >= n_qubits - 1) throw InvalidValue("bond must be between adjacent qubits");
+    if (form.chi_left < 1 || form.chi_right < 1 ||
+        form.theta.size() != 4 * static_cast<std::size_t>(form.chi_left) * static_cast<std::size_t>(form.chi_right)) {
+        throw std::invalid_argument("the local form must hold chi_left x 4 x chi_right values");
+    }
+    double largest = 0.0;
+    for (const cplx& z : form.theta) {
+        if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) throw InvalidValue("state must have finite amplitudes");
+        largest = std::max({largest, std::abs(z.real()), std::abs(z.imag())});
+    }
+    if (!(largest > 0.0)) throw InvalidValue("state must have nonzero norm");
+    build_gram_blocks(form.theta);
+}
+
 void DisentanglerObjective::build_local_form(const cplx* state) {
     const std::size_t size = std::size_t{1} << n_qubits_;
     for (std::size_t i = 0; i < size; ++i) {

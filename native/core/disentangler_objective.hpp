@@ -77,6 +77,17 @@ struct ObjectiveScratch {
     bvc::lapack::Workspace solver;
 };
 
+// The local form of a state around the pair (q0, q0 + 1), read off elsewhere
+// (a matrix product state): theta[(alpha, j), beta] at
+// alpha + chi_left * (j + 4 * beta), alpha over orthonormal states of the
+// qubits left of q0, beta over orthonormal states of those right of q0 + 1,
+// j the local index 2 b(q0 + 1) + b(q0).
+struct LocalForm {
+    int chi_left = 1;
+    int chi_right = 1;
+    AlignedVector<std::complex<double>> theta;
+};
+
 class DisentanglerObjective {
 public:
     using cplx = std::complex<double>;
@@ -87,6 +98,12 @@ public:
     // "state must have nonzero norm"; std::runtime_error when an SVD fails.
     // `alpha` is the Renyi index, positive or +inf (checked on evaluation).
     DisentanglerObjective(const cplx* state, int n_qubits, int q0, double alpha);
+
+    // The same objective from a local form: its Gram blocks are built as the
+    // state constructor builds them from the theta it computes. Throws
+    // InvalidValue "bond must be between adjacent qubits", "state must have
+    // finite amplitudes" and "state must have nonzero norm" alike.
+    DisentanglerObjective(const LocalForm& form, int n_qubits, int q0, double alpha);
 
     // The entropy (nats) after the disentangler of the nine parameters.
     // NaN when a parameter is not finite.

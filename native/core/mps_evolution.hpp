@@ -31,6 +31,10 @@ public:
 
     double discarded_weight() const { return discarded_; }
 
+    // The site tensors as they stand: their product is the state, norm
+    // included, in the mixed canonical form around the centre.
+    const std::vector<Tensor>& tensors() const { return tensors_; }
+
     // Where the caller reports work of its own (see core/interrupt.hpp).
     Interrupt& interrupt() { return interrupt_; }
 

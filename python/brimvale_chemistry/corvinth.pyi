@@ -7,7 +7,7 @@ from typing import Literal, Never, SupportsIndex, TypeAlias, final
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
 
-from brimvale import Circuit
+from brimvale import MPS, Circuit
 
 from .dmrg import DmrgResult
 from .utils import PauliTerm
@@ -19,6 +19,7 @@ _ENTANGLER_PARAMS: int
 _ROW_WIDTH: int
 
 _Gradient: TypeAlias = Literal["finite-difference", "analytic"]
+_State: TypeAlias = Literal["dense", "mps"]
 
 @dataclass
 class CvdResult:
@@ -35,9 +36,10 @@ class CvdResult:
     cnot_count: int = 0
     two_qubit_depth: int = 0
     layer_cnot_counts: list[int] = ...
+    discarded_weight: float = 0.0
 
 def cvd_dmrg(
-    source: DmrgResult | ArrayLike,
+    source: DmrgResult | MPS | ArrayLike,
     *,
     n_qubits: SupportsIndex | None = None,
     pauli_terms: list[PauliTerm] | None = None,
@@ -51,6 +53,9 @@ def cvd_dmrg(
     refine: bool = False,
     threads: SupportsIndex | None = None,
     gradient: _Gradient = "finite-difference",
+    state: _State = "dense",
+    max_bond: SupportsIndex | None = None,
+    cutoff: float | None = None,
 ) -> CvdResult:
     """Build a layered circuit whose reverse prepares the state of `source` by classical variational disentanglement."""
 
@@ -131,7 +136,7 @@ class _DisentanglerObjective(metaclass=_NativeType):
     def schmidt_probabilities(self, params: ArrayLike) -> NDArray[np.float64]: ...
 
 def _disentangler_objective(
-    state: ArrayLike, n_qubits: SupportsIndex, q0: SupportsIndex, alpha: float
+    state: ArrayLike | MPS, n_qubits: SupportsIndex, q0: SupportsIndex, alpha: float
 ) -> _DisentanglerObjective: ...
 
 @final
@@ -141,5 +146,5 @@ class _CircuitInfidelity(metaclass=_NativeType):
     def __call__(self, x: ArrayLike) -> tuple[float, NDArray[np.float64]]: ...
 
 def _circuit_infidelity(
-    psi0: ArrayLike, n_qubits: SupportsIndex, pairs: Iterable[tuple[SupportsIndex, SupportsIndex]]
+    psi0: ArrayLike | MPS, n_qubits: SupportsIndex, pairs: Iterable[tuple[SupportsIndex, SupportsIndex]]
 ) -> _CircuitInfidelity: ...

@@ -166,8 +166,10 @@ class TestThreads:
 
     def test_keywords_follow_the_specified_ones(self):
         parameters = list(inspect.signature(corvinth.cvd_dmrg).parameters.values())
-        assert [p.name for p in parameters[-2:]] == ["threads", "gradient"]
-        assert parameters[-2].default is None and parameters[-1].default == "finite-difference"
+        names = [p.name for p in parameters]
+        assert names[-5:] == ["threads", "gradient", "state", "max_bond", "cutoff"]
+        threads, gradient = parameters[names.index("threads")], parameters[names.index("gradient")]
+        assert threads.default is None and gradient.default == "finite-difference"
         assert all(p.kind is inspect.Parameter.KEYWORD_ONLY for p in parameters[1:])
         with pytest.raises(TypeError, match="unexpected keyword argument 'threads'"):
             corvinth._cvd_dmrg_reference(np.ones(4), threads=1)

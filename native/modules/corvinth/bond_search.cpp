@@ -52,7 +52,7 @@ struct BondSearch::Slot {
 };
 
 struct BondSearch::Group {
-    const bvc::bind::ComplexArray& state;
+    const ObjectiveFactory& objectives;
     double alpha;
     std::int64_t layer_index;
     py::object minimize;
@@ -91,10 +91,10 @@ BondSearch::~BondSearch() {
     }
 }
 
-std::vector<EntanglerParams> BondSearch::optimise_group(const bvc::bind::ComplexArray& group_input,
+std::vector<EntanglerParams> BondSearch::optimise_group(const ObjectiveFactory& objectives,
                                                         const std::vector<int>& bonds, double alpha,
                                                         std::int64_t layer_index, const Progress& progress) {
-    Group group{group_input, alpha, layer_index, minimize_module_.attr("minimize"), std::vector<Bond>(bonds.size()), {}};
+    Group group{objectives, alpha, layer_index, minimize_module_.attr("minimize"), std::vector<Bond>(bonds.size()), {}};
     // Tasks in the serial order (bond by bond, identity first), in batches.
     const std::uint64_t per_bond = static_cast<std::uint64_t>(settings_.restarts) + 1;
     group.unfinished = std::make_unique<std::atomic<std::uint64_t>[]>(bonds.size());
@@ -195,8 +195,7 @@ void BondSearch::run_identity(Group& group, Slot& slot, unsigned worker) {
     ObjectivePtr objective;
     try {
         bvc::lapack::ConfiguredBlas section(configured);
-        objective =
-            std::make_shared<const DisentanglerObjective>(group.state.data(), settings_.n, bond.q0, group.alpha);
+        objective = group.objectives(bond.q0, group.alpha);
     } catch (...) {
         bond.promise.set_exception(std::current_exception());
         throw;

@@ -53,6 +53,11 @@ struct SearchSettings {
 
 using EntanglerParams = std::array<double, kEntanglerParams>;
 
+// The objective of the bond (q0, q0 + 1) for the Renyi index `alpha`, scored
+// against the input of a brick group: read off a state vector or a matrix
+// product state. Called from worker threads without the GIL, several at once.
+using ObjectiveFactory = std::function<std::shared_ptr<const DisentanglerObjective>(int q0, double alpha)>;
+
 class BondSearch {
 public:
     // Starts the worker threads when more than one thread is asked for and
@@ -65,10 +70,10 @@ public:
     using Progress = std::function<void(std::size_t finished_bonds)>;
 
     // The chosen parameters of the disentangler on (q0, q0 + 1) for each q0
-    // of `bonds`, all scored against `group_input` (2^n amplitudes, kept
-    // alive by the caller). Call with the GIL held.
-    std::vector<EntanglerParams> optimise_group(const bvc::bind::ComplexArray& group_input,
-                                                const std::vector<int>& bonds, double alpha, std::int64_t layer_index,
+    // of `bonds`, all scored against the one group input `objectives` reads
+    // (kept alive by the caller). Call with the GIL held.
+    std::vector<EntanglerParams> optimise_group(const ObjectiveFactory& objectives, const std::vector<int>& bonds,
+                                                double alpha, std::int64_t layer_index,
                                                 const Progress& progress = {});
 
 private:

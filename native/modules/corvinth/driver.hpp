@@ -1,6 +1,6 @@
-// The synthesis driver of `corvinth`: the result record `CvdResult`, the
-// entry point `cvd_dmrg`, its metrics printer and the native objective the
-// optimiser calls once per evaluation.
+// cvd_dmrg: its arguments resolved into a synthesis state (a vector or an
+// MPS) and settings, then run; registered with the record CvdResult, the
+// reference path _cvd_dmrg_reference and the layer printer.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -1,5 +1,8 @@
-// The metrics line the synthesis prints per layer and after a refinement.
+// The lines the synthesis prints: its header and the metrics line per layer
+// and after a refinement.
 #pragma once
+
+#include <pybind11/pybind11.h>
 
 #include <optional>
 #include <string>
@@ -11,5 +14,11 @@ namespace bvc::corvinth {
 // 12 decimals and ", energy=" with the energy to 12 decimals and " Hartree",
 // or "N/A" without an energy.
 void print_metrics_line(const std::string& head, double overlap_mod, const std::optional<double>& energy);
+
+// One line on standard output, flushed.
+void print_line(const std::string& text);
+
+// The metrics line of layer `layer`, its number left-aligned in two columns.
+void print_layer_metrics(const pybind11::int_& layer, double overlap_mod, const std::optional<double>& energy);
 
 }  // namespace bvc::corvinth

@@ -14,6 +14,8 @@
 #include "bind/instances.hpp"
 #include "core/blas_threads.hpp"
 #include "core/forward_difference.hpp"
+#include "core/mps_local_form.hpp"
+#include "mps_state.hpp"
 
 namespace bvc::cvd {
 
@@ -221,13 +223,26 @@ void register_objective(py::module_& m) {
 
     def_function(m, "_disentangler_objective", {arg("state"), arg("n_qubits"), arg("q0"), arg("alpha")},
                  "The objective of the disentangler on (q0, q0 + 1) for `state`: a callable taking the nine "
-                 "entangler parameters and returning the Renyi entropy of index `alpha` across that bond.",
+                 "entangler parameters and returning the Renyi entropy of index `alpha` across that bond. "
+                 "`state` is a vector of 2**n_qubits amplitudes or a brimvale MPS (read off its local form).",
                  [](const Arguments& a) -> py::object {
-                     ComplexArray state = as_complex_array(a[0]);
                      const std::int64_t n = to_int64(a[1], "n_qubits");
                      const std::int64_t q0 = to_int64(a[2], "q0");
                      const double alpha = renyi_index(a[3]);
                      if (q0 < 0 || q0 >= n - 1) raise(PyExc_ValueError, "bond must be between adjacent qubits");
+                     if (py::isinstance(a[0], py::module_::import("brimvale").attr("MPS"))) {
+                         const std::shared_ptr<const bvc::mps::Mps> state = native_mps(a[0]);
+                         if (state->size() != n) raise(PyExc_ValueError, "state must have n_qubits qubits");
+                         std::shared_ptr<const DisentanglerObjective> objective;
+                         {
+                             py::gil_scoped_release release;
+                             objective = std::make_shared<const DisentanglerObjective>(
+                                 bvc::mps::local_form(*state, static_cast<int>(q0)), static_cast<int>(n),
+                                 static_cast<int>(q0), alpha);
+                         }
+                         return py::cast(std::make_unique<NativeObjective>(std::move(objective)));
+                     }
+                     ComplexArray state = as_complex_array(a[0]);
                      if (n > 62 || state.ndim() != 1 || state.size() != (py::ssize_t{1} << n)) {
                          raise(PyExc_ValueError, "state must hold exactly 2**n_qubits amplitudes");
                      }

@@ -11,7 +11,11 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/adjoint_gradient.hpp"
+#include "core/mps_adjoint_gradient.hpp"
+#include "limits.hpp"
+#include "mps_state.hpp"
 #include "core/gates.hpp"
 #include "product_state_functions.hpp"
 #include "snapshot.hpp"
@@ -39,20 +43,13 @@ constexpr double kRefineLeastIterations = 20.0;
 constexpr double kRefineFtol = 1e-15;
 constexpr double kRefineGtol = 1e-12;
 
-int refine_iterations(int n_qubits, std::size_t rows) {
-    const double per_evaluation = std::ldexp(static_cast<double>(std::max<std::size_t>(rows, 1)), n_qubits);
-    return static_cast<int>(std::clamp(std::floor(kRefineBudget / per_evaluation), kRefineLeastIterations,
-                                       kRefineMostIterations));
-}
-
 // 1 - F and its gradient in one call, for scipy.optimize.minimize(jac=True).
 class CircuitInfidelity {
 public:
-    CircuitInfidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs)
-        : fidelity_(target, n_qubits, std::move(pairs)) {}
+    explicit CircuitInfidelity(std::unique_ptr<bvc::cvd::CircuitFidelity> fidelity) : fidelity_(std::move(fidelity)) {}
 
     py::tuple evaluate(const RealArray& x) {
-        const std::size_t count = fidelity_.parameter_count();
+        const std::size_t count = fidelity_->parameter_count();
         if (x.ndim() != 1 || static_cast<std::size_t>(x.shape(0)) != count) {
             raise(PyExc_ValueError, "expected " + std::to_string(count) + " circuit parameters");
         }
@@ -61,14 +58,14 @@ public:
         double value;
         {
             py::gil_scoped_release release;
-            value = 1.0 - fidelity_.value_and_gradient(x.data(), g);
+            value = 1.0 - fidelity_->value_and_gradient(x.data(), g);
             for (std::size_t k = 0; k < count; ++k) g[k] = -g[k];
         }
         return py::make_tuple(value, std::move(gradient));
     }
 
 private:
-    bvc::cvd::ReversePreparationFidelity fidelity_;
+    std::unique_ptr<bvc::cvd::CircuitFidelity> fidelity_;
 };
 
 std::optional<double> optional_energy(py::handle energy) {
@@ -77,35 +74,42 @@ std::optional<double> optional_energy(py::handle energy) {
 
 }  // namespace
 
-py::tuple refine_reverse_preparation(py::handle module, const ComplexArray& psi0, py::handle disentangled,
-                                     const py::int_& n_qubits, const py::list& gate_rows, py::handle pauli_terms,
-                                     bool compact, const py::tuple& unrefined) {
-    const int n = py::cast<int>(n_qubits);
-    const py::tuple approximation = product_state_approximation(disentangled, n_qubits);
-    const RealArray rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth));
+int refine_iterations(double amplitudes, std::size_t rows) {
+    const double per_evaluation = amplitudes * static_cast<double>(std::max<std::size_t>(rows, 1));
+    return static_cast<int>(std::clamp(std::floor(kRefineBudget / per_evaluation), kRefineLeastIterations,
+                                       kRefineMostIterations));
+}
+
+std::vector<std::array<int, 2>> row_pairs(const RealArray& rows) {
+    std::vector<std::array<int, 2>> pairs;
+    for (py::ssize_t k = 0; k < rows.shape(0); ++k) {
+        const double* row = rows.data() + k * kGateRowWidth;
+        pairs.push_back({static_cast<int>(row[0]), static_cast<int>(row[1])});
+    }
+    return pairs;
+}
+
+py::tuple refine_circuit(py::handle module, RefineProblem& problem, const py::tuple& unrefined) {
+    const int n = static_cast<int>(problem.rotations.size());
+    const RealArray& rows = problem.rows;
     const std::size_t count = static_cast<std::size_t>(rows.shape(0));
 
     // Start from the layer-by-layer circuit: its rotations, then its rows.
     auto start = new_array<double>({static_cast<py::ssize_t>(3 * n + kEntanglerParams * count)});
     double* x = start.mutable_data();
-    for (py::handle factor : approximation[0]) {
-        const std::array<double, 3> v = product_factor_rotation(factor);
-        x = std::copy(v.begin(), v.end(), x);
-    }
-    std::vector<std::array<int, 2>> pairs;
+    for (const std::array<double, 3>& v : problem.rotations) x = std::copy(v.begin(), v.end(), x);
     for (std::size_t k = 0; k < count; ++k) {
         const double* row = rows.data() + k * kGateRowWidth;
-        pairs.push_back({static_cast<int>(row[0]), static_cast<int>(row[1])});
         x = std::copy(row + 2, row + kGateRowWidth, x);
     }
 
-    py::object objective = py::cast(std::make_unique<CircuitInfidelity>(psi0.data(), n, std::move(pairs)));
-    py::dict options("maxiter"_a = refine_iterations(n, count), "ftol"_a = kRefineFtol, "gtol"_a = kRefineGtol);
+    py::object objective = py::cast(std::make_unique<CircuitInfidelity>(std::move(problem.fidelity)));
+    py::dict options("maxiter"_a = problem.iterations, "ftol"_a = kRefineFtol, "gtol"_a = kRefineGtol);
     const py::object result =
         module.attr("minimize")(objective, start, "jac"_a = true, "method"_a = "L-BFGS-B", "options"_a = options);
     const RealArray best = as_real_array(result.attr("x"));
 
-    std::vector<std::array<double, 3>> rotations(n);
+    Rotations rotations(n);
     for (int q = 0; q < n; ++q) std::copy(best.data() + 3 * q, best.data() + 3 * q + 3, rotations[q].begin());
     auto refined_rows = new_array<double>({static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(kGateRowWidth)});
     for (std::size_t k = 0; k < count; ++k) {
@@ -114,11 +118,28 @@ py::tuple refine_reverse_preparation(py::handle module, const ComplexArray& psi0
         row[1] = rows.data()[k * kGateRowWidth + 1];
         std::copy_n(best.data() + 3 * n + kEntanglerParams * k, kEntanglerParams, row + 2);
     }
-    py::tuple refined = score_reverse_preparation(module, psi0, n_qubits, rotations, refined_rows, pauli_terms, compact);
+    py::tuple refined = problem.score(rotations, refined_rows);
     // Never worse than the layer-by-layer circuit (a NaN overlap counts as worse).
     if (!(to_float(refined[1]) >= to_float(unrefined[1]))) refined = unrefined;
     print_metrics_line("  Refined               ", to_float(refined[1]), optional_energy(refined[2]));
     return refined;
+}
+
+py::tuple refine_reverse_preparation(py::handle module, const ComplexArray& psi0, py::handle disentangled,
+                                     const py::int_& n_qubits, const py::list& gate_rows, py::handle pauli_terms,
+                                     bool compact, const py::tuple& unrefined) {
+    const int n = py::cast<int>(n_qubits);
+    const py::tuple approximation = product_state_approximation(disentangled, n_qubits);
+    RefineProblem problem;
+    for (py::handle factor : approximation[0]) problem.rotations.push_back(product_factor_rotation(factor));
+    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth));
+    problem.fidelity =
+        std::make_unique<bvc::cvd::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
+    problem.iterations = refine_iterations(std::ldexp(1.0, n), static_cast<std::size_t>(problem.rows.shape(0)));
+    problem.score = [&](const Rotations& rotations, const py::object& rows) {
+        return score_reverse_preparation(module, psi0, n_qubits, rotations, rows, pauli_terms, compact);
+    };
+    return refine_circuit(module, problem, unrefined);
 }
 
 void register_refine_objective(py::module_& m) {
@@ -134,11 +155,16 @@ void register_refine_objective(py::module_& m) {
 
     def_function(m, "_circuit_infidelity", {arg("psi0"), arg("n_qubits"), arg("pairs")},
                  "The refinement objective for the normalised state `psi0` and the qubit pairs (q0, q1) of the gate\n"
-                 "rows in the order applied: a callable taking 3 n + 9 len(pairs) parameters.",
+                 "rows in the order applied: a callable taking 3 n + 9 len(pairs) parameters. `psi0` is a vector\n"
+                 "of 2**n_qubits amplitudes or a brimvale MPS (its norm ignored; pairs of neighbours only).",
                  [](const Arguments& a) -> py::object {
-                     const ComplexArray psi0 = as_complex_array(a[0]);
                      const std::int64_t n = to_int64(a[1], "n_qubits");
-                     if (n < 1 || n > 30 || psi0.ndim() != 1 || psi0.size() != (py::ssize_t{1} << n)) {
+                     const bool is_mps = py::isinstance(a[0], py::module_::import("brimvale").attr("MPS"));
+                     if (is_mps && py::cast<std::int64_t>(a[0].attr("n_qubits")) != n) {
+                         raise(PyExc_ValueError, "psi0 must have n_qubits qubits");
+                     }
+                     const ComplexArray psi0 = is_mps ? ComplexArray() : as_complex_array(a[0]);
+                     if (!is_mps && (n < 1 || n > 30 || psi0.ndim() != 1 || psi0.size() != (py::ssize_t{1} << n))) {
                          raise(PyExc_ValueError, "psi0 must hold exactly 2**n_qubits amplitudes");
                      }
                      std::vector<std::array<int, 2>> pairs;
@@ -150,8 +176,17 @@ void register_refine_objective(py::module_& m) {
                          }
                          pairs.push_back({static_cast<int>(q0), static_cast<int>(q1)});
                      }
-                     return py::cast(
-                         std::make_unique<CircuitInfidelity>(psi0.data(), static_cast<int>(n), std::move(pairs)));
+                     std::unique_ptr<bvc::cvd::CircuitFidelity> fidelity;
+                     if (is_mps) {
+                         bvc::mps::Mps target = *bvc::cvd::native_mps(a[0]);
+                         target.norm = 1.0;
+                         fidelity = std::make_unique<bvc::cvd::MpsReversePreparationFidelity>(
+                             std::move(target), std::move(pairs), rounding_truncation(), signal_interrupt());
+                     } else {
+                         fidelity = std::make_unique<bvc::cvd::ReversePreparationFidelity>(
+                             psi0.data(), static_cast<int>(n), std::move(pairs));
+                     }
+                     return py::cast(std::make_unique<CircuitInfidelity>(std::move(fidelity)));
                  });
 }
 

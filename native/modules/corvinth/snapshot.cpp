@@ -49,9 +49,9 @@ py::int_ qubit_of(double column) {
 
 }  // namespace
 
-py::tuple score_reverse_preparation(py::handle module, py::handle psi0, const py::int_& n_qubits,
-                                    const std::vector<std::array<double, 3>>& rotations, const py::object& rows_object,
-                                    py::handle pauli_terms, bool compact) {
+py::object build_reverse_preparation(py::handle module, const py::int_& n_qubits,
+                                     const std::vector<std::array<double, 3>>& rotations, const py::object& rows_object,
+                                     bool compact) {
     const RealArray rows = as_real_array(rows_object);
 
     py::dict name;
@@ -74,6 +74,13 @@ py::tuple score_reverse_preparation(py::handle module, py::handle psi0, const py
             emit_entangler(circuit, qubit_of(row[0]), qubit_of(row[1]), params, true);
         }
     }
+    return circuit;
+}
+
+py::tuple score_reverse_preparation(py::handle module, py::handle psi0, const py::int_& n_qubits,
+                                    const std::vector<std::array<double, 3>>& rotations, const py::object& rows_object,
+                                    py::handle pauli_terms, bool compact) {
+    py::object circuit = build_reverse_preparation(module, n_qubits, rotations, rows_object, compact);
 
     py::dict options;
     options["backend"] = "numpy";

@@ -18,7 +18,14 @@ py::tuple reverse_preparation_snapshot(py::handle module, py::handle psi0, py::h
                                        const py::int_& n_qubits, py::handle gate_rows, py::handle pauli_terms,
                                        bool compact = false);
 
-// The same for given product-state rotations (one vector per qubit) and
+// The reverse-preparation circuit of given product-state rotations (one
+// vector per qubit) and gate rows `rows` (a float64 array of shape (count,
+// 11)), not executed.
+py::object build_reverse_preparation(py::handle module, const py::int_& n_qubits,
+                                     const std::vector<std::array<double, 3>>& rotations, const py::object& rows,
+                                     bool compact);
+
+// The snapshot for given product-state rotations (one vector per qubit) and
 // gate rows `rows` (a float64 array of shape (count, 11)).
 py::tuple score_reverse_preparation(py::handle module, py::handle psi0, const py::int_& n_qubits,
                                     const std::vector<std::array<double, 3>>& rotations, const py::object& rows,

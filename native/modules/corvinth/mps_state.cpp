@@ -1,0 +1,116 @@
+#include "mps_state.hpp"
+
+#include <pybind11/numpy.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <utility>
+
+#include "bind/arrays.hpp"
+#include "bind/conventions.hpp"
+#include "bind/signals.hpp"
+#include "core/gates.hpp"
+#include "core/mps_adjoint_gradient.hpp"
+#include "core/mps_evolution.hpp"
+#include "core/mps_local_form.hpp"
+#include "core/product_state.hpp"
+#include "snapshot.hpp"
+
+namespace bvc::cvd {
+
+using namespace bvc::bind;
+using namespace pybind11::literals;
+
+std::shared_ptr<const bvc::mps::Mps> native_mps(py::handle brimvale_mps) {
+    return brimvale_mps.attr("_data").cast<std::shared_ptr<bvc::mps::Mps>>();
+}
+
+MpsSynthesisState::MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::Truncation& truncation,
+                                     py::object module)
+    : psi0_(psi0), truncation_(truncation), module_(std::move(module)) {
+    // The canonical form keeps the norm apart: dropping it normalises.
+    psi0_.norm = 1.0;
+    psi0_.discarded_weight = 0.0;
+    current_ = psi0_;
+}
+
+ObjectiveFactory MpsSynthesisState::objectives() {
+    return [state = &current_](int q0, double alpha) {
+        return std::make_shared<const DisentanglerObjective>(bvc::mps::local_form(*state, q0), state->size(), q0,
+                                                             alpha);
+    };
+}
+
+void MpsSynthesisState::apply_group(const std::vector<int>& bonds, const std::vector<EntanglerParams>& params) {
+    py::gil_scoped_release release;
+    bvc::mps::Evolution evolution(std::move(current_), truncation_, signal_interrupt());
+    for (std::size_t b = 0; b < bonds.size(); ++b) {
+        evolution.apply_pair(bonds[b], entangler_matrix(params[b].data()), true);
+    }
+    current_ = evolution.finish();
+}
+
+bvc::corvinth::Rotations MpsSynthesisState::product_rotations() const {
+    std::vector<std::array<cplx, 2>> factors;
+    {
+        py::gil_scoped_release release;
+        bvc::lapack::Workspace workspace;
+        factors = bvc::mps::product_factors(current_, workspace);
+    }
+    bvc::corvinth::Rotations rotations;
+    for (const auto& f : factors) rotations.push_back(product_factor_rotation(f[0], f[1]));
+    return rotations;
+}
+
+py::tuple MpsSynthesisState::snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) {
+    const py::object rows = as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth);
+    const py::object circuit = bvc::corvinth::build_reverse_preparation(module_, py::int_(current_.size()),
+                                                                        product_rotations(), rows, compact);
+    return score(circuit, pauli_terms);
+}
+
+py::tuple MpsSynthesisState::score(const py::object& circuit, const py::object& pauli_terms) const {
+    const py::object max_bond = truncation_.max_bond > 0 ? py::object(py::int_(truncation_.max_bond)) : py::none();
+    const py::object result =
+        circuit.attr("execute")("backend"_a = "mps", "max_bond"_a = max_bond, "cutoff"_a = truncation_.cutoff);
+    const py::object prepared = result.attr("mps");
+    const std::shared_ptr<const bvc::mps::Mps> state = native_mps(prepared);
+    cplx value;
+    {
+        py::gil_scoped_release release;
+        bvc::Interrupt interrupt = signal_interrupt();
+        value = bvc::mps::overlap(psi0_, *state, interrupt);
+    }
+    // Rounding in the simulator may push a perfect overlap just above 1; NaN stays NaN.
+    double overlap = std::abs(value);
+    if (!std::isnan(overlap)) overlap = std::clamp(overlap, 0.0, 1.0);
+    py::object energy = py::none();
+    if (!pauli_terms.is_none()) energy = py::float_(to_float(prepared.attr("expectation")(pauli_terms).attr("real")));
+    return py::make_tuple(circuit, overlap, energy);
+}
+
+py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
+                                    const py::tuple& unrefined) {
+    const int n = current_.size();
+    bvc::corvinth::RefineProblem problem;
+    problem.rotations = product_rotations();
+    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth));
+    problem.fidelity = std::make_unique<MpsReversePreparationFidelity>(psi0_, bvc::corvinth::row_pairs(problem.rows),
+                                                                       truncation_, signal_interrupt());
+    // The dense path's budget of work, a gate costing what one on 2^n
+    // amplitudes would take as long for: measured, about 4 chi^3 for the
+    // largest bond chi of the state, and no less than 8192 (the fixed costs
+    // of the small decompositions).
+    double bond = 1.0;
+    for (const bvc::mps::Tensor& t : psi0_.sites) bond = std::max(bond, static_cast<double>(t.right));
+    problem.iterations = bvc::corvinth::refine_iterations(std::max(4.0 * bond * bond * bond, 8192.0),
+                                                          static_cast<std::size_t>(problem.rows.shape(0)));
+    problem.score = [&](const bvc::corvinth::Rotations& rotations, const py::object& rows) {
+        return score(bvc::corvinth::build_reverse_preparation(module_, py::int_(n), rotations, rows, compact),
+                     pauli_terms);
+    };
+    return bvc::corvinth::refine_circuit(module_, problem, unrefined);
+}
+
+}  // namespace bvc::cvd

@@ -1,0 +1,47 @@
+// The synthesis on a matrix product state (state="mps"): no vector of 2^n
+// amplitudes is ever formed. Each bond's objective is built from its local
+// form read off the canonical MPS, a brick group's gates are applied as
+// two-site updates, the product-state approximation runs on the MPS, and each
+// snapshot runs its circuit on the circuit library's MPS backend.
+#pragma once
+
+#include <memory>
+
+#include "core/mps.hpp"
+#include "refine.hpp"
+#include "synthesis_state.hpp"
+
+namespace bvc::cvd {
+
+// The native state behind a brimvale.MPS.
+std::shared_ptr<const bvc::mps::Mps> native_mps(py::handle brimvale_mps);
+
+class MpsSynthesisState : public SynthesisState {
+public:
+    // `psi0`: the target state (any norm, it is normalised here); every gate
+    // application and circuit simulation is truncated as `truncation` says.
+    // `module` is corvinth itself.
+    MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::Truncation& truncation, py::object module);
+
+    ObjectiveFactory objectives() override;
+    void apply_group(const std::vector<int>& bonds, const std::vector<EntanglerParams>& params) override;
+    py::tuple snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) override;
+    py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
+                     const py::tuple& unrefined) override;
+    // What the gates applied to the state have dropped so far.
+    double discarded_weight() const override { return current_.discarded_weight; }
+
+private:
+    // The rotations preparing the product-state approximation of the current state.
+    bvc::corvinth::Rotations product_rotations() const;
+    // (circuit, overlap_mod with psi0, energy or None) of a circuit run on the MPS backend.
+    py::tuple score(const py::object& circuit, const py::object& pauli_terms) const;
+
+    bvc::mps::Mps psi0_;
+    // psi0 with every accepted disentangler applied, in canonical form.
+    bvc::mps::Mps current_;
+    bvc::mps::Truncation truncation_;
+    py::object module_;
+};
+
+}  // namespace bvc::cvd

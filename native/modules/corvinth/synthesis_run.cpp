@@ -1,0 +1,121 @@
+#include "synthesis_run.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bind/conventions.hpp"
+#include "core/blas_threads.hpp"
+#include "core/gates.hpp"
+#include "metrics_line.hpp"
+
+namespace bvc::cvd {
+
+using namespace bvc::bind;
+using namespace pybind11::literals;
+using bvc::corvinth::print_layer_metrics;
+using bvc::corvinth::print_line;
+
+namespace {
+
+py::int_ cnot_count(const py::object& circuit) {
+    return py::int_(circuit.attr("count_ops")().attr("get")("cx", 0));
+}
+
+// What every layer's snapshot scored, for the record.
+struct LayerHistory {
+    py::list overlaps, energies, cnot_counts;
+
+    void record(const py::object& circuit, const py::object& overlap, const py::object& energy) {
+        overlaps.append(overlap);
+        energies.append(energy);
+        cnot_counts.append(cnot_count(circuit));
+    }
+};
+
+}  // namespace
+
+py::object run_cvd(SynthesisState& state, Settings& s) {
+    const SearchSettings& search = s.search;
+    print_line("[3/4] Classical variational disentanglement\n  Parameters            : layers=" +
+               std::to_string(s.layers) + ", Renyi indices=" + py::cast<std::string>(py::repr(s.renyi_indices)) +
+               ", maxiter=" + py::cast<std::string>(py::str(search.maxiter)) +
+               ", restarts=" + py::cast<std::string>(py::str(s.restarts_given)));
+
+    py::list gate_rows;
+    py::object circuit = py::none(), overlap = py::none(), energy = py::none();
+    LayerHistory history;
+    auto snapshot = [&](std::int64_t layer) {
+        py::tuple result = state.snapshot(gate_rows, s.pauli_terms, s.compact);
+        circuit = result[0];
+        overlap = result[1];
+        energy = result[2];
+        print_layer_metrics(py::int_(layer), to_float(overlap),
+                            energy.is_none() ? std::nullopt : std::optional<double>(to_float(energy)));
+        history.record(circuit, overlap, energy);
+    };
+    snapshot(0);
+
+    // Nothing ties the exact gradient's rounding to the BLAS library's thread
+    // count: its whole run keeps that library single-threaded, leaving the
+    // cores to the synthesis' own workers. The default gradient keeps the
+    // library's count wherever its digits depend on it (see core/blas_threads).
+    std::optional<bvc::lapack::LeanBlas> lean_blas;
+    if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
+    BondSearch bond_search(search, s.module);
+    py::object progress_bar = py::module_::import("brimvale_chemistry._progress").attr("progress_bar");
+    for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
+        const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
+        // Bonds done of the layer's n - 1, on standard error when it is a terminal.
+        py::object bar = progress_bar(py::int_(std::max(search.n - 1, 0)),
+                                      py::str("Layer {}/{}").format(layer_index + 1, s.layers), "bond");
+        std::size_t bonds_before_group = 0;
+        for (int start = 0; start < 2; ++start) {
+            std::vector<int> bonds;
+            for (int q0 = start; q0 < search.n - 1; q0 += 2) bonds.push_back(q0);
+            BondSearch::Progress progress;
+            if (!bar.is_none()) {
+                progress = [&bar, bonds_before_group](std::size_t finished) {
+                    bar.attr("update")(bonds_before_group + finished - py::cast<std::size_t>(bar.attr("n")));
+                };
+            }
+            // Every bond of the group is scored against the same input.
+            const std::vector<EntanglerParams> chosen =
+                bond_search.optimise_group(state.objectives(), bonds, alpha, layer_index, progress);
+            bonds_before_group += bonds.size();
+            // The bonds of a group are disjoint, so the order of these gates is immaterial.
+            state.apply_group(bonds, chosen);
+            for (std::size_t b = 0; b < bonds.size(); ++b) {
+                py::tuple row(2 + kEntanglerParams);
+                row[0] = py::int_(bonds[b]);
+                row[1] = py::int_(bonds[b] + 1);
+                for (int k = 0; k < kEntanglerParams; ++k) row[2 + k] = py::float_(chosen[b][k]);
+                gate_rows.append(row);
+            }
+        }
+        // The bar clears itself before the layer's line is printed.
+        if (!bar.is_none()) bar.attr("close")();
+        snapshot(layer_index + 1);
+    }
+    if (s.refine) {
+        const py::tuple refined =
+            state.refine(gate_rows, s.pauli_terms, s.compact, py::make_tuple(circuit, overlap, energy));
+        circuit = refined[0];
+        overlap = refined[1];
+        energy = refined[2];
+    }
+
+    py::object record = s.module.attr("CvdResult");
+    return record("overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
+                  "circuit_layers"_a = py::int_(s.layers), "renyi_indices"_a = py::list(s.renyi_indices),
+                  "circuit_params"_a = py::int_(3 * static_cast<std::int64_t>(search.n) +
+                                                9 * static_cast<std::int64_t>(gate_rows.size())),
+                  "circuit"_a = circuit, "layer_overlaps"_a = history.overlaps, "layer_energies"_a = history.energies,
+                  "cnot_count"_a = cnot_count(circuit),
+                  "two_qubit_depth"_a = circuit.attr("depth")("two_qubit_only"_a = true),
+                  "layer_cnot_counts"_a = history.cnot_counts,
+                  "discarded_weight"_a = py::float_(state.discarded_weight()));
+}
+
+}  // namespace bvc::cvd

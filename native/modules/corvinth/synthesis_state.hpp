@@ -1,0 +1,41 @@
+// Where the synthesis keeps the state it disentangles: a vector of 2^n
+// amplitudes (the default) or a matrix product state (state="mps"). The
+// driver's loop over layers and brick groups is the same for both; only what
+// reads and changes the state differs.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <vector>
+
+#include "bond_search.hpp"
+
+namespace bvc::cvd {
+
+namespace py = pybind11;
+
+class SynthesisState {
+public:
+    virtual ~SynthesisState() = default;
+
+    // The objectives of the bonds of the next brick group, all read off the
+    // current state; valid until apply_group.
+    virtual ObjectiveFactory objectives() = 0;
+
+    // The chosen gates of a group on (q0, q0 + 1) for each q0 of `bonds`
+    // (disjoint pairs), applied to the state.
+    virtual void apply_group(const std::vector<int>& bonds, const std::vector<EntanglerParams>& params) = 0;
+
+    // (circuit, overlap_mod, energy or None) of the reverse preparation of
+    // the current state with the disentanglers of `gate_rows`.
+    virtual py::tuple snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) = 0;
+
+    // The joint refinement of the last snapshot `unrefined`; prints its line.
+    virtual py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
+                             const py::tuple& unrefined) = 0;
+
+    // Fraction of the squared norm dropped by truncations so far.
+    virtual double discarded_weight() const { return 0.0; }
+};
+
+}  // namespace bvc::cvd
