@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import os
 import reprlib
+from dataclasses import dataclass
 from pathlib import Path
 
 import numpy as np
@@ -98,3 +99,34 @@ def check_width(backend: str, n_qubits: int) -> None:
     if backend != MPS_BACKEND and n_qubits > MAX_QUBITS:
         raise ValueError(f"backend={backend!r} holds the state as 2**n amplitudes, for at most {MAX_QUBITS} qubits; "
                          f"this circuit has {n_qubits}: use backend={MPS_BACKEND!r}")
+
+
+@dataclass(frozen=True)
+class StageArguments:
+    """The measurement stage's arguments, checked and converted."""
+
+    n_qubits: int
+    terms: list[PauliTerm]
+    shots: int
+    seed: int | None
+    workdir: Path
+    backend: str
+    device: str
+    dtype: np.dtype
+
+
+def check_arguments(circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype) -> StageArguments:
+    """Every argument of the stage, in the order their errors are reported."""
+    check_circuit(circuit)
+    n_qubits = to_int(n_qubits, "n_qubits")
+    if n_qubits != circuit.num_qubits:
+        raise ValueError(f"n_qubits is {n_qubits} but the circuit acts on {circuit.num_qubits} qubits")
+    terms = check_pauli_terms(pauli_terms, n_qubits)
+    shots = to_int(shots, "shots")
+    if shots < 1:
+        raise ValueError(f"shots must be at least 1, got {shots}")
+    seed = check_seed(seed)
+    workdir = check_workdir(workdir)
+    dtype = check_simulator(backend, device, dtype)
+    check_width(backend, n_qubits)
+    return StageArguments(n_qubits, terms, shots, seed, workdir, backend, device, dtype)

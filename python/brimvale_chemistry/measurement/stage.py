@@ -3,23 +3,20 @@
 from __future__ import annotations
 
 import json
-import math
 
 import numpy as np
 
 from .. import _defaults
-from ..utils import progress_line as _line
 from . import files
-from .arguments import (check_circuit, check_pauli_terms, check_seed, check_simulator, check_width, check_workdir,
-                        to_int)
+from .arguments import check_arguments
 from .grouping import group_qubitwise_commuting
 from .qasm import group_program, preparation_lines
 from .records import MeasurementResult
-from .simulation import executed_state
-from .statistics import estimate_group
+from .report import print_report
+from .sampling import estimate_energy
+from .summary import BIT_ORDER, SUMMARY_FORMAT, summary_record
 
-SUMMARY_FORMAT = files.SUMMARY_FORMAT
-BIT_ORDER = "c[n-1]...c[0]: the rightmost character is qubit 0, as OpenQASM readers print the register"
+__all__ = ["BIT_ORDER", "SUMMARY_FORMAT", "measurement_QASM"]
 
 
 def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=_defaults.SHOTS, seed=None, workdir=None,
@@ -50,95 +47,31 @@ def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=_defaults.SHOTS, s
     (FileExistsError otherwise); runs writing into one directory take turns,
     and an interrupted run leaves the summary either absent or exact.
     """
-    check_circuit(circuit)
-    n_qubits = to_int(n_qubits, "n_qubits")
-    if n_qubits != circuit.num_qubits:
-        raise ValueError(f"n_qubits is {n_qubits} but the circuit acts on {circuit.num_qubits} qubits")
-    terms = check_pauli_terms(pauli_terms, n_qubits)
-    shots = to_int(shots, "shots")
-    if shots < 1:
-        raise ValueError(f"shots must be at least 1, got {shots}")
-    seed = check_seed(seed)
-    workdir = check_workdir(workdir)
-    dtype = check_simulator(backend, device, dtype)
-    check_width(backend, n_qubits)
+    arguments = check_arguments(circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype)
+    n_qubits, workdir = arguments.n_qubits, arguments.workdir
 
-    groups = group_qubitwise_commuting(terms)
+    groups = group_qubitwise_commuting(arguments.terms)
     preparation = preparation_lines(circuit)
     names = [files.group_file_name(k, len(groups)) for k in range(len(groups))]
     programs = [group_program(preparation, n_qubits, group, k, len(groups)) for k, group in enumerate(groups)]
     files.check_destination(workdir, names + [files.SUMMARY_NAME])
 
     print("[4/4] Measurement", flush=True)
-    exact, draw = executed_state(circuit, terms, n_qubits, backend, device, dtype)
-    identity = sum(complex(t.coefficient).real for t in terms if t.is_identity)
-
-    sequence = np.random.SeedSequence(seed)
-    group_seeds = [int(child.generate_state(1, np.uint64)[0]) for child in sequence.spawn(len(groups))]
-    counts, estimates = [], []
-    for group, group_seed in zip(groups, group_seeds):
-        outcomes, hits = draw(group, shots, group_seed)
-        estimates.append(estimate_group(group, outcomes, hits))
-        counts.append({format(int(o), f"0{n_qubits}b"): int(c) for o, c in zip(outcomes, hits)})
-    energy = identity + sum(e.mean for e in estimates)
-    standard_error = math.sqrt(sum(e.variance for e in estimates) / shots) if groups else 0.0
-
-    summary = {
-        "format": SUMMARY_FORMAT,
-        "n_qubits": n_qubits,
-        "shots_per_group": shots,
-        "seed": seed,
-        "seed_entropy": str(sequence.entropy),
-        "backend": backend,
-        "device": device,
-        "dtype": dtype.name,
-        "bit_order": BIT_ORDER,
-        "energy_unit": "Hartree",
-        "identity_energy": identity,
-        "energy": energy,
-        "standard_error": standard_error if math.isfinite(standard_error) else None,
-        "exact_energy": exact,
-        "groups": [
-            {
-                "index": k,
-                "file": name,
-                "sha256": files.sha256_text(program),
-                "bases": group.label,
-                "mean": estimate.mean,
-                "variance": estimate.variance if math.isfinite(estimate.variance) else None,
-                "terms": [{"pauli": " ".join(f"{letter}{q}" for q, letter in term.paulis),
-                           "coefficient": complex(term.coefficient).real,
-                           "mean": mean}
-                          for term, mean in zip(group.terms, estimate.term_means)],
-                "counts": dict(sorted(group_counts.items())),
-            }
-            for k, (name, program, group, estimate, group_counts)
-            in enumerate(zip(names, programs, groups, estimates, counts))
-        ],
-    }
-
+    result = estimate_energy(circuit, arguments, groups)
+    summary = summary_record(arguments, names, programs, groups, result)
     files.write_outputs(workdir, dict(zip(names, programs)), json.dumps(summary, indent=2) + "\n")
-    summary_path = workdir / files.SUMMARY_NAME
-
-    n_identity = sum(1 for t in terms if t.is_identity)
-    _line("Pauli terms", f"{len(terms)} ({n_identity} identity, added exactly)")
-    _line("Groups", len(groups))
-    _line("Shots per group", shots)
-    _line("Files written", f"{len(names)} OpenQASM 2.0 under {files.QASM_DIR}/, summary {files.SUMMARY_NAME}")
-    error_text = f"{standard_error:.8f}" if math.isfinite(standard_error) else "n/a (one shot per group)"
-    _line("Estimated energy", f"{energy:.8f} ± {error_text} Hartree")
-    _line("Exact energy", f"{exact:.8f} Hartree")
+    print_report(arguments, len(groups), len(names), result)
 
     return MeasurementResult(
-        energy=energy,
-        standard_error=standard_error,
-        exact_energy=exact,
-        shots=shots,
+        energy=result.energy,
+        standard_error=result.standard_error,
+        exact_energy=result.exact,
+        shots=arguments.shots,
         n_groups=len(groups),
         files=[workdir / name for name in names],
-        summary_path=summary_path,
-        counts=counts,
+        summary_path=workdir / files.SUMMARY_NAME,
+        counts=result.counts,
         groups=groups,
-        identity_energy=identity,
-        seed_entropy=int(sequence.entropy),
+        identity_energy=result.identity,
+        seed_entropy=result.entropy,
     )
