@@ -1,5 +1,5 @@
 # make demo   – set up .venv, build and install the package, run the H2 demo
-# make test   – set up .venv, build and install the package, run the C++ and Python tests
+# make test   – set up .venv, build and install the package, check the style, run the C++ and Python tests
 # make dev    – in-place build of the extension modules for PYTHONPATH=python
 # make lint   – ruff (lint and format) and clang-format in check mode
 VENV    ?= .venv
@@ -14,14 +14,14 @@ $(PY):
 	$(PY) -m pip install --upgrade pip
 
 install: $(PY)
-	$(PY) -m pip install ".[test]"
+	$(PY) -m pip install ".[test,lint]"
 
 setup: install
 
 demo: install
 	$(VENV)/bin/brimvale-chemistry --demo h2 --workdir $(WORKDIR)
 
-test: install test-cxx test-python
+test: install lint test-cxx test-python
 
 # The C++ tests load the OpenBLAS of the scipy-openblas32 wheel (the test
 # extra), found through $(DEVPY); without it CMake looks for a system LAPACK.

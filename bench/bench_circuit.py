@@ -21,7 +21,9 @@ def build(rng):
             a, b = rng.choice(N_QUBITS, size=2, replace=False)
             circuit.cx(int(a), int(b))
         else:
-            getattr(circuit, ("rx", "ry", "rz")[rng.integers(3)])(float(rng.uniform(-3, 3)), int(rng.integers(N_QUBITS)))
+            getattr(circuit, ("rx", "ry", "rz")[rng.integers(3)])(
+                float(rng.uniform(-3, 3)), int(rng.integers(N_QUBITS))
+            )
     return circuit
 
 
@@ -46,8 +48,6 @@ def numpy_simulate(circuit):
             axis = n - 1 - op.qubits[0]
             psi = np.moveaxis(np.tensordot(gate, psi, axes=([1], [axis])), 0, axis)
     return psi.reshape(-1)
-
-
 
 
 def main():

@@ -54,10 +54,6 @@ def numpy_product_state(state, n):
     return product / np.linalg.norm(product)
 
 
-
-
-
-
 def main():
     rng = np.random.default_rng(7)
     params = rng.normal(size=9)

@@ -39,9 +39,8 @@ from scipy.optimize import minimize  # noqa: E402
 from brimvale_chemistry import corvinth  # noqa: E402
 from brimvale_chemistry.utils import _PAULI  # noqa: E402
 
-
-
 # --- The NumPy composition of one objective evaluation --------------------------------
+
 
 def numpy_rotation(vector):
     v = np.asarray(vector, dtype=float)
@@ -98,6 +97,7 @@ def numpy_objective(state, n, q0, alpha):
 
 # --- Test states ------------------------------------------------------------------------
 
+
 def random_state(n, rng):
     state = rng.normal(size=2**n) + 1j * rng.normal(size=2**n)
     return state / np.linalg.norm(state)
@@ -124,6 +124,7 @@ def reduced_density_matrix(state, n, bond):
 
 
 # --- Timing -----------------------------------------------------------------------------
+
 
 def per_call(function, arguments, budget):
     """Seconds per call: the best of three rounds, each at least `budget` / 3 long."""
@@ -183,6 +184,7 @@ def objective_table(budget, sizes):
 
 
 # --- A whole synthesis run --------------------------------------------------------------
+
 
 class CountingMinimize:
     """Stands in for the optimiser to count objective evaluations."""

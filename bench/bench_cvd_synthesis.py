@@ -65,8 +65,10 @@ def preset_state(key: str, cache_dir: str | None):
     path = os.path.join(cache_dir, f"{key}.npz") if cache_dir else None
     if path and os.path.exists(path):
         with np.load(path, allow_pickle=False) as data:
-            terms = [PauliTerm(complex(c) if c.imag else float(c.real), tuple(map(tuple, p)))
-                     for c, p in zip(data["coefficients"], json.loads(str(data["paulis"])))]
+            terms = [
+                PauliTerm(complex(c) if c.imag else float(c.real), tuple(map(tuple, p)))
+                for c, p in zip(data["coefficients"], json.loads(str(data["paulis"])))
+            ]
             return data["psi0"], terms, float(data["exact"])
     record = workflow._DEMOS[key]
     molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
@@ -79,8 +81,13 @@ def preset_state(key: str, cache_dir: str | None):
         os.makedirs(cache_dir, exist_ok=True)
         handle, temporary = tempfile.mkstemp(dir=cache_dir, suffix=".npz")
         with os.fdopen(handle, "wb") as stream:
-            np.savez(stream, psi0=psi0, exact=exact, coefficients=np.array([complex(t.coefficient) for t in terms]),
-                     paulis=json.dumps([list(map(list, t.paulis)) for t in terms]))
+            np.savez(
+                stream,
+                psi0=psi0,
+                exact=exact,
+                coefficients=np.array([complex(t.coefficient) for t in terms]),
+                paulis=json.dumps([list(map(list, t.paulis)) for t in terms]),
+            )
         os.replace(temporary, path)
     return psi0, terms, exact
 
@@ -113,23 +120,34 @@ def timed_run(name, psi0, terms):
     n = int(round(np.log2(len(psi0))))
     evaluations = counter.calls * (evaluations_per_call or 1) + result.circuit_layers * (n - 1)
     cpu = cpu_end.ru_utime - cpu_start.ru_utime + cpu_end.ru_stime - cpu_start.ru_stime
-    return {"seconds": seconds, "cpu": cpu, "lines": out.getvalue(), "result": result, "iterations": counter.iterations,
-            "evaluations": evaluations}
+    return {
+        "seconds": seconds,
+        "cpu": cpu,
+        "lines": out.getvalue(),
+        "result": result,
+        "iterations": counter.iterations,
+        "evaluations": evaluations,
+    }
 
 
 def bench_preset(key, cache_dir, runs):
     psi0, terms, exact = preset_state(key, cache_dir)
     n = int(round(np.log2(len(psi0))))
     print(f"\n{key}: {n} qubits, default settings", flush=True)
-    print(f"{'run':<30}{'seconds':>9}{'cpu s':>8}{'speed-up':>9}{'iterations':>11}{'evaluations':>12}{'evals/it':>9}"
-          f"{'us/eval':>9}{'final overlap':>16}{'|E - E_exact|':>15}")
+    print(
+        f"{'run':<30}{'seconds':>9}{'cpu s':>8}{'speed-up':>9}{'iterations':>11}{'evaluations':>12}{'evals/it':>9}"
+        f"{'us/eval':>9}{'final overlap':>16}{'|E - E_exact|':>15}"
+    )
     rows = {}
     for name in runs:
         row = rows[name] = timed_run(name, psi0, terms)
         speedup = rows["today"]["seconds"] / row["seconds"] if "today" in rows else float("nan")
-        print(f"{name:<30}{row['seconds']:>9.2f}{row['cpu']:>8.2f}{speedup:>8.2f}x{row['iterations']:>11}{row['evaluations']:>12}"
-              f"{row['evaluations'] / max(row['iterations'], 1):>9.2f}{row['seconds'] / row['evaluations'] * 1e6:>9.1f}"
-              f"{row['result'].overlap_mod:>16.12f}{abs(row['result'].energy - exact):>15.3e}", flush=True)
+        print(
+            f"{name:<30}{row['seconds']:>9.2f}{row['cpu']:>8.2f}{speedup:>8.2f}x{row['iterations']:>11}{row['evaluations']:>12}"
+            f"{row['evaluations'] / max(row['iterations'], 1):>9.2f}{row['seconds'] / row['evaluations'] * 1e6:>9.1f}"
+            f"{row['result'].overlap_mod:>16.12f}{abs(row['result'].energy - exact):>15.3e}",
+            flush=True,
+        )
     same = [rows[name]["lines"] == rows["today"]["lines"] for name in rows if name.startswith("finite")]
     if "today" in rows and same:
         print(f"finite-difference lines identical to today's: {'yes' if all(same) else 'NO'}")
@@ -143,8 +161,10 @@ def main():
     parser.add_argument("--runs", nargs="*", default=list(RUNS), choices=list(RUNS), help="runs, today first")
     parser.add_argument("--state-cache", help="directory keeping the presets' DMRG states between invocations")
     args = parser.parse_args()
-    print(f"cores available: {len(os.sched_getaffinity(0))}; "
-          f"OPENBLAS_NUM_THREADS={os.environ.get('OPENBLAS_NUM_THREADS', '(not set)')}")
+    print(
+        f"cores available: {len(os.sched_getaffinity(0))}; "
+        f"OPENBLAS_NUM_THREADS={os.environ.get('OPENBLAS_NUM_THREADS', '(not set)')}"
+    )
     for key in args.presets:
         bench_preset(key, args.state_cache, args.runs)
 

@@ -56,7 +56,9 @@ def main():
         repeats = 5 if n_sites < 10 else 2
         t_native = best_of(lambda: mallorek._electron_tensor_to_dense(theta, n_qubits), repeats)
         t_numpy = best_of(lambda: numpy_reference(theta, n_qubits), repeats)
-        print(f"{n_sites:>8} {4**n_sites:>11} {1e3 * t_native:>12.2f} {1e3 * t_numpy:>11.2f} {t_numpy / t_native:>8.1f}x")
+        print(
+            f"{n_sites:>8} {4**n_sites:>11} {1e3 * t_native:>12.2f} {1e3 * t_numpy:>11.2f} {t_numpy / t_native:>8.1f}x"
+        )
 
 
 if __name__ == "__main__":

@@ -31,8 +31,12 @@ from brimvale_chemistry import workflow
 from brimvale_chemistry.dmrg import driver, mallorek
 from brimvale_chemistry.molecule import Molecule, electronic_structure
 
-H8 = {"geometry": [("H", (0.0, 0.0, float(k))) for k in range(8)], "basis": "sto-3g",
-      "active_occupied": 4, "active_virtual": 4}
+H8 = {
+    "geometry": [("H", (0.0, 0.0, float(k))) for k in range(8)],
+    "basis": "sto-3g",
+    "active_occupied": 4,
+    "active_virtual": 4,
+}
 STEPS = ("build", "compress", "initial", "sweeps")
 
 
@@ -71,6 +75,7 @@ def timed(function, seconds, step):
             return function(*args, **kwargs)
         finally:
             seconds[step] = seconds.get(step, 0.0) + time.perf_counter() - start
+
     return run
 
 
@@ -88,8 +93,9 @@ def run_stage(es, lean: bool):
         build = mallorek._molecular_model if lean else todays_model
         stack.enter_context(patched(mallorek, "_molecular_model", timed(build, seconds, "build")))
         original_lean = stack.enter_context(patched(driver, "_use_lean_mpo", timed(use_lean_mpo, seconds, "compress")))
-        stack.enter_context(patched(mallorek, "_random_initial_mps",
-                                    timed(mallorek._random_initial_mps, seconds, "initial")))
+        stack.enter_context(
+            patched(mallorek, "_random_initial_mps", timed(mallorek._random_initial_mps, seconds, "initial"))
+        )
         stack.enter_context(patched(driver, "_run_engine", timed(driver._run_engine, seconds, "sweeps")))
         stack.enter_context(patched(driver, "_solve_exactly", timed(driver._solve_exactly, seconds, "sweeps")))
         stack.enter_context(contextlib.redirect_stdout(io.StringIO()))
@@ -126,19 +132,25 @@ def main():
         before, after = (median_seconds([seconds for _, seconds, _ in runs[p]]) for p in ("before", "after"))
         old, new = runs["before"][-1][0], runs["after"][-1][0]
         bonds = runs["after"][-1][2]
-        print(f"{key}: {es.n_qubits} qubits, {len(es.fermion_terms)} fermionic terms, "
-              f"median of {args.repeats} runs each")
+        print(
+            f"{key}: {es.n_qubits} qubits, {len(es.fermion_terms)} fermionic terms, median of {args.repeats} runs each"
+        )
         print(f"  MPO bond dimensions   : term-built {bonds['term-built']}")
         print(f"                          lean       {bonds['swept']}")
         print(f"  {'seconds':<8}" + "".join(f"{step:>10}" for step in (*STEPS, "rest", "total")))
         for label, row in (("before", before), ("after", after)):
             print(f"  {label:<8}" + "".join(f"{row[step]:>10.2f}" for step in (*STEPS, "rest", "total")))
         print(f"  speed-up              : {before['total'] / after['total']:.2f}x (target >= 2x)")
-        print(f"  energy (Ha)           : before {old.energy:.12f}, after {new.energy:.12f}, "
-              f"difference {new.energy - old.energy:+.1e}")
+        print(
+            f"  energy (Ha)           : before {old.energy:.12f}, after {new.energy:.12f}, "
+            f"difference {new.energy - old.energy:+.1e}"
+        )
         print(f"  1 - |<before|after>|  : {1 - abs(np.vdot(old.psi0, new.psi0)):.1e}")
-        print(f"  sweeps, max bond      : before {old.sweeps}, {old.max_bond_dimension}; "
-              f"after {new.sweeps}, {new.max_bond_dimension}", flush=True)
+        print(
+            f"  sweeps, max bond      : before {old.sweeps}, {old.max_bond_dimension}; "
+            f"after {new.sweeps}, {new.max_bond_dimension}",
+            flush=True,
+        )
 
 
 if __name__ == "__main__":

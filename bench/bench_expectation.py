@@ -31,8 +31,6 @@ def numpy_expectation(state, terms):
     return total
 
 
-
-
 def main():
     rng = np.random.default_rng(3)
     terms = random_terms(rng)
@@ -41,8 +39,9 @@ def main():
     native_time, native_value = best_time(REPEATS, lambda: hamiltonian_expectation(state, terms, N_QUBITS))
     numpy_time, numpy_value = best_time(REPEATS, lambda: numpy_expectation(state, terms))
     assert abs(native_value - numpy_value) < 1e-9, "kernels disagree"
-    report(f"hamiltonian_expectation, {N_QUBITS} qubits, {N_TERMS} terms (best of {REPEATS})", native_time, numpy_time,
-           10)
+    report(
+        f"hamiltonian_expectation, {N_QUBITS} qubits, {N_TERMS} terms (best of {REPEATS})", native_time, numpy_time, 10
+    )
 
 
 if __name__ == "__main__":

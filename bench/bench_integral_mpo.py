@@ -43,8 +43,12 @@ def molecule_of(key: str) -> Molecule:
     if key in workflow._DEMOS:
         return Molecule(**{k: v for k, v in workflow._DEMOS[key].items() if k != "desc"})
     atoms = int(key[1:])
-    return Molecule(geometry=[("H", (0.0, 0.0, float(k))) for k in range(atoms)], basis="sto-3g",
-                    active_occupied=atoms // 2, active_virtual=atoms - atoms // 2)
+    return Molecule(
+        geometry=[("H", (0.0, 0.0, float(k))) for k in range(atoms)],
+        basis="sto-3g",
+        active_occupied=atoms // 2,
+        active_virtual=atoms - atoms // 2,
+    )
 
 
 def active_integrals(molecule: Molecule):
@@ -52,8 +56,14 @@ def active_integrals(molecule: Molecule):
     from pyscf import ao2mo, gto, lib, mcscf, scf
 
     with lib.with_omp_threads(1):
-        mol = gto.M(atom=list(molecule.geometry), basis=molecule.basis, charge=molecule.charge,
-                    spin=molecule.spin, unit="Angstrom", verbose=0)
+        mol = gto.M(
+            atom=list(molecule.geometry),
+            basis=molecule.basis,
+            charge=molecule.charge,
+            spin=molecule.spin,
+            unit="Angstrom",
+            verbose=0,
+        )
         mf = scf.RHF(mol) if molecule.spin == 0 else scf.ROHF(mol)
         mf.conv_tol = 1e-11
         mf.kernel()
@@ -105,19 +115,32 @@ def main():
             continue
         terms = fermion_terms(active_space_fermion_operator(SimpleNamespace(one_body=h, two_body=g)))
         seconds, model = median_time(
-            args.repeats, lambda: mallorek._molecular_model(n, mallorek._fermion_to_local_terms(terms, 2 * n)))
-        print(f"  term-built MPO        : {seconds:8.3f} s  max {max(model.H_MPO.chi):5d}  {model.H_MPO.chi}"
-              f"  ({len(terms)} terms)")
+            args.repeats, lambda: mallorek._molecular_model(n, mallorek._fermion_to_local_terms(terms, 2 * n))
+        )
+        print(
+            f"  term-built MPO        : {seconds:8.3f} s  max {max(model.H_MPO.chi):5d}  {model.H_MPO.chi}"
+            f"  ({len(terms)} terms)"
+        )
         seconds, lean = median_time(args.repeats, lambda: lean_mpo(model.H_MPO))
         print(f"  lean term-built MPO   : {seconds:8.3f} s  max {max(lean.chi):5d}  {lean.chi}")
         if n > DMRG_UP_TO:
             continue
-        es = SimpleNamespace(n_qubits=2 * n, n_spatial_orbitals=n, n_electrons=n_electrons, twice_sz=twice_sz,
-                             fermion_terms=terms, constant_energy=core, exact_energy=None)
+        es = SimpleNamespace(
+            n_qubits=2 * n,
+            n_spatial_orbitals=n,
+            n_electrons=n_electrons,
+            twice_sz=twice_sz,
+            fermion_terms=terms,
+            constant_energy=core,
+            exact_energy=None,
+        )
         from_terms = dmrg_energy(es, None)
         from_integrals = dmrg_energy(es, lambda m: setattr(m, "H_MPO", integral_mpo(h, g, m.lat.mps_sites())))
-        print(f"  DMRG energy (Ha)      : stage {from_terms:.12f}, integral {from_integrals:.12f}, "
-              f"difference {from_integrals - from_terms:+.1e}", flush=True)
+        print(
+            f"  DMRG energy (Ha)      : stage {from_terms:.12f}, integral {from_integrals:.12f}, "
+            f"difference {from_integrals - from_terms:+.1e}",
+            flush=True,
+        )
 
 
 if __name__ == "__main__":

@@ -40,7 +40,8 @@ def main() -> None:
 
     native = median_seconds(lambda: sample_outcomes(state, N_QUBITS, SHOTS, 12345))
     native_rotated = median_seconds(
-        lambda: sample_outcomes(state, N_QUBITS, SHOTS, 12345, x_mask=0b1010101, y_mask=0b10))
+        lambda: sample_outcomes(state, N_QUBITS, SHOTS, 12345, x_mask=0b1010101, y_mask=0b10)
+    )
     numpy_choice = median_seconds(lambda: rng.choice(indices, size=SHOTS, p=probabilities))
     numpy_with_probabilities = median_seconds(lambda: rng.choice(indices, size=SHOTS, p=np.abs(state) ** 2))
 

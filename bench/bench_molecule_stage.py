@@ -51,17 +51,22 @@ def main():
     workdir = tempfile.mkdtemp(prefix="bench_molecule_")
     # Import and warm up the libraries outside the timed region.
     with contextlib.redirect_stdout(io.StringIO()):
-        electronic_structure(Molecule(geometry=PRESETS["h2"][0], basis="sto-3g", active_occupied=1,
-                                      active_virtual=1), workdir=workdir)
-    print(f"{'preset':<10} {'qubits':>6} {'terms':>6} {'HF (Ha)':>16} {'CASCI (Ha)':>16} "
-          f"{'stage s':>8} {'pyscf s':>8} {'ratio':>6}")
+        electronic_structure(
+            Molecule(geometry=PRESETS["h2"][0], basis="sto-3g", active_occupied=1, active_virtual=1), workdir=workdir
+        )
+    print(
+        f"{'preset':<10} {'qubits':>6} {'terms':>6} {'HF (Ha)':>16} {'CASCI (Ha)':>16} "
+        f"{'stage s':>8} {'pyscf s':>8} {'ratio':>6}"
+    )
     for name, (geometry, basis, occupied, virtual) in PRESETS.items():
         molecule = Molecule(geometry=geometry, basis=basis, active_occupied=occupied, active_virtual=virtual)
         with contextlib.redirect_stdout(io.StringIO()):
             stage_time, result = best_of(3, lambda: electronic_structure(molecule, workdir=workdir))
         pyscf_time, _ = best_of(3, lambda: bare_pyscf(geometry, basis, occupied, virtual))
-        print(f"{name:<10} {result.n_qubits:>6} {len(result.pauli_terms):>6} {result.hf_energy:>16.10f} "
-              f"{result.exact_energy:>16.10f} {stage_time:>8.3f} {pyscf_time:>8.3f} {stage_time / pyscf_time:>6.2f}")
+        print(
+            f"{name:<10} {result.n_qubits:>6} {len(result.pauli_terms):>6} {result.hf_energy:>16.10f} "
+            f"{result.exact_energy:>16.10f} {stage_time:>8.3f} {pyscf_time:>8.3f} {stage_time / pyscf_time:>6.2f}"
+        )
 
 
 if __name__ == "__main__":

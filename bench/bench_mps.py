@@ -26,6 +26,7 @@ import sys
 import time
 
 import numpy as np
+
 from brimvale import MPS, Circuit
 from brimvale_chemistry._kernels import hamiltonian_expectation
 from brimvale_chemistry.utils import PauliTerm
@@ -78,8 +79,10 @@ def brick_circuit(n, depth, rng):
 
 def random_mps(n, chi, rng):
     bonds = [1] + [min(2**k, 2 ** (n - k), chi) for k in range(1, n)] + [1]
-    tensors = [rng.normal(size=(bonds[k], 2, bonds[k + 1])) + 1j * rng.normal(size=(bonds[k], 2, bonds[k + 1]))
-               for k in range(n)]
+    tensors = [
+        rng.normal(size=(bonds[k], 2, bonds[k + 1])) + 1j * rng.normal(size=(bonds[k], 2, bonds[k + 1]))
+        for k in range(n)
+    ]
     state = MPS.from_tensors(tensors)
     tensors = state.tensors
     tensors[0] = tensors[0] / state.norm()
@@ -110,11 +113,15 @@ def agreement():
         dense_time = time.perf_counter() - start
         terms = random_terms(n, 200, 4, rng)
         worst["state"] = max(worst["state"], float(np.abs(a.to_dense() - u).max()))
-        worst["expectation"] = max(worst["expectation"],
-                                   abs(a.expectation(terms) - hamiltonian_expectation(u, terms, n)))
+        worst["expectation"] = max(
+            worst["expectation"], abs(a.expectation(terms) - hamiltonian_expectation(u, terms, n))
+        )
         worst["overlap"] = max(worst["overlap"], abs(a.overlap(b) - np.vdot(u, v)))
-        line(f"{n} qubits, depth {depth}: max bond, mps / dense s", f"{max(a.bond_dimensions)}",
-             f"{mps_time:.3f} s / {dense_time:.3f} s (two circuits)")
+        line(
+            f"{n} qubits, depth {depth}: max bond, mps / dense s",
+            f"{max(a.bond_dimensions)}",
+            f"{mps_time:.3f} s / {dense_time:.3f} s (two circuits)",
+        )
     for key, value in worst.items():
         line(f"largest difference in {key}", f"{value:.2e}", "(target <= 1e-10)")
     state = brick_circuit(10, 6, rng).execute(backend="mps").mps
@@ -143,17 +150,24 @@ def h2o_expectation():
         es = electronic_structure(molecule, workdir=workdir)
         result = dmrg(es)
     mps, terms = result.mps, es.pauli_terms
-    line("to_dense() - psi0, largest difference", f"{np.abs(mps.to_dense() - result.psi0).max():.2e}",
-         "(target <= 1e-10)")
+    line(
+        "to_dense() - psi0, largest difference",
+        f"{np.abs(mps.to_dense() - result.psi0).max():.2e}",
+        "(target <= 1e-10)",
+    )
     line("bond dimensions as issued", str(mps.bond_dimensions == H2O_BONDS), str(mps.bond_dimensions))
     line("discarded weight of the conversion", f"{result.mps_discarded_weight:.1e}")
     mps_wall, mps_cpu, energy = wall_and_cpu(20, lambda: mps.expectation(terms))
     dense_wall, dense_cpu, dense_energy = wall_and_cpu(
-        20, lambda: hamiltonian_expectation(result.psi0, terms, es.n_qubits))
+        20, lambda: hamiltonian_expectation(result.psi0, terms, es.n_qubits)
+    )
     line(f"{len(terms)} terms, MPS (best of 20)", seconds(mps_wall, mps_cpu, "ms"), "(target <= 20 ms)")
     line("the same on the dense psi0", seconds(dense_wall, dense_cpu, "ms"))
-    line("|<H>_mps - <H>_dense|, |<H>_mps - DMRG energy|",
-         f"{abs(energy - dense_energy):.1e}", f"{abs(energy.real - result.energy):.1e} Ha")
+    line(
+        "|<H>_mps - <H>_dense|, |<H>_mps - DMRG energy|",
+        f"{abs(energy - dense_energy):.1e}",
+        f"{abs(energy.real - result.energy):.1e} Ha",
+    )
 
 
 def random_expectation():
@@ -182,15 +196,21 @@ def execution():
     circuit = brick_circuit(100, 10, rng)
     wall, cpu, result = wall_and_cpu(2, lambda: circuit.execute(backend="mps", max_bond=64))
     line("100 qubits, max_bond 64 (best of 2)", seconds(wall, cpu), "(target <= 10 s)")
-    line("  its largest bond, discarded weight", f"{max(result.mps.bond_dimensions)}",
-         f"{result.mps.discarded_weight:.2e}")
+    line(
+        "  its largest bond, discarded weight",
+        f"{max(result.mps.bond_dimensions)}",
+        f"{result.mps.discarded_weight:.2e}",
+    )
     for n in (20, 24):
         circuit = brick_circuit(n, 10, rng)
         mps_wall, mps_cpu, result = wall_and_cpu(1, lambda c=circuit: c.execute(backend="mps", max_bond=64))
         dense_wall, dense_cpu, dense = wall_and_cpu(1, lambda c=circuit: c.execute())
         fidelity = abs(np.vdot(result.mps.to_dense(), dense.state)) ** 2
-        line(f"{n} qubits: mps (max_bond 64)", seconds(mps_wall, mps_cpu),
-             f"fidelity {fidelity:.6f} to dense, discarded {result.mps.discarded_weight:.2e}")
+        line(
+            f"{n} qubits: mps (max_bond 64)",
+            seconds(mps_wall, mps_cpu),
+            f"fidelity {fidelity:.6f} to dense, discarded {result.mps.discarded_weight:.2e}",
+        )
         line(f"{n} qubits: dense", seconds(dense_wall, dense_cpu))
 
 

@@ -62,28 +62,43 @@ def measure(key: str, max_sweeps: int | None) -> dict:
         dmrg_seconds = time.perf_counter() - start
     exact = structure.exact_energy
     return {
-        "key": key, "qubits": structure.n_qubits, "pauli_terms": len(structure.pauli_terms),
-        "structure_s": structure_seconds, "dmrg_s": dmrg_seconds, "conversion_s": conversion[0],
+        "key": key,
+        "qubits": structure.n_qubits,
+        "pauli_terms": len(structure.pauli_terms),
+        "structure_s": structure_seconds,
+        "dmrg_s": dmrg_seconds,
+        "conversion_s": conversion[0],
         "sweeps": ground.sweeps,
         "peak_mib": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024.0,
-        "mpo_bonds": mpo_bonds, "state_bonds": ground.bond_dimensions, "energy": ground.energy,
-        "casci": exact, "error": None if exact is None else ground.energy - exact,
+        "mpo_bonds": mpo_bonds,
+        "state_bonds": ground.bond_dimensions,
+        "energy": ground.energy,
+        "casci": exact,
+        "error": None if exact is None else ground.energy - exact,
     }
 
 
 def main(keys: list[str], max_sweeps: int | None) -> None:
-    print(f"{'preset':<7} {'qubits':>6} {'terms':>6} {'ES (s)':>8} {'DMRG (s)':>9} {'to qubits':>9} {'sweeps':>6} "
-          f"{'peak MiB':>9} "
-          f"{'MPO chi':>7} {'MPS chi':>7} {'DMRG energy (Ha)':>17} {'- CASCI (Ha)':>12}", flush=True)
+    print(
+        f"{'preset':<7} {'qubits':>6} {'terms':>6} {'ES (s)':>8} {'DMRG (s)':>9} {'to qubits':>9} {'sweeps':>6} "
+        f"{'peak MiB':>9} "
+        f"{'MPO chi':>7} {'MPS chi':>7} {'DMRG energy (Ha)':>17} {'- CASCI (Ha)':>12}",
+        flush=True,
+    )
     for key in keys:
         extra = [] if max_sweeps is None else [str(max_sweeps)]
-        output = subprocess.run([sys.executable, __file__, "--one", key, *extra], check=True, capture_output=True,
-                                text=True)
+        output = subprocess.run(
+            [sys.executable, __file__, "--one", key, *extra], check=True, capture_output=True, text=True
+        )
         row = json.loads(output.stdout)
         error = "n/a" if row["error"] is None else f"{row['error']:+.2e}"
-        print(f"{key:<7} {row['qubits']:>6} {row['pauli_terms']:>6} {row['structure_s']:>8.1f} {row['dmrg_s']:>9.1f} "
-              f"{row['conversion_s']:>9.1f} {row['sweeps']:>6} {row['peak_mib']:>9.0f} {max(row['mpo_bonds']):>7} {max(row['state_bonds']):>7} "
-              f"{row['energy']:>17.10f} {error:>12}", flush=True)
+        print(
+            f"{key:<7} {row['qubits']:>6} {row['pauli_terms']:>6} {row['structure_s']:>8.1f} {row['dmrg_s']:>9.1f} "
+            f"{row['conversion_s']:>9.1f} {row['sweeps']:>6} {row['peak_mib']:>9.0f} "
+            f"{max(row['mpo_bonds']):>7} {max(row['state_bonds']):>7} "
+            f"{row['energy']:>17.10f} {error:>12}",
+            flush=True,
+        )
         print(f"        MPO bonds {row['mpo_bonds']}; MPS bonds {row['state_bonds']}", flush=True)
 
 

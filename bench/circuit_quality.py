@@ -59,9 +59,16 @@ def run_preset(key: str, gradient: str | None) -> dict:
             circuit, overlap, energy = snapshot(*captured["args"], compact=compact)
             rows[label] = (circuit, overlap, energy)
     rows["compact+refine" + ("+" + gradient if gradient else "")] = (
-        result.cvd.circuit, result.cvd.overlap_mod, result.cvd.energy)
-    return {"qubits": result.electronic_structure.n_qubits, "exact": exact, "rows": rows,
-            "refine_seconds": refine_seconds}
+        result.cvd.circuit,
+        result.cvd.overlap_mod,
+        result.cvd.energy,
+    )
+    return {
+        "qubits": result.electronic_structure.n_qubits,
+        "exact": exact,
+        "rows": rows,
+        "refine_seconds": refine_seconds,
+    }
 
 
 def main() -> None:
@@ -69,15 +76,19 @@ def main() -> None:
     parser.add_argument("--gradient", default=None)
     parser.add_argument("presets", nargs="*")
     options = parser.parse_args()
-    print(f"{'preset':<10} {'configuration':<34} {'CNOTs':>6} {'2q depth':>8} {'gates':>6} "
-          f"{'overlap':>14} {'1 - overlap':>11} {'|dE| (Ha)':>10}")
+    print(
+        f"{'preset':<10} {'configuration':<34} {'CNOTs':>6} {'2q depth':>8} {'gates':>6} "
+        f"{'overlap':>14} {'1 - overlap':>11} {'|dE| (Ha)':>10}"
+    )
     # The hydrogen chains after the first four presets need state="mps".
     for key in options.presets or list(workflow._DEMOS)[:4]:
         data = run_preset(key, options.gradient)
         for label, (circuit, overlap, energy) in data["rows"].items():
             cnots = circuit.count_ops().get("cx", 0)
-            print(f"{key:<10} {label:<34} {cnots:>6} {circuit.depth(two_qubit_only=True):>8} {len(circuit):>6} "
-                  f"{overlap:>14.10f} {1 - overlap:>11.2e} {abs(energy - data['exact']):>10.2e}")
+            print(
+                f"{key:<10} {label:<34} {cnots:>6} {circuit.depth(two_qubit_only=True):>8} {len(circuit):>6} "
+                f"{overlap:>14.10f} {1 - overlap:>11.2e} {abs(energy - data['exact']):>10.2e}"
+            )
         print(f"{key:<10} refinement: {data['refine_seconds']:.2f} s", flush=True)
 
 

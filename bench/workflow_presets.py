@@ -57,14 +57,19 @@ def run_preset(key: str) -> dict:
 
 def main(keys: list[str]) -> None:
     stages = workflow.WORKFLOW_STAGES
-    print(f"{'preset':<10} {'qubits':>6} " + " ".join(f"{s:>20}" for s in stages)
-          + f" {'overlap':>14} {'E circuit':>16} {'E exact':>16} {'|dE|':>10} {'2q gates':>8}")
+    print(
+        f"{'preset':<10} {'qubits':>6} "
+        + " ".join(f"{s:>20}" for s in stages)
+        + f" {'overlap':>14} {'E circuit':>16} {'E exact':>16} {'|dE|':>10} {'2q gates':>8}"
+    )
     for key in keys:
         row = run_preset(key)
         times = " ".join(f"{row['seconds'][s]:>19.2f}s" for s in stages)
-        print(f"{key:<10} {row['qubits']:>6} {times} {row['overlap']:>14.10f} {row['energy']:>16.10f} "
-              f"{row['exact']:>16.10f} {abs(row['energy'] - row['exact']):>10.2e} {row['two_qubit_gates']:>8}",
-              flush=True)
+        print(
+            f"{key:<10} {row['qubits']:>6} {times} {row['overlap']:>14.10f} {row['energy']:>16.10f} "
+            f"{row['exact']:>16.10f} {abs(row['energy'] - row['exact']):>10.2e} {row['two_qubit_gates']:>8}",
+            flush=True,
+        )
 
 
 if __name__ == "__main__":

@@ -17,14 +17,17 @@ Array ensure_or_raise_numpy_error(py::handle value, const char* dtype) {
     py::object converted =
         py::module_::import("numpy").attr("asarray")(value, py::arg("dtype") = dtype, py::arg("order") = "C");
     out = Array::ensure(converted);
-    if (!out) throw py::type_error("cannot convert " + std::string(Py_TYPE(value.ptr())->tp_name) + " to a " +
-                                   dtype + " array");
+    if (!out)
+        throw py::type_error("cannot convert " + std::string(Py_TYPE(value.ptr())->tp_name) + " to a " + dtype +
+                             " array");
     return out;
 }
 
 }  // namespace
 
-ComplexArray as_complex_array(py::handle value) { return ensure_or_raise_numpy_error<ComplexArray>(value, "complex128"); }
+ComplexArray as_complex_array(py::handle value) {
+    return ensure_or_raise_numpy_error<ComplexArray>(value, "complex128");
+}
 
 RealArray as_real_array(py::handle value) { return ensure_or_raise_numpy_error<RealArray>(value, "float64"); }
 

@@ -15,8 +15,8 @@ void raise(PyObject* exc, std::initializer_list<py::str> parts) {
 }
 
 void raise_incorrect_type(const char* name, const char* expected, py::handle value) {
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 name, expected, Py_TYPE(value.ptr())->tp_name);
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name, expected,
+                 Py_TYPE(value.ptr())->tp_name);
     throw py::error_already_set();
 }
 

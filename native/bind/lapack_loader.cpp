@@ -56,8 +56,7 @@ void load_lapack() {
     loaded.zgemm = resolve<lapack::zgemm_fn>(blas, "zgemm");
     loaded.zherk = resolve<lapack::zherk_fn>(blas, "zherk");
     void* routine = reinterpret_cast<void*>(loaded.zgemm);
-    loaded.set_threads_local =
-        library_function<lapack::set_threads_fn>(routine, {"openblas_set_num_threads_local"});
+    loaded.set_threads_local = library_function<lapack::set_threads_fn>(routine, {"openblas_set_num_threads_local"});
     // SciPy's OpenBLAS prefixes its own names.
     loaded.set_num_threads = library_function<lapack::set_num_threads_fn>(
         routine, {"scipy_openblas_set_num_threads", "openblas_set_num_threads"});

@@ -11,13 +11,9 @@ namespace bvc::bind {
 
 Param arg(const char* name) { return Param{name, false, false, py::object()}; }
 
-Param arg(const char* name, py::object default_value) {
-    return Param{name, false, true, std::move(default_value)};
-}
+Param arg(const char* name, py::object default_value) { return Param{name, false, true, std::move(default_value)}; }
 
-Param kwonly(const char* name, py::object default_value) {
-    return Param{name, true, true, std::move(default_value)};
-}
+Param kwonly(const char* name, py::object default_value) { return Param{name, true, true, std::move(default_value)}; }
 
 Param kwonly_required(const char* name) { return Param{name, true, false, py::object()}; }
 
@@ -110,18 +106,17 @@ Arguments Signature::bind(const py::args& args, const py::kwargs& kwargs) const 
         for (std::size_t i = 0; i < positional_count_; ++i) {
             if (params_[i].has_default) ++with_default;
         }
-        std::string takes = with_default > 0
-                                ? "from " + std::to_string(positional_count_ - with_default) + " to " +
-                                      std::to_string(positional_count_)
-                                : std::to_string(positional_count_);
+        std::string takes = with_default > 0 ? "from " + std::to_string(positional_count_ - with_default) + " to " +
+                                                   std::to_string(positional_count_)
+                                             : std::to_string(positional_count_);
         bool plural_takes = with_default > 0 || positional_count_ != 1;
         std::string kwonly_note;
         if (kwonly_given > 0) {
             kwonly_note = " positional argument" + plural(given) + " (and " + std::to_string(kwonly_given) +
                           " keyword-only argument" + plural(kwonly_given) + ")";
         }
-        raise(PyExc_TypeError, qualname_ + "() takes " + takes + " positional argument" +
-                                   (plural_takes ? "s" : "") + " but " + std::to_string(given) + kwonly_note +
+        raise(PyExc_TypeError, qualname_ + "() takes " + takes + " positional argument" + (plural_takes ? "s" : "") +
+                                   " but " + std::to_string(given) + kwonly_note +
                                    (given == 1 && kwonly_given == 0 ? " was" : " were") + " given");
     }
 
@@ -168,18 +163,16 @@ namespace {
 
 // Every name has exactly one signature: a new definition replaces whatever
 // the module or class (or a base class) had under that name, never overloads it.
-py::cpp_function make_callable(Signature signature, Body body, const char* name, const char* doc,
-                               py::handle scope, py::handle method_of) {
+py::cpp_function make_callable(Signature signature, Body body, const char* name, const char* doc, py::handle scope,
+                               py::handle method_of) {
     // The docstring carries the signature in the interpreter's internal form
     // ("name(...)\n--\n\n"), so __doc__ is exactly `doc` and
     // inspect.signature() reports the real parameters.
     std::string full_doc = std::string(name) + signature.text() + "\n--\n\n" + doc;
     py::options options;
     options.disable_function_signatures();
-    auto call = [signature = std::move(signature), body = std::move(body)](py::args args,
-                                                                          py::kwargs kwargs) -> py::object {
-        return body(signature.bind(args, kwargs));
-    };
+    auto call = [signature = std::move(signature), body = std::move(body)](
+                    py::args args, py::kwargs kwargs) -> py::object { return body(signature.bind(args, kwargs)); };
     // pybind11 keeps a pointer to the docstring; the string must outlive it.
     const char* stored_doc = (new std::string(std::move(full_doc)))->c_str();
     if (method_of) {

@@ -68,14 +68,12 @@ private:
 using Body = std::function<py::object(const Arguments&)>;
 
 // Registers `name` on `module` as a plain function.
-void def_function(py::module_& module, const char* name, std::vector<Param> params,
-                  const char* doc, Body body);
+void def_function(py::module_& module, const char* name, std::vector<Param> params, const char* doc, Body body);
 
 // Registers `name` on a class as a method; the first parameter is the
 // instance (conventionally "self") and is listed in `params`. An "__init__"
 // also becomes the class's own signature, so inspect.signature(cls) and
 // help(cls) show the constructor's parameters.
-void def_method(py::object cls, const char* name, std::vector<Param> params, const char* doc,
-                Body body);
+void def_method(py::object cls, const char* name, std::vector<Param> params, const char* doc, Body body);
 
 }  // namespace bvc::bind

@@ -6,9 +6,9 @@ namespace bvc::cvd {
 
 namespace {
 
+using bvc::sv::adjoint;
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
-using bvc::sv::adjoint;
 
 // The sweeps keep their states split into real and imaginary parts: the
 // loops over runs of contiguous amplitudes then vectorise, which the
@@ -29,9 +29,11 @@ Coefficients split(const Mat4& u) {
 
 // The four amplitudes of a pair's local basis, each a stream of `len`
 // contiguous values: v_r <- sum_c u[r][c] v_c.
-inline __attribute__((always_inline)) void apply_streams(const Coefficients& u, std::size_t len, double* __restrict r0, double* __restrict i0,
-                          double* __restrict r1, double* __restrict i1, double* __restrict r2,
-                          double* __restrict i2, double* __restrict r3, double* __restrict i3) {
+inline __attribute__((always_inline)) void apply_streams(const Coefficients& u, std::size_t len, double* __restrict r0,
+                                                         double* __restrict i0, double* __restrict r1,
+                                                         double* __restrict i1, double* __restrict r2,
+                                                         double* __restrict i2, double* __restrict r3,
+                                                         double* __restrict i3) {
     for (std::size_t j = 0; j < len; ++j) {
         const double xr[4] = {r0[j], r1[j], r2[j], r3[j]}, xi[4] = {i0[j], i1[j], i2[j], i3[j]};
         double yr[4], yi[4];
@@ -51,9 +53,9 @@ inline __attribute__((always_inline)) void apply_streams(const Coefficients& u, 
 // t[a][b] += sum_j conj(bra_a[j]) ket_b[j], with partial sums per lane so
 // that the sums vectorise without reassociation.
 inline __attribute__((always_inline)) void accumulate_transition(std::size_t len, double* const bra_re[4],
-                                                                  double* const bra_im[4], double* const ket_re[4],
-                                                                  double* const ket_im[4], double t_re[16],
-                                                                  double t_im[16]) {
+                                                                 double* const bra_im[4], double* const ket_re[4],
+                                                                 double* const ket_im[4], double t_re[16],
+                                                                 double t_im[16]) {
     const double *k0r = ket_re[0], *k1r = ket_re[1], *k2r = ket_re[2], *k3r = ket_re[3];
     const double *k0i = ket_im[0], *k1i = ket_im[1], *k2i = ket_im[2], *k3i = ket_im[3];
     for (int a = 0; a < 4; ++a) {

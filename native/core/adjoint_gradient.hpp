@@ -34,9 +34,7 @@ public:
     ReversePreparationFidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs);
     ~ReversePreparationFidelity() override;
 
-    std::size_t parameter_count() const override {
-        return 3 * static_cast<std::size_t>(n_qubits_) + 9 * pairs_.size();
-    }
+    std::size_t parameter_count() const override { return 3 * static_cast<std::size_t>(n_qubits_) + 9 * pairs_.size(); }
 
     double value_and_gradient(const double* x, double* gradient) override;
 

@@ -10,8 +10,8 @@ namespace {
 
 using bvc::circuit::Gate;
 using bvc::circuit::Operation;
-using bvc::sv::Mat2;
 using bvc::sv::adjoint;
+using bvc::sv::Mat2;
 using bvc::sv::product;
 
 constexpr double kHalfPi = 1.5707963267948966;     // math.pi / 2
@@ -150,8 +150,8 @@ ReducedCore reduce(const double angles[3]) {
         nonzero += core.r[k] != 0.0;
     }
     const bool single_quarter =
-        nonzero == 1 && (std::abs(core.r[0]) == kQuarterPi || std::abs(core.r[1]) == kQuarterPi ||
-                         std::abs(core.r[2]) == kQuarterPi);
+        nonzero == 1 &&
+        (std::abs(core.r[0]) == kQuarterPi || std::abs(core.r[1]) == kQuarterPi || std::abs(core.r[2]) == kQuarterPi);
     core.cnots = nonzero == 0 ? 0 : single_quarter ? 1 : nonzero <= 2 ? 2 : 3;
     return core;
 }

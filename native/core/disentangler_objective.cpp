@@ -54,7 +54,8 @@ DisentanglerObjective::DisentanglerObjective(const LocalForm& form, int n_qubits
     }
     double largest = 0.0;
     for (const cplx& z : form.theta) {
-        if (!std::isfinite(z.real()) || !std::isfinite(z.imag())) throw InvalidValue("state must have finite amplitudes");
+        if (!std::isfinite(z.real()) || !std::isfinite(z.imag()))
+            throw InvalidValue("state must have finite amplitudes");
         largest = std::max({largest, std::abs(z.real()), std::abs(z.imag())});
     }
     if (!(largest > 0.0)) throw InvalidValue("state must have nonzero norm");

@@ -14,8 +14,7 @@ std::size_t schmidt_count(int n_qubits, int bond) {
     return std::min(rows, cols);
 }
 
-void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* probabilities,
-                           SchmidtWorkspace& ws) {
+void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* probabilities, SchmidtWorkspace& ws) {
     if (bond < 0 || bond >= n_qubits - 1) throw InvalidValue("bond must be between adjacent qubits");
     const int rows = 1 << (n_qubits - bond - 1);
     const int cols = 1 << (bond + 1);

@@ -43,8 +43,7 @@ std::size_t schmidt_count(int n_qubits, int bond);
 // Throws InvalidValue "bond must be between adjacent qubits" unless
 // 0 <= bond < n_qubits - 1, InvalidValue "state must have nonzero norm" for a
 // zero state, DecompositionFailed when LAPACK does not converge.
-void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* probabilities,
-                           SchmidtWorkspace& ws);
+void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* probabilities, SchmidtWorkspace& ws);
 
 // Renyi entropy (nats) of order alpha of a probability vector. Entries not
 // above the float64 machine epsilon are dropped before the rest is

@@ -33,7 +33,7 @@ void for_each_amplitude(int n_sites, const std::vector<int>& mapping, Visit&& vi
     check_mapping(n_sites, mapping);
     struct Frame {
         std::uint64_t destination;  // qubit bits of the occupied modes so far
-        bool negative;               // sign parity so far
+        bool negative;              // sign parity so far
     };
     // Adding mode p (qubit q) after the modes already placed: every earlier
     // mode with a higher qubit is one reversed pair.
@@ -86,7 +86,6 @@ void reorder_to_qubits(const T* in, T* out, int n_sites, const std::vector<int>&
 }
 
 // The destination index and the sign (+1 / -1) of every source amplitude.
-void destinations_and_signs(int n_sites, const std::vector<int>& mapping, std::int64_t* destination,
-                            std::int8_t* sign);
+void destinations_and_signs(int n_sites, const std::vector<int>& mapping, std::int64_t* destination, std::int8_t* sign);
 
 }  // namespace bvc::fermion

@@ -10,9 +10,9 @@ namespace bvc::cvd {
 
 namespace {
 
+using bvc::sv::kron;
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
-using bvc::sv::kron;
 using bvc::sv::pauli;
 using bvc::sv::product;
 

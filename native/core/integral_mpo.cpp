@@ -36,8 +36,8 @@ Charge charge_of(const ModeFactor& f) {
 // `modes[i]` with `create[i]` in product order. Sorting by mode (stably, so a
 // creation stays left of an annihilation of the same mode) gives the fermion
 // sign; a+ a of one mode is its number operator, a+ a+ or a a of one mode is 0.
-bool make_term(const std::array<std::uint32_t, 4>& modes, const std::array<bool, 4>& create, int length,
-               double value, Term& term) {
+bool make_term(const std::array<std::uint32_t, 4>& modes, const std::array<bool, 4>& create, int length, double value,
+               Term& term) {
     std::array<int, 4> order = {0, 1, 2, 3};
     for (int i = 1; i < length; ++i) {
         for (int j = i; j > 0 && modes[order[j - 1]] > modes[order[j]]; --j) {
@@ -283,8 +283,8 @@ private:
             auto emit = [&](EdgeKey key, double value) {
                 const std::int32_t left = renumber[s][left_of(key)], right = renumber[s + 1][right_of(key)];
                 if (left < 0 || right < 0) return;
-                entries.push_back({left, right, static_cast<std::uint8_t>(key & 0xff),
-                                   parity[s + 1][right_of(key)], value});
+                entries.push_back(
+                    {left, right, static_cast<std::uint8_t>(key & 0xff), parity[s + 1][right_of(key)], value});
             };
             for (EdgeKey key : sites_[s].structural) emit(key, 1.0);
             for (const auto& [key, value] : sites_[s].coefficient) emit(key, value);

@@ -57,8 +57,7 @@ std::uint32_t qubit_of(std::uint32_t mode, std::size_t n_spatial) {
 // Multiplies the ordered sum `product` by the ladder operator on `qubit`,
 // 0.5 X_q Z_{<q} -/+ 0.5i Y_q Z_{<q}, in place of `next`; equal strings are
 // added in the order in which they arise.
-void multiply_ladder(const std::vector<Entry>& product, std::uint32_t qubit, bool creation,
-                     std::vector<Entry>& next) {
+void multiply_ladder(const std::vector<Entry>& product, std::uint32_t qubit, bool creation, std::vector<Entry>& next) {
     next.clear();
     const std::uint64_t bit = std::uint64_t{1} << qubit;
     const std::uint64_t below = bit - 1;

@@ -89,8 +89,7 @@ int zgesdd_call(char jobz, int m, int n, cplx* a, double* s, cplx* u, cplx* vt, 
     lwork = std::max(1, static_cast<int>(wq.real()));
     ensure_size(ws.cwork, lwork);
     lwork = static_cast<int>(ws.cwork.size());
-    fn(&jobz, &m, &n, a, &lda, s, u, &ldu, vt, &ldvt, ws.cwork.data(), &lwork, ws.rwork.data(), ws.iwork.data(),
-       &info);
+    fn(&jobz, &m, &n, a, &lda, s, u, &ldu, vt, &ldvt, ws.cwork.data(), &lwork, ws.rwork.data(), ws.iwork.data(), &info);
     return info;
 }
 
@@ -124,8 +123,8 @@ namespace {
 // orthonormal factor, form_rows x form_cols, is formed in place (zungqr /
 // zunglq). One workspace serves both calls.
 template <class TakeTriangle>
-int householder(zgeqrf_fn* factor, zungqr_fn* form, int m, int n, int form_rows, int form_cols, cplx* a,
-                 Workspace& ws, TakeTriangle take_triangle) {
+int householder(zgeqrf_fn* factor, zungqr_fn* form, int m, int n, int form_rows, int form_cols, cplx* a, Workspace& ws,
+                TakeTriangle take_triangle) {
     int k = std::min(m, n);
     int lda = std::max(1, m), info = 0, lwork = -1, form_lwork = -1;
     cplx query, form_query;
@@ -151,7 +150,8 @@ int qr(int m, int n, cplx* a, cplx* r, Workspace& ws) {
     return householder(require(table.zgeqrf, "zgeqrf"), require(table.zungqr, "zungqr"), m, n, m, k, a, ws, [&] {
         for (int c = 0; c < n; ++c) {
             for (int row = 0; row < k; ++row) {
-                r[row + static_cast<std::size_t>(k) * c] = row <= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
+                r[row + static_cast<std::size_t>(k) * c] =
+                    row <= c ? a[row + static_cast<std::size_t>(m) * c] : cplx(0.0);
             }
         }
     });
@@ -170,7 +170,8 @@ int lq(int m, int n, cplx* a, cplx* l, cplx* q, Workspace& ws) {
             }
         });
     if (info != 0) return info;
-    for (int c = 0; c < n; ++c) std::copy_n(a + static_cast<std::size_t>(m) * c, k, q + static_cast<std::size_t>(k) * c);
+    for (int c = 0; c < n; ++c)
+        std::copy_n(a + static_cast<std::size_t>(m) * c, k, q + static_cast<std::size_t>(k) * c);
     return 0;
 }
 

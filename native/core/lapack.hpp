@@ -15,8 +15,8 @@ using cplx = std::complex<double>;
 
 using zheevd_fn = void(char* jobz, char* uplo, int* n, cplx* a, int* lda, double* w, cplx* work, int* lwork,
                        double* rwork, int* lrwork, int* iwork, int* liwork, int* info);
-using zgesdd_fn = void(char* jobz, int* m, int* n, cplx* a, int* lda, double* s, cplx* u, int* ldu, cplx* vt,
-                       int* ldvt, cplx* work, int* lwork, double* rwork, int* iwork, int* info);
+using zgesdd_fn = void(char* jobz, int* m, int* n, cplx* a, int* lda, double* s, cplx* u, int* ldu, cplx* vt, int* ldvt,
+                       cplx* work, int* lwork, double* rwork, int* iwork, int* info);
 using zgesvd_fn = void(char* jobu, char* jobvt, int* m, int* n, cplx* a, int* lda, double* s, cplx* u, int* ldu,
                        cplx* vt, int* ldvt, cplx* work, int* lwork, double* rwork, int* info);
 

@@ -149,7 +149,8 @@ Mps canonicalize(std::vector<Tensor> tensors, int centre, const Truncation& trun
         const int r = kept.count;
         Tensor b(r, m.right);
         for (int j = 0; j < cols; ++j) {
-            std::copy_n(vt.data() + static_cast<std::size_t>(k) * j, r, b.data.data() + static_cast<std::size_t>(r) * j);
+            std::copy_n(vt.data() + static_cast<std::size_t>(k) * j, r,
+                        b.data.data() + static_cast<std::size_t>(r) * j);
         }
         double kept_norm = 0.0;
         for (int j = 0; j < r; ++j) kept_norm += s[j] * s[j];
@@ -213,7 +214,8 @@ Mps from_dense(const cplx* psi, int n, const Truncation& truncation, Interrupt& 
         // rest = diag(s) vt[:r, :], compacted in place (rows only move down).
         for (int j = 0; j < cols; ++j) {
             for (int i = 0; i < r; ++i) {
-                vt[i + static_cast<std::size_t>(r) * j] = vt[i + static_cast<std::size_t>(kk) * j] * (s[i] * kept.scale);
+                vt[i + static_cast<std::size_t>(r) * j] =
+                    vt[i + static_cast<std::size_t>(kk) * j] * (s[i] * kept.scale);
             }
         }
         vt.resize(static_cast<std::size_t>(r) * cols);
@@ -256,8 +258,8 @@ cplx overlap(const Mps& bra, const Mps& ket, Interrupt& interrupt) {
         const Tensor& b = bra.sites[k];
         const Tensor& t = ket.sites[k];
         f.resize(static_cast<std::size_t>(b.left) * 2 * t.right);
-        lapack::gemm('N', 'N', b.left, 2 * t.right, t.left, 1.0, e.data(), b.left, t.data.data(), t.left, 0.0,
-                     f.data(), b.left);
+        lapack::gemm('N', 'N', b.left, 2 * t.right, t.left, 1.0, e.data(), b.left, t.data.data(), t.left, 0.0, f.data(),
+                     b.left);
         next.resize(static_cast<std::size_t>(b.right) * t.right);
         for (int s = 0; s < 2; ++s) {
             lapack::gemm('C', 'N', b.right, t.right, b.left, 1.0, b.slice(s), 2 * b.left,

@@ -58,8 +58,8 @@ void Evolution::apply_pair(int site, const sv::Mat4& u, bool centre_right) {
             cplx* p[4] = {base + a, base + a + step0, base + a + step1, base + a + step0 + step1};
             const cplx v[4] = {*p[0], *p[1], *p[2], *p[3]};
             for (int out = 0; out < 4; ++out) {
-                *p[out] = u.m[4 * out] * v[0] + u.m[4 * out + 1] * v[1] + u.m[4 * out + 2] * v[2] +
-                          u.m[4 * out + 3] * v[3];
+                *p[out] =
+                    u.m[4 * out] * v[0] + u.m[4 * out + 1] * v[1] + u.m[4 * out + 2] * v[2] + u.m[4 * out + 3] * v[3];
             }
         }
     }
@@ -73,7 +73,8 @@ void Evolution::apply_pair(int site, const sv::Mat4& u, bool centre_right) {
     Tensor new_first(left, r), new_second(r, right);
     std::copy_n(u_.data(), static_cast<std::size_t>(rows) * r, new_first.data.data());
     for (int j = 0; j < cols; ++j) {
-        std::copy_n(vt_.data() + static_cast<std::size_t>(k) * j, r, new_second.data.data() + static_cast<std::size_t>(r) * j);
+        std::copy_n(vt_.data() + static_cast<std::size_t>(k) * j, r,
+                    new_second.data.data() + static_cast<std::size_t>(r) * j);
     }
     for (int g = 0; g < r; ++g) {
         const double weight = s_[g] * kept.scale;
@@ -89,8 +90,6 @@ void Evolution::apply_pair(int site, const sv::Mat4& u, bool centre_right) {
     interrupt_.progress(static_cast<std::uint64_t>(rows) * cols * (k + middle));
 }
 
-Mps Evolution::finish() {
-    return canonicalize(std::move(tensors_), centre_, truncation_, discarded_, interrupt_);
-}
+Mps Evolution::finish() { return canonicalize(std::move(tensors_), centre_, truncation_, discarded_, interrupt_); }
 
 }  // namespace bvc::mps

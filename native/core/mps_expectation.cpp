@@ -1,8 +1,8 @@
 #include "core/mps_expectation.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
+#include <cstdlib>
 #include <numeric>
 #include <utility>
 
@@ -98,7 +98,10 @@ struct Cut {
 class Evaluator {
 public:
     Evaluator(const Mps& state, Interrupt interrupt)
-        : state_(state), interrupt_(std::move(interrupt)), left_(state.size() + 1), right_(state.size() + 1),
+        : state_(state),
+          interrupt_(std::move(interrupt)),
+          left_(state.size() + 1),
+          right_(state.size() + 1),
           root_halves_(state.size()) {}
 
     std::vector<double> run(const std::vector<PauliString>& strings, std::size_t memory);
@@ -140,8 +143,8 @@ private:
     Interrupt interrupt_;
     Trie left_, right_;
     std::vector<std::vector<cplx>> root_halves_;  // diag(schmidt^2) B of every bond, made when needed
-    std::vector<std::vector<cplx>> buffers_;       // half steps along the current path of a walk
-    std::vector<std::vector<cplx>> parts_;         // parts of the nodes on that path, two per depth
+    std::vector<std::vector<cplx>> buffers_;      // half steps along the current path of a walk
+    std::vector<std::vector<cplx>> parts_;        // parts of the nodes on that path, two per depth
     std::vector<cplx> environment_;
 };
 
@@ -167,8 +170,8 @@ void Evaluator::parts(Side side, int bond, int flip, const cplx* half, std::vect
         const std::size_t size = static_cast<std::size_t>(next) * next;
         out.resize(2 * size);
         for (int s = 0; s < 2; ++s) {
-            lapack::gemm('C', 'N', next, next, chi, 1.0, b.slice(s), ld, half + static_cast<std::size_t>(chi) * (s ^ flip),
-                         ld, 0.0, out.data() + size * s, next);
+            lapack::gemm('C', 'N', next, next, chi, 1.0, b.slice(s), ld,
+                         half + static_cast<std::size_t>(chi) * (s ^ flip), ld, 0.0, out.data() + size * s, next);
         }
         interrupt_.progress(2 * size * chi);
     } else {
@@ -177,8 +180,8 @@ void Evaluator::parts(Side side, int bond, int flip, const cplx* half, std::vect
         const std::size_t size = static_cast<std::size_t>(chi) * chi;
         out.resize(2 * size);
         for (int s = 0; s < 2; ++s) {
-            lapack::gemm('N', 'C', chi, chi, b.right, 1.0, b.slice(s ^ flip), ld, half + static_cast<std::size_t>(chi) * s,
-                         ld, 0.0, out.data() + size * s, chi);
+            lapack::gemm('N', 'C', chi, chi, b.right, 1.0, b.slice(s ^ flip), ld,
+                         half + static_cast<std::size_t>(chi) * s, ld, 0.0, out.data() + size * s, chi);
         }
         interrupt_.progress(2 * size * b.right);
     }
@@ -300,7 +303,8 @@ std::vector<Cut> Evaluator::cut_strings(const std::vector<PauliString>& strings)
     const auto chi = [&](int b) -> double { return b <= 0 || b >= n ? 1.0 : state_.sites[b].left; };
     std::vector<double> left_work(n + 1, 0.0), right_work(n + 1, 0.0);
     for (int b = 0; b < n; ++b) {
-        left_work[b + 1] = left_work[b] + 2 * chi(b) * chi(b + 1) * chi(b + 1) + 2 * chi(b + 1) * chi(b + 1) * chi(b + 2);
+        left_work[b + 1] =
+            left_work[b] + 2 * chi(b) * chi(b + 1) * chi(b + 1) + 2 * chi(b + 1) * chi(b + 1) * chi(b + 2);
         right_work[b + 1] = right_work[b] + 2 * chi(b) * chi(b) * chi(b + 1) + 2 * chi(b - 1) * chi(b) * chi(b);
     }
     // Strings with more factors first: they lay down the longest paths, and
@@ -341,9 +345,9 @@ std::vector<Cut> Evaluator::cut_strings(const std::vector<PauliString>& strings)
         long best_offset = 0;
         for (std::size_t c = 0; c < string.size(); ++c) {
             const int m = string[c].site;
-            const double work = (c > 0 && m > left_reach ? left_work[m] - left_work[left_reach] : 0.0) +
-                                (c + 1 < string.size() && right_reach > m ? right_work[right_reach + 1] - right_work[m + 1]
-                                                                        : 0.0);
+            const double work =
+                (c > 0 && m > left_reach ? left_work[m] - left_work[left_reach] : 0.0) +
+                (c + 1 < string.size() && right_reach > m ? right_work[right_reach + 1] - right_work[m + 1] : 0.0);
             const long offset = std::labs(2L * m - first - last);
             if (c == 0 || work < best_work || (work == best_work && offset < best_offset)) {
                 j = c;
@@ -451,8 +455,8 @@ void Evaluator::evaluate(const std::vector<Cut>& cuts, std::size_t memory, std::
             for (int k = first_cut[v]; k >= 0; k = next_cut[k]) {
                 const Cut& cut = cuts[k];
                 const int u = kept_node(cut);
-                const cplx* other = kept_tree.is_root(u) ? root_half(kept_side, kept_tree.bond(u))
-                                                         : pool.data() + offset[u];
+                const cplx* other =
+                    kept_tree.is_root(u) ? root_half(kept_side, kept_tree.bond(u)) : pool.data() + offset[u];
                 values[k] = kept_side == Side::Left ? meet(cut.site, cut.code, other, half)
                                                     : meet(cut.site, cut.code, half, other);
                 interrupt_.progress(state_.sites[cut.site].data.size());

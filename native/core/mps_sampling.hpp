@@ -20,7 +20,7 @@ namespace bvc::mps {
 enum class Basis : std::uint8_t { Z = 0, X = 1, Y = 2 };
 
 struct Samples {
-    int words = 1;                         // 64-bit words per outcome; qubit q is bit q % 64 of word q / 64
+    int words = 1;                        // 64-bit words per outcome; qubit q is bit q % 64 of word q / 64
     std::vector<std::uint64_t> outcomes;  // `words` words per distinct outcome, ascending
     std::vector<std::uint64_t> counts;    // how often each was drawn (none zero)
 };

@@ -27,8 +27,7 @@ struct ProductState {
 // multiple of 2^(n_qubits-1) when n_qubits > 1 (the caller checks);
 // throws InvalidValue "state must have nonzero norm" for a zero state and
 // DecompositionFailed when LAPACK does not converge.
-ProductState product_state_approximation(const cplx* state, std::size_t size, int n_qubits,
-                                         bvc::lapack::Workspace& ws);
+ProductState product_state_approximation(const cplx* state, std::size_t size, int n_qubits, bvc::lapack::Workspace& ws);
 
 // Rotation vector (vx, vy, 0) whose rotation takes |0> to (a, b)/|(a, b)| up to
 // a global phase. Throws InvalidValue "product factor must be a nonzero

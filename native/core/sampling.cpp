@@ -99,7 +99,8 @@ Histogram sample_outcomes(const cplx* psi, int n_qubits, std::uint64_t shots, st
             if (amplitude_scale == 1.0) {
                 for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i]);
             } else {
-                for (std::uint64_t i = 0; i < block; ++i) partial[i & 3] += probability(amplitudes[i] * amplitude_scale);
+                for (std::uint64_t i = 0; i < block; ++i)
+                    partial[i & 3] += probability(amplitudes[i] * amplitude_scale);
             }
             const double before = total;
             total += (partial[0] + partial[1]) + (partial[2] + partial[3]);

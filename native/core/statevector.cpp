@@ -77,9 +77,11 @@ void apply_2q_in(cplx* psi, int n_qubits, int q0, int q1, const Mat4& u) {
                 for (int r = 0; r < 4; ++r) {
                     const C* row = m + 4 * r;
                     if constexpr (order == Summation::pairwise) {
-                        p[idx[r]] = add(add(mul(row[0], v[0]), mul(row[1], v[1])), add(mul(row[2], v[2]), mul(row[3], v[3])));
+                        p[idx[r]] =
+                            add(add(mul(row[0], v[0]), mul(row[1], v[1])), add(mul(row[2], v[2]), mul(row[3], v[3])));
                     } else {
-                        p[idx[r]] = add(add(add(mul(row[0], v[0]), mul(row[1], v[1])), mul(row[2], v[2])), mul(row[3], v[3]));
+                        p[idx[r]] =
+                            add(add(add(mul(row[0], v[0]), mul(row[1], v[1])), mul(row[2], v[2])), mul(row[3], v[3]));
                     }
                 }
             }

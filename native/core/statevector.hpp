@@ -13,7 +13,6 @@
 
 namespace bvc::sv {
 
-
 void apply_1q(cplx* psi, int n_qubits, int qubit, const Mat2& u);
 // Diagonal single-qubit gate diag(d0, d1): a phase per amplitude.
 void apply_diagonal_1q(cplx* psi, int n_qubits, int qubit, cplx d0, cplx d1);

@@ -18,8 +18,7 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 // Lowers `slot` to `value` if that is smaller.
 void lower_to(std::atomic<std::size_t>& slot, std::size_t value) {
     std::size_t seen = slot.load();
-    while (value < seen && !slot.compare_exchange_weak(seen, value)) {
-    }
+    while (value < seen && !slot.compare_exchange_weak(seen, value)) {}
 }
 
 }  // namespace
@@ -180,9 +179,7 @@ void WorkerPool::run_tasks(Batch& batch, unsigned worker) {
         if (batch.finished.fetch_add(1) + 1 == batch.count) {
             // Taking the lock orders this with a helper's check of `finished`
             // before it waits, so the wake-up cannot be lost.
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-            }
+            { std::lock_guard<std::mutex> lock(mutex_); }
             wake_.notify_all();
         }
     }

@@ -51,8 +51,7 @@ struct ChiSquare {
     bool plausible() const { return statistic < degrees + 7.0 * std::sqrt(2.0 * degrees) + 12.0; }
 };
 
-inline ChiSquare chi_square(const std::vector<double>& counts, const std::vector<double>& probabilities,
-                            double shots) {
+inline ChiSquare chi_square(const std::vector<double>& counts, const std::vector<double>& probabilities, double shots) {
     ChiSquare test;
     for (std::size_t i = 0; i < counts.size(); ++i) {
         if (probabilities[i] == 0.0) continue;

@@ -14,9 +14,9 @@ using bvc::circuit::Gate;
 using bvc::circuit::Operation;
 using bvc::cvd::cplx;
 using bvc::cvd::kGateRowWidth;
+using bvc::sv::adjoint;
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
-using bvc::sv::adjoint;
 
 // The state of the plain reverse preparation from the gate matrices.
 std::vector<cplx> reference_state(int n, const std::vector<double>& rotations, const std::vector<double>& rows) {
@@ -101,11 +101,11 @@ BVC_TEST(compact_reverse_preparation_is_exact) {
             for (int k = 0; k < 3; ++k) rotations[3 * 1 + k] = rotations[3 * 3 + k] = 0.0;
         }
         std::vector<std::vector<double>> special = {
-            std::vector<double>(9, 0.0),                           // the identity won
-            {0.1, 0.2, 0.3, -0.4, 0.5, 0.6, 2 * h, -h, 0.0},       // Pauli products only
-            {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, q},           // one CNOT
-            {0.3, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, -q + h, 0.0},      // one CNOT after a Pauli product
-            {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.7, 0.0, 0.0},         // two CNOTs, each pair of axes
+            std::vector<double>(9, 0.0),                       // the identity won
+            {0.1, 0.2, 0.3, -0.4, 0.5, 0.6, 2 * h, -h, 0.0},   // Pauli products only
+            {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, q},       // one CNOT
+            {0.3, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, -q + h, 0.0},  // one CNOT after a Pauli product
+            {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.7, 0.0, 0.0},     // two CNOTs, each pair of axes
             {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.7, -0.2, 0.0},
             {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, -0.2, 1.1},
             {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.4, h, 1.1},
@@ -116,7 +116,8 @@ BVC_TEST(compact_reverse_preparation_is_exact) {
             for (int start = 0; start < 2; ++start) {
                 for (int q0 = start; q0 < n - 1; q0 += 2) {
                     const bool pick_special = (trial + layer + q0) % 2 == 0;
-                    const auto params = pick_special ? special[(trial + 3 * layer + q0) % special.size()] : random_params();
+                    const auto params =
+                        pick_special ? special[(trial + 3 * layer + q0) % special.size()] : random_params();
                     append_row(rows, q0, params);
                     budget += bvc::cvd::pauli_core_cnots(params[6], params[7], params[8]);
                 }

@@ -18,8 +18,8 @@ std::pair<std::uint64_t, int> reference(std::uint64_t source, int n_sites, const
     std::vector<int> qubits;
     for (int site = 0; site < n_sites; ++site) {
         const auto local = (source >> (2 * (n_sites - 1 - site))) & 3;  // site 0 most significant
-        if (local & 1) qubits.push_back(mapping[2 * site]);              // spin up
-        if (local & 2) qubits.push_back(mapping[2 * site + 1]);          // spin down
+        if (local & 1) qubits.push_back(mapping[2 * site]);             // spin up
+        if (local & 2) qubits.push_back(mapping[2 * site + 1]);         // spin down
     }
     std::uint64_t destination = 0;
     int inversions = 0;

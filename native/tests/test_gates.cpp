@@ -51,9 +51,8 @@ BVC_TEST(entangler_derivatives_match_central_differences) {
     bvc::sv::Mat2 d[3];
     bvc::cvd::axis_rotation_derivatives(zero, d);
     const std::complex<double> i(0.0, 1.0);
-    const bvc::sv::Mat2 half_pauli[3] = {{{0.0, -0.5 * i, -0.5 * i, 0.0}},
-                                         {{0.0, -0.5, 0.5, 0.0}},
-                                         {{-0.5 * i, 0.0, 0.0, 0.5 * i}}};
+    const bvc::sv::Mat2 half_pauli[3] = {
+        {{0.0, -0.5 * i, -0.5 * i, 0.0}}, {{0.0, -0.5, 0.5, 0.0}}, {{-0.5 * i, 0.0, 0.0, 0.5 * i}}};
     for (int j = 0; j < 3; ++j) {
         for (int e = 0; e < 4; ++e) BVC_CHECK(std::abs(d[j].m[e] - half_pauli[j].m[e]) < 1e-15);
     }

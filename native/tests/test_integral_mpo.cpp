@@ -51,8 +51,10 @@ BVC_TEST(single_orbital_terms) {
     const std::uint8_t n_up = bvc::qc_mpo::kNumber, n_down = 4 * bvc::qc_mpo::kNumber;
     for (const auto& e : entries) {
         BVC_CHECK(e.left == 0 && e.right == 0 && !e.parity);
-        if (e.op == n_up || e.op == n_down) BVC_CHECK(e.value == 0.5);
-        else BVC_CHECK(e.op == n_up + n_down && e.value == 2.0);
+        if (e.op == n_up || e.op == n_down)
+            BVC_CHECK(e.value == 0.5);
+        else
+            BVC_CHECK(e.op == n_up + n_down && e.value == 2.0);
     }
 }
 

@@ -40,9 +40,11 @@ BVC_TEST(jordan_wigner_of_number_and_hopping_operators) {
 // A term and its negative cancel; a sum that falls below 1e-8 on the way is
 // dropped and restarts from zero, and small coefficients are left out.
 BVC_TEST(jordan_wigner_drops_small_sums) {
-    bvc::jw::FermionTerms terms{{0, 2, 4, 6, 8}, {0, 0, 0, 0, 0, 0, 1, 1},
+    bvc::jw::FermionTerms terms{{0, 2, 4, 6, 8},
+                                {0, 0, 0, 0, 0, 0, 1, 1},
                                 {true, false, true, false, true, false, true, false},
-                                {1.0, -1.0 + 1e-9, 5e-9, 3.0}, {0.0, 0.0, 0.0, 0.0}};
+                                {1.0, -1.0 + 1e-9, 5e-9, 3.0},
+                                {0.0, 0.0, 0.0, 0.0}};
     const Strings s = transform(1, terms);
     // Only the last term survives: 3 n_down = 1.5 (I - Z1).
     BVC_CHECK(s.size() == 2);

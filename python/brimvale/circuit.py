@@ -11,8 +11,9 @@ import math
 import numbers
 import reprlib
 from collections import Counter
+from collections.abc import Iterator
 from dataclasses import dataclass
-from typing import Iterator, NamedTuple
+from typing import NamedTuple
 
 import numpy as np
 
@@ -20,8 +21,9 @@ from . import _native
 from .mps import DEFAULT_CUTOFF, MAX_MPS_QUBITS, MPS, check_truncation
 
 # Codes shared with the native simulator; the order is fixed there.
-_GATE_CODES = {name: code for code, name in enumerate(
-    ("rx", "ry", "rz", "h", "x", "y", "z", "s", "sdg", "cx", "cz", "swap"))}
+_GATE_CODES = {
+    name: code for code, name in enumerate(("rx", "ry", "rz", "h", "x", "y", "z", "s", "sdg", "cx", "cz", "swap"))
+}
 _ROTATIONS = ("rx", "ry", "rz")
 _TWO_QUBIT = ("cx", "cz", "swap")
 
@@ -127,18 +129,18 @@ class Circuit:
             raise ValueError(f"rotation angle must be finite, got {value!r}")
         return value
 
-    def _append(self, name: str, qubits: tuple[int, ...], params: tuple[float, ...] = ()) -> "Circuit":
+    def _append(self, name: str, qubits: tuple[int, ...], params: tuple[float, ...] = ()) -> Circuit:
         self._ops.append(Operation(name, qubits, params))
         return self
 
-    def _rotation(self, name, angle, qubit) -> "Circuit":
+    def _rotation(self, name, angle, qubit) -> Circuit:
         value, q = self._angle(angle), self._qubit(qubit)
         return self._append(name, (q,), (value,))
 
-    def _single(self, name, qubit) -> "Circuit":
+    def _single(self, name, qubit) -> Circuit:
         return self._append(name, (self._qubit(qubit),))
 
-    def _pair(self, name, a, b) -> "Circuit":
+    def _pair(self, name, a, b) -> Circuit:
         qa, qb = self._qubit(a), self._qubit(b)
         if qa == qb:
             raise ValueError(f"{name} needs two different qubits, got {qa} twice")
@@ -220,8 +222,16 @@ class Circuit:
 
     # -- execution and export ------------------------------------------------
 
-    def execute(self, *, backend: str = "numpy", device: str = "cpu", dtype=np.complex128, max_bond=None,
-                cutoff=DEFAULT_CUTOFF, initial=None) -> ExecutionResult:
+    def execute(
+        self,
+        *,
+        backend: str = "numpy",
+        device: str = "cpu",
+        dtype=np.complex128,
+        max_bond=None,
+        cutoff=DEFAULT_CUTOFF,
+        initial=None,
+    ) -> ExecutionResult:
         """Simulate the circuit and return the final state.
 
         ``backend="numpy"`` (the default) computes the state vector from |0…0⟩,
@@ -241,8 +251,10 @@ class Circuit:
         if max_bond is not None or cutoff != DEFAULT_CUTOFF or initial is not None:
             raise ValueError(f"max_bond, cutoff and initial apply to backend={MPS_BACKEND!r} only")
         if self._n_qubits > MAX_QUBITS:
-            raise ValueError(f"the {backend!r} backend holds 2**n amplitudes and runs at most {MAX_QUBITS} qubits; "
-                             f"this circuit has {self._n_qubits} (backend={MPS_BACKEND!r} runs it)")
+            raise ValueError(
+                f"the {backend!r} backend holds 2**n amplitudes and runs at most {MAX_QUBITS} qubits; "
+                f"this circuit has {self._n_qubits} (backend={MPS_BACKEND!r} runs it)"
+            )
         state = _native.simulate(self._n_qubits, *self._gate_arrays())
         if resolved != state.dtype:
             state = state.astype(resolved)

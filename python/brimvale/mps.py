@@ -136,8 +136,10 @@ class MPS:
     def to_dense(self) -> np.ndarray:
         """The 2**n amplitudes (complex128), qubit 0 the least significant bit; at most 30 qubits."""
         if self.n_qubits > MAX_DENSE_QUBITS:
-            raise ValueError(f"to_dense builds 2**n amplitudes and supports at most {MAX_DENSE_QUBITS} qubits; "
-                             f"this MPS has {self.n_qubits}")
+            raise ValueError(
+                f"to_dense builds 2**n amplitudes and supports at most {MAX_DENSE_QUBITS} qubits; "
+                f"this MPS has {self.n_qubits}"
+            )
         return _native.mps_to_dense(self._data)
 
     def schmidt_values(self, bond) -> np.ndarray:
@@ -197,8 +199,9 @@ class MPS:
         return self  # never changes: a copy would be the same state
 
     def __repr__(self) -> str:
-        return (f"MPS(n_qubits={self.n_qubits}, max_bond={max(self.bond_dimensions, default=1)}, "
-                f"norm={self.norm():.12g})")
+        return (
+            f"MPS(n_qubits={self.n_qubits}, max_bond={max(self.bond_dimensions, default=1)}, norm={self.norm():.12g})"
+        )
 
 
 def _restore(tensors, schmidt_values, norm, discarded_weight) -> MPS:

@@ -29,8 +29,12 @@ _SiteTerms: TypeAlias = tuple[
 ]
 
 def spin_blocked_jordan_wigner(
-    term_lengths: ArrayLike, modes: ArrayLike, creation: ArrayLike, coefficients: ArrayLike,
-    n_spatial_orbitals: int, abs_tol: float,
+    term_lengths: ArrayLike,
+    modes: ArrayLike,
+    creation: ArrayLike,
+    coefficients: ArrayLike,
+    n_spatial_orbitals: int,
+    abs_tol: float,
 ) -> tuple[NDArray[np.uint64], NDArray[np.uint64], NDArray[np.complex128]]: ...
 def integral_mpo_terms(
     one_body: ArrayLike, two_body: ArrayLike, drop: float

@@ -21,8 +21,9 @@ import errno
 import os
 import secrets
 import sys
+from collections.abc import Callable, Iterator
 from pathlib import Path
-from typing import IO, Callable, Iterator
+from typing import IO
 
 try:
     import fcntl
@@ -46,11 +47,14 @@ def locked_workdir(workdir: Path) -> Iterator[None]:
     path = workdir / LOCK_NAME
     while True:
         try:
-            handle = os.open(path, os.O_RDWR | os.O_CREAT | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0),
-                             0o666)
+            handle = os.open(
+                path, os.O_RDWR | os.O_CREAT | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0), 0o666
+            )
         except OSError as error:
             if error.errno == errno.ELOOP:
-                raise FileExistsError(f"{path} is a symbolic link; refusing to use it as the lock of {workdir}") from None
+                raise FileExistsError(
+                    f"{path} is a symbolic link; refusing to use it as the lock of {workdir}"
+                ) from None
             raise
         try:
             _lock(handle, workdir)

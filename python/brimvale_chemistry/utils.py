@@ -55,7 +55,8 @@ class PauliTerm:
                 qubit, letter = item
             except (TypeError, ValueError):
                 raise ValueError(
-                    f"each Pauli factor must be a (qubit, letter) pair, got {reprlib.repr(item)}") from None
+                    f"each Pauli factor must be a (qubit, letter) pair, got {reprlib.repr(item)}"
+                ) from None
             if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral) or qubit < 0:
                 raise ValueError(f"Pauli factor qubit must be a non-negative integer, got {reprlib.repr(qubit)}")
             if letter not in _PAULI:
@@ -77,7 +78,7 @@ class PauliTerm:
         object.__setattr__(self, "z_mask", z_mask)
 
     @classmethod
-    def from_string(cls, coefficient, text: str) -> "PauliTerm":
+    def from_string(cls, coefficient, text: str) -> PauliTerm:
         """Build from text such as ``"Z0 X2"`` (``""`` or ``"I"`` for the identity)."""
         factors = []
         for token in text.split():

@@ -21,8 +21,15 @@ def rotation(pauli, angle):
 
 
 SINGLE = {
-    "rx": lambda a: rotation(X, a), "ry": lambda a: rotation(Y, a), "rz": lambda a: rotation(Z, a),
-    "h": lambda: H, "x": lambda: X, "y": lambda: Y, "z": lambda: Z, "s": lambda: S, "sdg": lambda: S.conj().T,
+    "rx": lambda a: rotation(X, a),
+    "ry": lambda a: rotation(Y, a),
+    "rz": lambda a: rotation(Z, a),
+    "h": lambda: H,
+    "x": lambda: X,
+    "y": lambda: Y,
+    "z": lambda: Z,
+    "s": lambda: S,
+    "sdg": lambda: S.conj().T,
 }
 
 
@@ -46,9 +53,11 @@ def embed_pair(name, a, b, n):
     if name == "cx":
         return embed_permutation(n, lambda i: i ^ (1 << b) if (i >> a) & 1 else i)
     if name == "swap":
+
         def swapped(i):
             ba, bb = (i >> a) & 1, (i >> b) & 1
             return i if ba == bb else i ^ (1 << a) ^ (1 << b)
+
         return embed_permutation(n, swapped)
     diag = [(-1.0 if (i >> a) & 1 and (i >> b) & 1 else 1.0) for i in range(2**n)]
     return np.diag(diag).astype(complex)
@@ -121,11 +130,21 @@ class TestValidation:
         with pytest.raises(ValueError, match="at most 30 qubits; this circuit has 31"):
             circuit.execute()
 
-    @pytest.mark.parametrize("call", [
-        lambda c: c.h(3), lambda c: c.h(-1), lambda c: c.h(1.0), lambda c: c.rx(0.1, True),
-        lambda c: c.cx(1, 1), lambda c: c.swap(0, 0), lambda c: c.cz(2, 5),
-        lambda c: c.rz(float("nan"), 0), lambda c: c.ry(float("inf"), 0), lambda c: c.rx("a", 0),
-    ])
+    @pytest.mark.parametrize(
+        "call",
+        [
+            lambda c: c.h(3),
+            lambda c: c.h(-1),
+            lambda c: c.h(1.0),
+            lambda c: c.rx(0.1, True),
+            lambda c: c.cx(1, 1),
+            lambda c: c.swap(0, 0),
+            lambda c: c.cz(2, 5),
+            lambda c: c.rz(float("nan"), 0),
+            lambda c: c.ry(float("inf"), 0),
+            lambda c: c.rx("a", 0),
+        ],
+    )
     def test_bad_gate_is_rejected_and_circuit_unchanged(self, call):
         circuit = Circuit(3)
         circuit.h(0)
@@ -133,8 +152,10 @@ class TestValidation:
             call(circuit)
         assert [op.name for op in circuit] == ["h"]
 
-    @pytest.mark.parametrize("call", [lambda c, value: c.h(value), lambda c, value: c.rx(value, 0),
-                                      lambda c, value: c.execute(backend=value)])
+    @pytest.mark.parametrize(
+        "call",
+        [lambda c, value: c.h(value), lambda c, value: c.rx(value, 0), lambda c, value: c.execute(backend=value)],
+    )
     def test_messages_show_only_the_start_of_a_huge_value(self, call):
         with pytest.raises(ValueError) as info:
             call(Circuit(2), list(range(10**6)))
@@ -145,8 +166,9 @@ class TestValidation:
         circuit.cx(np.int64(0), np.int32(1))
         assert list(circuit)[0].qubits == (0, 1)
 
-    @pytest.mark.parametrize("kwargs", [{"backend": "gpu"}, {"device": "cuda"}, {"dtype": np.float64},
-                                        {"dtype": "not a dtype"}])
+    @pytest.mark.parametrize(
+        "kwargs", [{"backend": "gpu"}, {"device": "cuda"}, {"dtype": np.float64}, {"dtype": "not a dtype"}]
+    )
     def test_unknown_backend_device_or_dtype(self, kwargs):
         with pytest.raises(ValueError):
             Circuit(1).execute(**kwargs)
@@ -206,5 +228,9 @@ class TestQasm:
         circuit = Circuit(2)
         circuit.rz(1e-05, 0)
         circuit.swap(0, 1)
-        assert circuit.to_qasm().splitlines()[3:] == ["rz(1.0e-05) q[0];", "cx q[0],q[1];", "cx q[1],q[0];",
-                                                      "cx q[0],q[1];"]
+        assert circuit.to_qasm().splitlines()[3:] == [
+            "rz(1.0e-05) q[0];",
+            "cx q[0],q[1];",
+            "cx q[1],q[0];",
+            "cx q[0],q[1];",
+        ]

@@ -2,6 +2,7 @@
 
 import numpy as np
 import pytest
+
 from brimvale import MPS, Circuit, _native
 from brimvale_chemistry._kernels import hamiltonian_expectation
 from brimvale_chemistry.utils import PauliTerm
@@ -82,8 +83,15 @@ class TestAgreementWithTheStateVector:
         assert mps.norm() == pytest.approx(np.linalg.norm(vector))
         assert mps.bond_dimensions == [2, 4, 8, 8, 4, 2]
         tensors = mps.tensors
-        assert [t.shape for t in tensors] == [(1, 2, 2), (2, 2, 4), (4, 2, 8), (8, 2, 8), (8, 2, 4), (4, 2, 2),
-                                              (2, 2, 1)]
+        assert [t.shape for t in tensors] == [
+            (1, 2, 2),
+            (2, 2, 4),
+            (4, 2, 8),
+            (8, 2, 8),
+            (8, 2, 4),
+            (4, 2, 2),
+            (2, 2, 1),
+        ]
         # Right-isometric after the first site, which carries the norm.
         for t in tensors[1:]:
             matrix = t.reshape(t.shape[0], -1)
@@ -123,9 +131,9 @@ class TestAgreementWithTheStateVector:
         mps = circuit.execute(backend="mps").mps
         assert mps.bond_dimensions == [2] * 99 and mps.discarded_weight == 0.0
         assert mps.norm() == pytest.approx(1.0)
-        assert mps.expectation([PauliTerm(1.0, ((0, "Z"), (99, "Z"))), PauliTerm(2.0, tuple((q, "X") for q in
-                                                                                             range(100)))]) \
-            == pytest.approx(3.0)
+        assert mps.expectation(
+            [PauliTerm(1.0, ((0, "Z"), (99, "Z"))), PauliTerm(2.0, tuple((q, "X") for q in range(100)))]
+        ) == pytest.approx(3.0)
         outcomes, counts = mps.sample(1000, 3, x_mask=1 << 99)
         assert counts.sum() == 1000 and outcomes.dtype == object
         assert set(outcomes) <= {0, 1 << 99, (1 << 99) - 1, (1 << 100) - 1}

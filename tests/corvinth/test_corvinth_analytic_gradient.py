@@ -91,7 +91,6 @@ class TestAnalyticSynthesis:
             out = io.StringIO()
             with contextlib.redirect_stdout(out), warnings.catch_warnings():
                 warnings.simplefilter("ignore", UserWarning)
-                result = corvinth.cvd_dmrg(psi, layers=1, restarts=2, maxiter=30, gradient="analytic",
-                                           threads=threads)
+                result = corvinth.cvd_dmrg(psi, layers=1, restarts=2, maxiter=30, gradient="analytic", threads=threads)
             runs.append((out.getvalue(), result.overlap_mod, list(result.circuit)))
         assert runs[0] == runs[1]

@@ -101,8 +101,10 @@ class TestCompactEmission:
         for compact in (False, True):
             printed = io.StringIO()
             with contextlib.redirect_stdout(printed):
-                runs[compact] = (corvinth.cvd_dmrg(psi, pauli_terms=HAMILTONIAN, layers=2, restarts=1,
-                                                   compact=compact), printed.getvalue())
+                runs[compact] = (
+                    corvinth.cvd_dmrg(psi, pauli_terms=HAMILTONIAN, layers=2, restarts=1, compact=compact),
+                    printed.getvalue(),
+                )
         (default, default_text), (compact, compact_text) = runs[False], runs[True]
         assert compact_text == default_text
         assert compact.circuit_params == default.circuit_params == 3 * 4 + 9 * 6
@@ -133,8 +135,10 @@ class TestRefinement:
         last_layer, refined = lines[-2], lines[-1]
         unrefined_overlap = float(last_layer.split("=")[1].split(",")[0])
         unrefined_energy = float(last_layer.split("energy=")[1].split()[0])
-        assert refined == ("  Refined               : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="
-                           f"{result.overlap_mod:.12f}, energy={result.energy:.12f} Hartree")
+        assert refined == (
+            "  Refined               : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="
+            f"{result.overlap_mod:.12f}, energy={result.energy:.12f} Hartree"
+        )
         assert 1 - result.overlap_mod < (1 - unrefined_overlap) / 100
         assert exact <= result.energy < unrefined_energy
         state = result.circuit.execute().state

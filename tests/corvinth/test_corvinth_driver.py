@@ -94,7 +94,10 @@ class TestValidation:
             # Each pair of faults reports the earlier check.
             ({"n_qubits": 3, "layers": 0}, "psi0 length must be an exact positive power of two"),
             ({"layers": 0, "renyi_indices": [0.0]}, "layers must be a positive integer"),
-            ({"layers": 1, "renyi_indices": [1.0, 1.0], "maxiter": 0}, "renyi_indices must have exactly one value per layer"),
+            (
+                {"layers": 1, "renyi_indices": [1.0, 1.0], "maxiter": 0},
+                "renyi_indices must have exactly one value per layer",
+            ),
             ({"layers": 1, "maxiter": 0, "restarts": 0}, "maxiter must be a positive integer"),
             ({"layers": 1, "restarts": 0, "init_scale": -1.0}, "restarts must be a positive integer"),
         ],
@@ -154,8 +157,14 @@ class TestValidation:
 
     def test_accepted_edge_values(self, capsys):
         result = quiet_run(
-            np.ones(4), layers=np.int64(1), renyi_indices=[math.inf], maxiter=np.int32(3), restarts=True,
-            init_scale=0, n_qubits=2.9, seed=np.int64(5),
+            np.ones(4),
+            layers=np.int64(1),
+            renyi_indices=[math.inf],
+            maxiter=np.int32(3),
+            restarts=True,
+            init_scale=0,
+            n_qubits=2.9,
+            seed=np.int64(5),
         )
         assert result.circuit_layers == 1 and result.renyi_indices == [math.inf]
         # layers is converted to int; maxiter and restarts are shown as given
@@ -210,8 +219,9 @@ class TestConsoleOutput:
         psi = low_entanglement_state(rng, 3)
         result = corvinth.cvd_dmrg(psi, pauli_terms=hamiltonian, layers=2, **FAST)
         lines = capsys.readouterr().out.splitlines()[2:]
-        assert lines == [layer_line(k, o, e) for k, (o, e) in
-                         enumerate(zip(result.layer_overlaps, result.layer_energies))]
+        assert lines == [
+            layer_line(k, o, e) for k, (o, e) in enumerate(zip(result.layer_overlaps, result.layer_energies))
+        ]
         assert result.layer_overlaps[-1] == result.overlap_mod and result.layer_energies[-1] == result.energy
         # Six CNOTs per disentangler in the default emission; two per layer on three qubits.
         assert result.layer_cnot_counts == [0, 12, 24] and result.cnot_count == result.circuit.count_ops()["cx"]
@@ -383,7 +393,8 @@ class TestBrickPattern:
         rows = []
         original = corvinth._reverse_preparation_snapshot
         monkeypatch.setattr(
-            corvinth, "_reverse_preparation_snapshot",
+            corvinth,
+            "_reverse_preparation_snapshot",
             lambda *a: rows.append(list(a[3])) or original(*a),
         )
         quiet_run(psi, layers=1)
@@ -394,9 +405,18 @@ class TestResultRecord:
     def test_fields_and_defaults(self):
         fields = dataclasses.fields(corvinth.CvdResult)
         assert [f.name for f in fields] == [
-            "overlap_mod", "energy", "circuit_layers", "renyi_indices", "circuit_params", "circuit",
+            "overlap_mod",
+            "energy",
+            "circuit_layers",
+            "renyi_indices",
+            "circuit_params",
+            "circuit",
             # The run's history, appended.
-            "layer_overlaps", "layer_energies", "cnot_count", "two_qubit_depth", "layer_cnot_counts",
+            "layer_overlaps",
+            "layer_energies",
+            "cnot_count",
+            "two_qubit_depth",
+            "layer_cnot_counts",
             "discarded_weight",
         ]
         empty = corvinth.CvdResult()

@@ -69,7 +69,7 @@ class TestAgreesWithComposition:
             full = corvinth._schmidt_probabilities(after, n, q0)
             assert len(ours) <= len(full)
             np.testing.assert_allclose(ours, full[: len(ours)], atol=1e-13)
-            assert np.sum(full[len(ours):]) < 1e-13
+            assert np.sum(full[len(ours) :]) < 1e-13
             assert np.all(ours >= 0.0) and math.isclose(float(np.sum(ours)), 1.0)
 
     def test_unnormalised_state_gives_the_same_values(self, rng):

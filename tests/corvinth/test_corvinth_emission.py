@@ -154,7 +154,25 @@ class TestAppendEntangler:
         circuit = Circuit(2)
         corvinth._append_entangler(circuit, 0, 1, np.zeros(9))
         names = [op.name for op in circuit]
-        assert names == ["h", "h", "cx", "rz", "cx", "h", "h", "rx", "rx", "cx", "rz", "cx", "rx", "rx", "cx", "rz", "cx"]
+        assert names == [
+            "h",
+            "h",
+            "cx",
+            "rz",
+            "cx",
+            "h",
+            "h",
+            "rx",
+            "rx",
+            "cx",
+            "rz",
+            "cx",
+            "rx",
+            "rx",
+            "cx",
+            "rz",
+            "cx",
+        ]
         assert all(op.params[0] == 0.0 for op in circuit if op.name == "rz")
 
     def test_at_most_23_gates_in_either_direction(self, rng):

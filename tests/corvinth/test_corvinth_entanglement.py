@@ -59,7 +59,9 @@ class TestSchmidtProbabilities:
     def test_keywords_and_integer_conversion(self, rng):
         psi = random_state(rng, 3)
         expected = corvinth._schmidt_probabilities(psi, 3, 1)
-        np.testing.assert_array_equal(corvinth._schmidt_probabilities(bond=1.7, n_qubits=np.int32(3), state=psi), expected)
+        np.testing.assert_array_equal(
+            corvinth._schmidt_probabilities(bond=1.7, n_qubits=np.int32(3), state=psi), expected
+        )
 
     @pytest.mark.parametrize("n_qubits, bond", [(3, 2), (3, -1), (1, 0), (0, 0), (2, 1)])
     def test_bad_bond(self, n_qubits, bond):
@@ -158,9 +160,7 @@ class TestRenyiEntropy:
         with pytest.raises(TypeError):
             corvinth._renyi_entropy([0.5, 0.5], alpha)
 
-    @pytest.mark.parametrize(
-        "p", [[[0.5, 0.5]], 0.5, [0.5, np.nan], [0.5, np.inf], [1.0, -1e-20], [-np.inf, 1.0]]
-    )
+    @pytest.mark.parametrize("p", [[[0.5, 0.5]], 0.5, [0.5, np.nan], [0.5, np.inf], [1.0, -1e-20], [-np.inf, 1.0]])
     def test_not_a_nonnegative_vector(self, p):
         with pytest.raises(ValueError, match="^probabilities must be a nonnegative one-dimensional array$"):
             corvinth._renyi_entropy(p, 2.0)

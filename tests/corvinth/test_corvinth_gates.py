@@ -113,9 +113,7 @@ class TestEntanglerMatrix:
     def test_rotations_act_on_their_own_qubit(self):
         p = np.zeros(9)
         p[0:3] = (math.pi, 0, 0)
-        np.testing.assert_allclose(
-            corvinth._entangler_matrix(p), np.kron(np.eye(2), -1j * PAULI["X"]), atol=1e-15
-        )
+        np.testing.assert_allclose(corvinth._entangler_matrix(p), np.kron(np.eye(2), -1j * PAULI["X"]), atol=1e-15)
         flipped = corvinth._apply_two_qubit_unitary(np.eye(4)[0], corvinth._entangler_matrix(p), 0, 1, 2)
         np.testing.assert_allclose(flipped, -1j * np.eye(4)[1], atol=1e-15)
 
@@ -186,7 +184,9 @@ class TestApplyTwoQubitUnitary:
             # the matrix is wrong as well: the sites are judged first
             corvinth._apply_two_qubit_unitary(np.zeros(4), np.eye(3), q0, q1, n_qubits)
 
-    @pytest.mark.parametrize("matrix", [np.eye(3), np.eye(4)[:, :3], np.eye(4).reshape(2, 8), np.eye(16).reshape(4, 4, 16)])
+    @pytest.mark.parametrize(
+        "matrix", [np.eye(3), np.eye(4)[:, :3], np.eye(4).reshape(2, 8), np.eye(16).reshape(4, 4, 16)]
+    )
     def test_bad_matrix(self, matrix):
         with pytest.raises(ValueError, match=r"^two-qubit unitary must have shape \(4, 4\)$"):
             corvinth._apply_two_qubit_unitary(np.zeros(8), matrix, 0, 1, 3)

@@ -17,7 +17,9 @@ def random_row(rng, q0, q1):
 
 def disentangle(psi, rows, n_qubits):
     for row in rows:
-        psi = corvinth._apply_two_qubit_unitary(psi, corvinth._entangler_matrix(row[2:]), int(row[0]), int(row[1]), n_qubits)
+        psi = corvinth._apply_two_qubit_unitary(
+            psi, corvinth._entangler_matrix(row[2:]), int(row[0]), int(row[1]), n_qubits
+        )
     return psi
 
 

@@ -36,7 +36,11 @@ def assert_same_run(library, single):
     assert library.jac.tobytes() == single.jac.tobytes()
     assert np.float64(library.fun).tobytes() == np.float64(single.fun).tobytes()
     assert (library.nit, library.status, library.success, library.message) == (
-        single.nit, single.status, single.success, single.message)
+        single.nit,
+        single.status,
+        single.success,
+        single.message,
+    )
     # SciPy counts the nine differences of each point as evaluations too.
     assert library.nfev == 10 * single.nfev
 
@@ -50,8 +54,14 @@ def captured(run, psi, **options):
 
 
 def fields_and_gates(result):
-    return (result.overlap_mod, result.energy, result.circuit_layers, result.renyi_indices, result.circuit_params,
-            list(result.circuit))
+    return (
+        result.overlap_mod,
+        result.energy,
+        result.circuit_layers,
+        result.renyi_indices,
+        result.circuit_params,
+        list(result.circuit),
+    )
 
 
 @pytest.fixture
@@ -101,8 +111,12 @@ class TestSingleCallGradient:
 class TestThreads:
     @pytest.fixture
     def hamiltonian(self):
-        return [PauliTerm.from_string(-0.7, ""), PauliTerm.from_string(0.2, "Z3 Z4"),
-                PauliTerm.from_string(0.1, "X0 X1 Y5"), PauliTerm.from_string(-0.3, "Z7")]
+        return [
+            PauliTerm.from_string(-0.7, ""),
+            PauliTerm.from_string(0.2, "Z3 Z4"),
+            PauliTerm.from_string(0.1, "X0 X1 Y5"),
+            PauliTerm.from_string(-0.3, "Z7"),
+        ]
 
     def test_every_path_prints_and_returns_the_same(self, rng, hamiltonian):
         # The middle bonds of a random 8-qubit state solve 16 x 16 problems,

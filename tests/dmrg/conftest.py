@@ -10,8 +10,12 @@ import pytest
 from brimvale_chemistry.molecule.pellisk import pellisk
 from brimvale_chemistry.utils import PauliTerm
 
-_PAULI = {"I": np.eye(2), "X": np.array([[0, 1], [1, 0]]), "Y": np.array([[0, -1j], [1j, 0]]),
-          "Z": np.diag([1.0, -1.0])}
+_PAULI = {
+    "I": np.eye(2),
+    "X": np.array([[0, 1], [1, 0]]),
+    "Y": np.array([[0, -1j], [1j, 0]]),
+    "Z": np.diag([1.0, -1.0]),
+}
 
 
 def random_hermitian_fermion_operator(rng, n_orbitals, n_terms=12):
@@ -82,8 +86,14 @@ def fake_electronic_structure(op, n_orbitals, n_up, n_down, constant=0.0):
     h = qubit_hamiltonian_matrix(qubit_op, n_qubits)
     exact = sector_ground_energy(h, n_orbitals, n_up, n_down) + constant
     return SimpleNamespace(
-        pauli_terms=pauli_terms, n_qubits=n_qubits, n_spatial_orbitals=n_orbitals, n_electrons=n_up + n_down,
-        twice_sz=n_up - n_down, fermion_terms=fermion_terms(op), constant_energy=constant, hf_energy=None,
+        pauli_terms=pauli_terms,
+        n_qubits=n_qubits,
+        n_spatial_orbitals=n_orbitals,
+        n_electrons=n_up + n_down,
+        twice_sz=n_up - n_down,
+        fermion_terms=fermion_terms(op),
+        constant_energy=constant,
+        hf_energy=None,
         exact_energy=exact,
     )
 
@@ -101,8 +111,12 @@ def subprocess_env():
 PRESETS = {
     "h2": ([("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], "sto-3g", 1, 1),
     "lih": ([("Li", (0, 0, 0)), ("H", (0, 0, 1.5949))], "sto-3g", 2, 2),
-    "h2o-small": ([("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))],
-                  "sto-3g", 2, 2),
+    "h2o-small": (
+        [("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))],
+        "sto-3g",
+        2,
+        2,
+    ),
 }
 
 

@@ -29,8 +29,18 @@ def basis_tensor(n_sites, *local_states):
 class TestIndexAndSign:
     @pytest.mark.parametrize(
         "local, index, sign",
-        [((1, 2), 9, 1), ((2, 1), 6, -1), ((3, 0), 5, 1), ((0, 3), 10, 1), ((1, 1), 3, 1), ((2, 2), 12, 1),
-         ((3, 3), 15, -1), ((0, 0), 0, 1), ((3, 1), 7, -1), ((1, 3), 11, 1)],
+        [
+            ((1, 2), 9, 1),
+            ((2, 1), 6, -1),
+            ((3, 0), 5, 1),
+            ((0, 3), 10, 1),
+            ((1, 1), 3, 1),
+            ((2, 2), 12, 1),
+            ((3, 3), 15, -1),
+            ((0, 0), 0, 1),
+            ((3, 1), 7, -1),
+            ((1, 3), 11, 1),
+        ],
     )
     def test_two_sites(self, local, index, sign):
         out = mk._electron_tensor_to_dense(basis_tensor(2, *local), 4)
@@ -70,8 +80,26 @@ class TestIndexAndSign:
 
 class TestElementTypes:
     @pytest.mark.parametrize(
-        "dtype", [np.complex128, np.complex64, np.float64, np.float32, np.float16, np.longdouble, np.clongdouble,
-                  np.int8, np.int16, np.int32, np.int64, np.uint8, np.uint16, np.uint32, np.uint64, np.bool_, object],
+        "dtype",
+        [
+            np.complex128,
+            np.complex64,
+            np.float64,
+            np.float32,
+            np.float16,
+            np.longdouble,
+            np.clongdouble,
+            np.int8,
+            np.int16,
+            np.int32,
+            np.int64,
+            np.uint8,
+            np.uint16,
+            np.uint32,
+            np.uint64,
+            np.bool_,
+            object,
+        ],
     )
     def test_result_type_is_the_promotion_with_an_int8_sign(self, dtype):
         values = np.arange(1, 65) % 5 if dtype is np.bool_ else np.arange(1, 65)
@@ -114,8 +142,10 @@ def random_mps(n_sites, charge, chi0=6):
     from tenpy.networks.site import SpinHalfFermionSite
 
     n_up, n_down = (charge[0] + charge[1]) // 2, (charge[0] - charge[1]) // 2
-    labels = [{(1, 1): "full", (1, 0): "up", (0, 1): "down", (0, 0): "empty"}[(int(k < n_up), int(k < n_down))]
-              for k in range(n_sites)]
+    labels = [
+        {(1, 1): "full", (1, 0): "up", (0, 1): "down", (0, 0): "empty"}[(int(k < n_up), int(k < n_down))]
+        for k in range(n_sites)
+    ]
     sites = [SpinHalfFermionSite(cons_N="N", cons_Sz="Sz")] * n_sites
     return mk._random_initial_mps(sites, labels, chi0, charge)
 
@@ -145,8 +175,9 @@ class TestMpsToDense:
         plain = get_full_wavefunction(psi, undo_sort_charge=True).reshape(4, 4)
         leg = npc.LegCharge.from_trivial(4)
         conserving = npc.Array.from_ndarray(plain, [leg, leg])
-        np.testing.assert_array_equal(mk._electron_tensor_to_dense(conserving, 4),
-                                      mk._electron_tensor_to_dense(plain, 4))
+        np.testing.assert_array_equal(
+            mk._electron_tensor_to_dense(conserving, 4), mk._electron_tensor_to_dense(plain, 4)
+        )
 
     def test_charge_conserving_result_of_the_contraction_is_densified(self, monkeypatch):
         import tenpy.algorithms.exact_diag as ed

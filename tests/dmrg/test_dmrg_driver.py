@@ -28,9 +28,10 @@ class TestPresets:
         assert result.psi0.shape == (2**es.n_qubits,)
         assert len(result.bond_dimensions) == es.n_spatial_orbitals - 1
 
-
-    @pytest.mark.parametrize("geometry, spin, occupied_state",
-                             [([("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], 0, 0b11), ([("H", (0, 0, 0))], 1, 0b01)])
+    @pytest.mark.parametrize(
+        "geometry, spin, occupied_state",
+        [([("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], 0, 0b11), ([("H", (0, 0, 0))], 1, 0b01)],
+    )
     def test_one_orbital_active_space_is_solved_exactly(self, tmp_path, capsys, geometry, spin, occupied_state):
         from brimvale_chemistry.molecule import Molecule, electronic_structure
 
@@ -118,8 +119,9 @@ class TestMpsState:
     """state="mps": the MPO from the integrals, the state as an MPS only, the same energy and lines."""
 
     @pytest.mark.parametrize("key", list(PRESETS))
-    def test_same_energy_as_the_term_built_path_without_terms_or_dense_vector(self, preset_structures, key,
-                                                                              monkeypatch, capsys):
+    def test_same_energy_as_the_term_built_path_without_terms_or_dense_vector(
+        self, preset_structures, key, monkeypatch, capsys
+    ):
         from brimvale_chemistry.dmrg import mallorek
 
         es = preset_structures[key]
@@ -142,8 +144,11 @@ class TestMpsState:
         assert lines[1] == dense_lines[1]
 
     def test_needs_the_integrals(self, four_orbitals, capsys):
-        with pytest.raises(ValueError, match=r"^state='mps' builds the Hamiltonian from the active-space "
-                                             r"integrals, which this electronic-structure result lacks"):
+        with pytest.raises(
+            ValueError,
+            match=r"^state='mps' builds the Hamiltonian from the active-space "
+            r"integrals, which this electronic-structure result lacks",
+        ):
             dmrg(four_orbitals, state="mps")
         assert capsys.readouterr().out == ""
 
@@ -159,12 +164,22 @@ class TestDenseRefusal:
             def __iter__(self):
                 raise AssertionError("the terms were read")
 
-        return SimpleNamespace(n_qubits=2 * n_orbitals, n_spatial_orbitals=n_orbitals, n_electrons=n_orbitals,
-                               twice_sz=0, fermion_terms=Untouchable(), constant_energy=0.0, exact_energy=None)
+        return SimpleNamespace(
+            n_qubits=2 * n_orbitals,
+            n_spatial_orbitals=n_orbitals,
+            n_electrons=n_orbitals,
+            twice_sz=0,
+            fermion_terms=Untouchable(),
+            constant_energy=0.0,
+            exact_energy=None,
+        )
 
     def test_more_than_thirty_qubits(self, capsys):
-        with pytest.raises(ValueError, match=r"^state='dense' holds the ground state as 2\*\*n amplitudes, for at "
-                                             r"most 30 qubits; this active space has 32: use state='mps'$"):
+        with pytest.raises(
+            ValueError,
+            match=r"^state='dense' holds the ground state as 2\*\*n amplitudes, for at "
+            r"most 30 qubits; this active space has 32: use state='mps'$",
+        ):
             dmrg(self.untouchable_structure(16))
         assert capsys.readouterr().out == ""
 
@@ -173,9 +188,12 @@ class TestDenseRefusal:
 
         monkeypatch.setattr(driver, "_physical_memory", lambda: 3 << 30)
         # 24 qubits fit in 3 GiB (two copies of 256 MiB); 28 qubits (8 GiB) do not.
-        with pytest.raises(ValueError, match=r"^state='dense' needs about 8\.0 GiB for the ground state of 28 "
-                                             r"qubits as 2\*\*28 amplitudes, more than the 3\.0 GiB of this "
-                                             r"machine: use state='mps'$"):
+        with pytest.raises(
+            ValueError,
+            match=r"^state='dense' needs about 8\.0 GiB for the ground state of 28 "
+            r"qubits as 2\*\*28 amplitudes, more than the 3\.0 GiB of this "
+            r"machine: use state='mps'$",
+        ):
             dmrg(self.untouchable_structure(14))
         assert capsys.readouterr().out == ""
         driver._check_dense_fits(24)
@@ -230,8 +248,10 @@ class TestValidation:
     def test_package_import_does_not_load_tenpy(self, subprocess_env):
         import subprocess
 
-        script = ("import sys, brimvale_chemistry.dmrg as d; "
-                  "print(any(m == 'tenpy' or m.startswith('tenpy.') for m in sys.modules))")
+        script = (
+            "import sys, brimvale_chemistry.dmrg as d; "
+            "print(any(m == 'tenpy' or m.startswith('tenpy.') for m in sys.modules))"
+        )
         out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=subprocess_env)
         assert out.returncode == 0, out.stderr
         assert out.stdout.strip() == "False"

@@ -11,8 +11,10 @@ import pytest
 
 from brimvale_chemistry.dmrg import mallorek as mk
 
-NOT_REACHED = ("Did not reach desired chi after 1000 iterations of random unitary evolution. "
-               "Is chi too large for the given system?")
+NOT_REACHED = (
+    "Did not reach desired chi after 1000 iterations of random unitary evolution. "
+    "Is chi too large for the given system?"
+)
 
 
 def reference_bound(n_sites, n_up, n_down):
@@ -39,8 +41,17 @@ def chain_sites(n_sites):
 class TestMaxSectorBondDimension:
     @pytest.mark.parametrize(
         "n_sites, charge, expected",
-        [(1, (2, 0), 1), (2, (2, 0), 4), (2, (0, 0), 1), (2, (4, 0), 1), (4, (4, 0), 16), (4, (4, 2), 6),
-         (3, (1, 1), 2), (3, (1, -1), 2), (20, (20, 0), 1048576)],
+        [
+            (1, (2, 0), 1),
+            (2, (2, 0), 4),
+            (2, (0, 0), 1),
+            (2, (4, 0), 1),
+            (4, (4, 0), 16),
+            (4, (4, 2), 6),
+            (3, (1, 1), 2),
+            (3, (1, -1), 2),
+            (20, (20, 0), 1048576),
+        ],
     )
     def test_known_bounds(self, n_sites, charge, expected):
         assert mk._max_sector_bond_dimension(n_sites, charge) == expected
@@ -102,8 +113,11 @@ class _Untouchable:
 class TestRandomInitialMps:
     @pytest.mark.parametrize(
         "n_sites, labels, charge, chi0",
-        [(4, ["full", "up", "empty", "empty"], (3, 1), 5), (3, ["up", "down", "empty"], (2, 0), 3),
-         (4, ["full", "full", "empty", "empty"], (4, 0), 8)],
+        [
+            (4, ["full", "up", "empty", "empty"], (3, 1), 5),
+            (3, ["up", "down", "empty"], (2, 0), 3),
+            (4, ["full", "full", "empty", "empty"], (4, 0), 8),
+        ],
     )
     def test_grows_to_the_requested_bond_in_the_target_sector(self, n_sites, labels, charge, chi0):
         psi = mk._random_initial_mps(chain_sites(n_sites), labels, chi0, charge)
@@ -120,8 +134,12 @@ class TestRandomInitialMps:
 
     @pytest.mark.parametrize(
         "n_sites, labels, chi0, charge",
-        [(1, ["full"], 20, (2, 0)), (3, ["up", "down", "empty"], 1, (2, 0)), (2, ["full", "full"], 20, (4, 0)),
-         (2, [0, 0], 20, (0, 0))],
+        [
+            (1, ["full"], 20, (2, 0)),
+            (3, ["up", "down", "empty"], 1, (2, 0)),
+            (2, ["full", "full"], 20, (4, 0)),
+            (2, [0, 0], 20, (0, 0)),
+        ],
     )
     def test_skips_the_evolution_when_nothing_can_grow(self, monkeypatch, n_sites, labels, chi0, charge):
         import tenpy.algorithms.tebd as tebd
@@ -197,8 +215,7 @@ class TestRandomInitialMps:
             print(list(psi.get_total_charge(only_physical_legs=True)))
             """
         )
-        out = subprocess.run([sys.executable, "-O", "-c", script], capture_output=True, text=True,
-                             env=subprocess_env)
+        out = subprocess.run([sys.executable, "-O", "-c", script], capture_output=True, text=True, env=subprocess_env)
         assert out.returncode == 0, out.stderr
         assert out.stdout.strip() == "[np.int64(2), np.int64(2)]"
 
@@ -206,4 +223,3 @@ class TestRandomInitialMps:
         monkeypatch.setitem(sys.modules, "tenpy.networks.mps", None)
         with pytest.raises(ImportError):
             mk._random_initial_mps(chain_sites(2), ["up", "up"], 1, (3, 0))
-

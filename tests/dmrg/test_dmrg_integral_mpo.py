@@ -70,7 +70,14 @@ def test_dmrg_energy_on_the_presets(preset_structures, key, monkeypatch):
             return driver.dmrg(es)
 
     term_built = run()
-    monkeypatch.setattr(driver, "_use_lean_mpo", lambda model: setattr(model, "H_MPO", integral_mpo(
-        es.extra["one_body_integrals"], es.extra["two_body_integrals"], model.lat.mps_sites())))
+    monkeypatch.setattr(
+        driver,
+        "_use_lean_mpo",
+        lambda model: setattr(
+            model,
+            "H_MPO",
+            integral_mpo(es.extra["one_body_integrals"], es.extra["two_body_integrals"], model.lat.mps_sites()),
+        ),
+    )
     from_integrals = run()
     assert from_integrals.energy == pytest.approx(term_built.energy, abs=1e-9)

@@ -25,7 +25,11 @@ def test_model_mpo_is_the_one_tenpy_builds(n_orbitals, seed):
     reference = CouplingMPOModel.calc_H_MPO(model)
     ours = model.H_MPO
     assert (ours.IdL, ours.IdR, ours.max_range, ours.explicit_plus_hc) == (
-        reference.IdL, reference.IdR, reference.max_range, reference.explicit_plus_hc)
+        reference.IdL,
+        reference.IdR,
+        reference.max_range,
+        reference.explicit_plus_hc,
+    )
     for mine, theirs in zip(ours._W, reference._W):
         for leg, other in zip(mine.legs, theirs.legs):
             leg.test_equal(other)

@@ -102,9 +102,19 @@ class TestMolecularModel:
 class TestModuleLoading:
     def test_module_contents_in_definition_order(self):
         names = [k for k in vars(mk) if not k.startswith("__")]
-        assert names == ["comb", "warnings", "np", "interleaved_to_spin_blocked_map", "_validate_dmrg_parameters",
-                         "_fermion_to_local_terms", "_molecular_model", "_max_sector_bond_dimension",
-                         "_random_initial_mps", "_electron_tensor_to_dense", "_mps_to_dense"]
+        assert names == [
+            "comb",
+            "warnings",
+            "np",
+            "interleaved_to_spin_blocked_map",
+            "_validate_dmrg_parameters",
+            "_fermion_to_local_terms",
+            "_molecular_model",
+            "_max_sector_bond_dimension",
+            "_random_initial_mps",
+            "_electron_tensor_to_dense",
+            "_mps_to_dense",
+        ]
         from brimvale_chemistry.molecule import pellisk as pk
 
         assert mk.interleaved_to_spin_blocked_map is pk.interleaved_to_spin_blocked_map

@@ -12,8 +12,9 @@ SWEEPS = "max_sweeps must be a positive integer"
 
 
 class TestValidateDmrgParameters:
-    @pytest.mark.parametrize("args", [(1, 1, 1), (20, 100, 100), (True, 1, 1), (np.int64(4), np.int32(8), np.uint8(2)),
-                                      (5, 5, 1)])
+    @pytest.mark.parametrize(
+        "args", [(1, 1, 1), (20, 100, 100), (True, 1, 1), (np.int64(4), np.int32(8), np.uint8(2)), (5, 5, 1)]
+    )
     def test_accepts_positive_integers(self, args):
         assert mk._validate_dmrg_parameters(*args) is None
 
@@ -93,7 +94,11 @@ class TestFermionToLocalTerms:
             (((7, 5),), ValueError, "fermion mode 7 is outside 0:3"),  # mode before action
             (((1, 2),), ValueError, "fermion action must be 0 or 1, got 2"),
             (((1, "1"),), ValueError, "fermion action must be 0 or 1, got '1'"),
-            (((1, 1 + 0j),), TypeError, "int() argument must be a string, a bytes-like object or a real number, not 'complex'"),
+            (
+                ((1, 1 + 0j),),
+                TypeError,
+                "int() argument must be a string, a bytes-like object or a real number, not 'complex'",
+            ),
             (((1, 1, 0),), ValueError, "too many values to unpack (expected 2)"),
             (((1,),), ValueError, "not enough values to unpack (expected 2, got 1)"),
             ((5,), TypeError, "cannot unpack non-iterable int object"),
@@ -111,8 +116,10 @@ class TestFermionToLocalTerms:
 
     @pytest.mark.parametrize(
         "element, message",
-        [((1.0,), "not enough values to unpack (expected 2, got 1)"),
-         ((1.0, (), 3), "too many values to unpack (expected 2)")],
+        [
+            ((1.0,), "not enough values to unpack (expected 2, got 1)"),
+            ((1.0, (), 3), "too many values to unpack (expected 2)"),
+        ],
     )
     def test_terms_must_be_pairs(self, element, message):
         with pytest.raises(ValueError) as info:

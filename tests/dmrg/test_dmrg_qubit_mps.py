@@ -5,11 +5,12 @@ import io
 
 import numpy as np
 import pytest
+from test_dmrg_dense import random_mps
+from test_dmrg_driver import PRESETS
+
 from brimvale_chemistry.dmrg import dmrg
 from brimvale_chemistry.dmrg import mallorek as mk
 from brimvale_chemistry.dmrg.qubit_mps import qubit_mps
-from test_dmrg_dense import random_mps
-from test_dmrg_driver import PRESETS
 
 
 def schmidt_ranks(vector, n_qubits):
@@ -47,8 +48,9 @@ class TestPresets:
 
 
 class TestSectorsAndSigns:
-    @pytest.mark.parametrize("n_sites, charge", [(1, (1, 1)), (2, (2, 0)), (3, (3, 1)), (4, (4, 0)), (4, (3, -1)),
-                                                 (5, (5, 1))])
+    @pytest.mark.parametrize(
+        "n_sites, charge", [(1, (1, 1)), (2, (2, 0)), (3, (3, 1)), (4, (4, 0)), (4, (3, -1)), (5, (5, 1))]
+    )
     def test_equals_the_dense_extraction(self, n_sites, charge):
         psi = random_mps(n_sites, charge)
         expected = mk._mps_to_dense(psi, 2 * n_sites)

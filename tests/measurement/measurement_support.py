@@ -3,8 +3,8 @@
 from __future__ import annotations
 
 import numpy as np
-from brimvale import Circuit
 
+from brimvale import Circuit
 from brimvale_chemistry.utils import PauliTerm
 
 _ONE_QUBIT = ("h", "x", "y", "z", "s", "sdg")

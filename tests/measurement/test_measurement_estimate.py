@@ -6,11 +6,11 @@ import re
 
 import numpy as np
 import pytest
-from brimvale import Circuit
+from measurement_support import random_circuit, random_hamiltonian
 
+from brimvale import Circuit
 from brimvale_chemistry.measurement import MeasurementResult, measurement_QASM
 from brimvale_chemistry.utils import PauliTerm, hamiltonian_expectation
-from measurement_support import random_circuit, random_hamiltonian
 
 
 def run(circuit, terms, workdir, **kwargs):
@@ -45,8 +45,12 @@ class TestEstimate:
         circuit = Circuit(2)
         circuit.h(0)
         circuit.cx(0, 1)  # Bell state: XX = ZZ = +1, YY = -1
-        terms = [PauliTerm.from_string(0.5, "X0 X1"), PauliTerm.from_string(0.25, "Y0 Y1"),
-                 PauliTerm.from_string(-1.0, "Z0 Z1"), PauliTerm(0.125)]
+        terms = [
+            PauliTerm.from_string(0.5, "X0 X1"),
+            PauliTerm.from_string(0.25, "Y0 Y1"),
+            PauliTerm.from_string(-1.0, "Z0 Z1"),
+            PauliTerm(0.125),
+        ]
         result = run(circuit, terms, tmp_path)
         assert result.energy == pytest.approx(0.5 - 0.25 - 1.0 + 0.125, abs=1e-12)
         assert result.standard_error == 0.0 and result.identity_energy == 0.125
@@ -125,7 +129,14 @@ class TestReport:
         lines = capsys.readouterr().out.splitlines()
         assert lines[0] == "[4/4] Measurement"
         labels = [re.fullmatch(r"  (.{22}): (.+)", line).group(1).rstrip() for line in lines[1:]]
-        assert labels == ["Pauli terms", "Groups", "Shots per group", "Files written", "Estimated energy", "Exact energy"]
+        assert labels == [
+            "Pauli terms",
+            "Groups",
+            "Shots per group",
+            "Files written",
+            "Estimated energy",
+            "Exact energy",
+        ]
         assert lines[2].endswith(f": {result.n_groups}") and lines[3].endswith(": 4000")
         assert f"{result.energy:.8f} ± {result.standard_error:.8f} Hartree" in lines[5]
         assert lines[6].endswith(f"{result.exact_energy:.8f} Hartree")
@@ -135,8 +146,17 @@ class TestReport:
 
         monkeypatch.chdir(tmp_path)
         circuit, terms = random_circuit(2, 5, 3), random_hamiltonian(2, 4, 3)
-        result = measurement_QASM(circuit, terms, 2, shots=10, seed=None, workdir=Path("out"), backend="numpy",
-                                  device="cpu", dtype=np.complex128)
+        result = measurement_QASM(
+            circuit,
+            terms,
+            2,
+            shots=10,
+            seed=None,
+            workdir=Path("out"),
+            backend="numpy",
+            device="cpu",
+            dtype=np.complex128,
+        )
         assert (tmp_path / "out" / "measurement_summary.json").is_file() and result.files[0].exists()
         default = measurement_QASM(circuit, terms, 2, shots=10)
         assert default.summary_path.parent == tmp_path

@@ -8,10 +8,10 @@ import threading
 import time
 
 import pytest
+from measurement_support import random_circuit, random_hamiltonian, tree_snapshot
 
 from brimvale_chemistry import _output
 from brimvale_chemistry.measurement import files, measurement_QASM
-from measurement_support import random_circuit, random_hamiltonian, tree_snapshot
 
 SMALL = (random_circuit(2, 8, 3), random_hamiltonian(2, 6, 3), 2)
 LARGE = (random_circuit(3, 12, 4), random_hamiltonian(3, 12, 4), 3)
@@ -38,8 +38,17 @@ def assert_summary_describes_the_files(workdir):
 
 
 class TestForeignFilesAreRefused:
-    @pytest.mark.parametrize("planted", ["own summary of someone", "group file", "edited group file",
-                                         "link as group file", "link as summary", "link as qasm folder"])
+    @pytest.mark.parametrize(
+        "planted",
+        [
+            "own summary of someone",
+            "group file",
+            "edited group file",
+            "link as group file",
+            "link as summary",
+            "link as qasm folder",
+        ],
+    )
     def test_nothing_is_replaced_and_the_file_is_named(self, tmp_path, capsys, planted):
         workdir = tmp_path / "run"
         outside = tmp_path / "outside"
@@ -51,12 +60,14 @@ class TestForeignFilesAreRefused:
             capsys.readouterr()
         else:
             (workdir / "qasm").mkdir(parents=True)
-        target = {"own summary of someone": workdir / "measurement_summary.json",
-                  "group file": workdir / "qasm" / "group_001.qasm",
-                  "edited group file": workdir / "qasm" / "group_000.qasm",
-                  "link as group file": workdir / "qasm" / "group_000.qasm",
-                  "link as summary": workdir / "measurement_summary.json",
-                  "link as qasm folder": workdir / "qasm"}[planted]
+        target = {
+            "own summary of someone": workdir / "measurement_summary.json",
+            "group file": workdir / "qasm" / "group_001.qasm",
+            "edited group file": workdir / "qasm" / "group_000.qasm",
+            "link as group file": workdir / "qasm" / "group_000.qasm",
+            "link as summary": workdir / "measurement_summary.json",
+            "link as qasm folder": workdir / "qasm",
+        }[planted]
         if planted == "own summary of someone":
             target.write_text(json.dumps({"groups": []}))
         elif planted == "group file":
@@ -82,8 +93,9 @@ class TestInterruptedWrites:
     @pytest.mark.parametrize("fault", ["killed", "disk full"])
     # Six writes: the journal, four group files, the summary (two stale group files are removed before it).
     @pytest.mark.parametrize("failing_write", range(1, 7))
-    def test_summary_is_exact_or_absent_and_the_next_run_recovers(self, tmp_path, capsys, monkeypatch, fault,
-                                                                  failing_write):
+    def test_summary_is_exact_or_absent_and_the_next_run_recovers(
+        self, tmp_path, capsys, monkeypatch, fault, failing_write
+    ):
         run(tmp_path, LARGE)
         real_write = _output.write_file
         writes = []
@@ -93,8 +105,14 @@ class TestInterruptedWrites:
             if len(writes) < failing_write:
                 return real_write(path, write)
             if fault == "disk full":
-                return real_write(path, lambda stream: (stream.write("half"), stream.flush(),
-                                                        _raise(OSError(errno.ENOSPC, "No space left on device"))))
+                return real_write(
+                    path,
+                    lambda stream: (
+                        stream.write("half"),
+                        stream.flush(),
+                        _raise(OSError(errno.ENOSPC, "No space left on device")),
+                    ),
+                )
             handle, _ = _output._create_temporary(path.parent)
             os.write(handle, b"half")
             os.close(handle)
@@ -113,7 +131,8 @@ class TestInterruptedWrites:
         assert_summary_describes_the_files(tmp_path)
         assert sorted(os.listdir(tmp_path)) == ["measurement_summary.json", "qasm"]
         assert sorted(f"qasm/{p}" for p in os.listdir(tmp_path / "qasm")) == [
-            str(p.relative_to(tmp_path)) for p in result.files]
+            str(p.relative_to(tmp_path)) for p in result.files
+        ]
 
 
 def _raise(error):
@@ -138,7 +157,10 @@ class TestConcurrentRuns:
                 failures.append(error)
 
         for _ in range(3):
-            threads = [threading.Thread(target=worker, args=(LARGE, 1)), threading.Thread(target=worker, args=(SMALL, 2))]
+            threads = [
+                threading.Thread(target=worker, args=(LARGE, 1)),
+                threading.Thread(target=worker, args=(SMALL, 2)),
+            ]
             for thread in threads:
                 thread.start()
             for thread in threads:

@@ -5,10 +5,10 @@ import itertools
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+from measurement_support import random_hamiltonian
 
 from brimvale_chemistry.measurement import group_qubitwise_commuting
 from brimvale_chemistry.utils import PauliTerm
-from measurement_support import random_hamiltonian
 
 
 def qubitwise_commute(a: PauliTerm, b: PauliTerm) -> bool:
@@ -30,7 +30,9 @@ def check_partition(terms, groups):
 
 
 pauli_strings = st.lists(
-    st.tuples(st.floats(-2, 2, allow_nan=False), st.dictionaries(st.integers(0, 5), st.sampled_from("XYZ"), max_size=4)),
+    st.tuples(
+        st.floats(-2, 2, allow_nan=False), st.dictionaries(st.integers(0, 5), st.sampled_from("XYZ"), max_size=4)
+    ),
     max_size=30,
 )
 
@@ -58,10 +60,13 @@ class TestPartition:
 
 class TestGreedyOrder:
     def test_heaviest_term_opens_the_first_group(self):
-        terms = [PauliTerm.from_string(0.1, "X0"), PauliTerm.from_string(-3.0, "Z0 Z1"), PauliTerm.from_string(0.5, "Z1")]
+        terms = [
+            PauliTerm.from_string(0.1, "X0"),
+            PauliTerm.from_string(-3.0, "Z0 Z1"),
+            PauliTerm.from_string(0.5, "Z1"),
+        ]
         groups = group_qubitwise_commuting(terms)
-        assert [[str(t) for t in g.terms] for g in groups] == [
-            [str(terms[1]), str(terms[2])], [str(terms[0])]]
+        assert [[str(t) for t in g.terms] for g in groups] == [[str(terms[1]), str(terms[2])], [str(terms[0])]]
 
     @pytest.mark.parametrize("text, x_mask, y_mask", [("X0 Y2 Z3", 0b0001, 0b0100), ("Z1", 0, 0), ("Y0 Y1", 0, 0b11)])
     def test_group_masks_follow_bases(self, text, x_mask, y_mask):

@@ -2,15 +2,13 @@
 
 import json
 import os
-from pathlib import Path
 
 import numpy as np
 import pytest
-from brimvale import Circuit
+from measurement_support import random_circuit, random_hamiltonian, tree_snapshot
 
 from brimvale_chemistry.measurement import measurement_QASM
 from brimvale_chemistry.utils import PauliTerm
-from measurement_support import random_circuit, random_hamiltonian, tree_snapshot
 
 N = 3
 CIRCUIT = random_circuit(N, 15, 1)
@@ -18,10 +16,17 @@ TERMS = random_hamiltonian(N, 10, 1)
 
 
 def call(directory, **changes):
-    arguments = {"circuit": CIRCUIT, "pauli_terms": TERMS, "n_qubits": N, "shots": 100, "seed": 1,
-                 "workdir": directory} | changes
-    return measurement_QASM(arguments.pop("circuit"), arguments.pop("pauli_terms"), arguments.pop("n_qubits"),
-                            **arguments)
+    arguments = {
+        "circuit": CIRCUIT,
+        "pauli_terms": TERMS,
+        "n_qubits": N,
+        "shots": 100,
+        "seed": 1,
+        "workdir": directory,
+    } | changes
+    return measurement_QASM(
+        arguments.pop("circuit"), arguments.pop("pauli_terms"), arguments.pop("n_qubits"), **arguments
+    )
 
 
 BAD_VALUES = [
@@ -140,9 +145,13 @@ class TestOwnFilesOnly:
     def test_summary_cannot_point_deletion_elsewhere(self, tmp_path, capsys):
         victim = tmp_path / "important.txt"
         victim.write_text("precious")
-        forged = {"format": "brimvale_chemistry.measurement/1",
-                  "groups": [{"file": "important.txt", "sha256": __import__("hashlib").sha256(b"precious").hexdigest()},
-                             {"file": "qasm/../important.txt", "sha256": "0" * 64}]}
+        forged = {
+            "format": "brimvale_chemistry.measurement/1",
+            "groups": [
+                {"file": "important.txt", "sha256": __import__("hashlib").sha256(b"precious").hexdigest()},
+                {"file": "qasm/../important.txt", "sha256": "0" * 64},
+            ],
+        }
         (tmp_path / "measurement_summary.json").write_text(json.dumps(forged))
         call(tmp_path)
         assert victim.read_text() == "precious"

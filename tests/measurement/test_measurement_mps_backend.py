@@ -4,28 +4,25 @@ import json
 
 import numpy as np
 import pytest
-from brimvale import Circuit
+from measurement_support import random_circuit, random_hamiltonian
 
+from brimvale import Circuit
 from brimvale_chemistry.measurement import measurement_QASM
 from brimvale_chemistry.utils import PauliTerm
-from measurement_support import random_circuit, random_hamiltonian
 
 
 @pytest.mark.parametrize("n_qubits, seed", [(5, 3), (8, 4)])
-def test_same_files_and_exact_energy_as_the_state_vector_and_a_consistent_estimate(tmp_path, capsys, n_qubits,
-                                                                                    seed):
+def test_same_files_and_exact_energy_as_the_state_vector_and_a_consistent_estimate(tmp_path, capsys, n_qubits, seed):
     circuit = random_circuit(n_qubits, 80, seed)
     terms = random_hamiltonian(n_qubits, 40, seed)
     dense = measurement_QASM(circuit, terms, n_qubits, shots=3000, seed=seed, workdir=tmp_path / "dense")
-    compact = measurement_QASM(circuit, terms, n_qubits, shots=3000, seed=seed, workdir=tmp_path / "mps",
-                               backend="mps")
+    compact = measurement_QASM(circuit, terms, n_qubits, shots=3000, seed=seed, workdir=tmp_path / "mps", backend="mps")
     assert compact.exact_energy == pytest.approx(dense.exact_energy, abs=1e-10)
     assert [f.read_bytes() for f in compact.files] == [f.read_bytes() for f in dense.files]
     spread = np.hypot(dense.standard_error, compact.standard_error)
     assert abs(compact.energy - dense.energy) < 5 * spread
     assert abs(compact.energy - compact.exact_energy) < 5 * compact.standard_error
-    assert all(sum(group.values()) == 3000 and all(len(key) == n_qubits for key in group)
-               for group in compact.counts)
+    assert all(sum(group.values()) == 3000 and all(len(key) == n_qubits for key in group) for group in compact.counts)
     # Every group's mean agrees within its own sampling spread (variance per shot / shots, both runs).
     first, second = (json.loads(r.summary_path.read_text()) for r in (dense, compact))
     for g, h in zip(first["groups"], second["groups"]):
@@ -34,8 +31,9 @@ def test_same_files_and_exact_energy_as_the_state_vector_and_a_consistent_estima
     assert second["backend"] == "mps"
     ignored = {"backend", "energy", "standard_error", "exact_energy", "groups"}
     assert {k: v for k, v in first.items() if k not in ignored} == {k: v for k, v in second.items() if k not in ignored}
-    assert [{k: v for k, v in g.items() if k in ("file", "sha256", "bases")} for g in first["groups"]] == \
-           [{k: v for k, v in g.items() if k in ("file", "sha256", "bases")} for g in second["groups"]]
+    assert [{k: v for k, v in g.items() if k in ("file", "sha256", "bases")} for g in first["groups"]] == [
+        {k: v for k, v in g.items() if k in ("file", "sha256", "bases")} for g in second["groups"]
+    ]
     assert capsys.readouterr().out.count("[4/4] Measurement") == 2
 
 
@@ -45,8 +43,12 @@ def test_circuits_wider_than_a_state_vector(tmp_path, capsys):
     circuit.x(68)
     circuit.h(66)
     circuit.x(3)
-    terms = [PauliTerm.from_string(0.5, "Z68"), PauliTerm.from_string(-0.25, "X66 Z3"),
-             PauliTerm.from_string(2.0, "Z0 Z69"), PauliTerm(1.0)]
+    terms = [
+        PauliTerm.from_string(0.5, "Z68"),
+        PauliTerm.from_string(-0.25, "X66 Z3"),
+        PauliTerm.from_string(2.0, "Z0 Z69"),
+        PauliTerm(1.0),
+    ]
     result = measurement_QASM(circuit, terms, 70, shots=50, seed=1, workdir=tmp_path, backend="mps")
     assert result.energy == pytest.approx(-0.5 + 0.25 + 2.0 + 1.0, abs=1e-12)
     assert result.exact_energy == pytest.approx(result.energy, abs=1e-12)
@@ -58,7 +60,10 @@ def test_circuits_wider_than_a_state_vector(tmp_path, capsys):
 def test_a_state_vector_backend_refuses_a_circuit_too_wide_for_it_before_any_output(tmp_path, capsys):
     circuit = Circuit(31)
     circuit.h(30)
-    with pytest.raises(ValueError, match=r"^backend='numpy' holds the state as 2\*\*n amplitudes, for at most 30 "
-                                         r"qubits; this circuit has 31: use backend='mps'$"):
+    with pytest.raises(
+        ValueError,
+        match=r"^backend='numpy' holds the state as 2\*\*n amplitudes, for at most 30 "
+        r"qubits; this circuit has 31: use backend='mps'$",
+    ):
         measurement_QASM(circuit, [PauliTerm.from_string(1.0, "X30")], 31, shots=10, seed=1, workdir=tmp_path)
     assert capsys.readouterr().out == "" and not any(tmp_path.iterdir())

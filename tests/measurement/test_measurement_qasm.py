@@ -3,13 +3,13 @@
 import cirq
 import numpy as np
 import pytest
-from brimvale import Circuit
 from cirq.contrib.qasm_import import circuit_from_qasm
-
-from brimvale_chemistry.measurement import measurement_QASM
-from brimvale.circuit import qasm_real as real_literal
-from brimvale_chemistry.utils import PauliTerm
 from measurement_support import random_circuit, random_hamiltonian, rotate_reference
+
+from brimvale import Circuit
+from brimvale.circuit import qasm_real as real_literal
+from brimvale_chemistry.measurement import measurement_QASM
+from brimvale_chemistry.utils import PauliTerm
 
 
 def reader_state(text: str, n_qubits: int) -> np.ndarray:

@@ -2,9 +2,9 @@
 
 import numpy as np
 import pytest
+from measurement_support import rotate_reference
 
 from brimvale_chemistry._kernels import sample_outcomes
-from measurement_support import rotate_reference
 
 
 def random_state(n_qubits, seed, zero_fraction=0.0):
@@ -77,9 +77,15 @@ class TestDistribution:
 
 
 class TestBasisRotation:
-    @pytest.mark.parametrize("bases", [
-        [(0, "X")], [(1, "Y")], [(0, "Y"), (2, "X"), (3, "Y")], [(0, "X"), (1, "X"), (2, "Y"), (3, "X"), (4, "Y")],
-    ])
+    @pytest.mark.parametrize(
+        "bases",
+        [
+            [(0, "X")],
+            [(1, "Y")],
+            [(0, "Y"), (2, "X"), (3, "Y")],
+            [(0, "X"), (1, "X"), (2, "Y"), (3, "X"), (4, "Y")],
+        ],
+    )
     def test_rotated_distribution_matches_reference(self, bases):
         n = 5
         state = random_state(n, 7)
@@ -88,9 +94,15 @@ class TestBasisRotation:
         outcomes, counts = sample_outcomes(state, n, 200_000, 13, x_mask=x_mask, y_mask=y_mask)
         assert_frequencies_match(outcomes, counts, np.abs(rotate_reference(state, n, bases)) ** 2, 200_000)
 
-    @pytest.mark.parametrize("amplitudes, mask, expected", [
-        ([1, 1], "x", 0), ([1, -1], "x", 1), ([1, 1j], "y", 0), ([1, -1j], "y", 1),
-    ])
+    @pytest.mark.parametrize(
+        "amplitudes, mask, expected",
+        [
+            ([1, 1], "x", 0),
+            ([1, -1], "x", 1),
+            ([1, 1j], "y", 0),
+            ([1, -1j], "y", 1),
+        ],
+    )
     def test_eigenstates_give_their_eigenvalue_bit(self, amplitudes, mask, expected):
         state = np.array(amplitudes, dtype=complex) / np.sqrt(2)
         outcomes, counts = sample_outcomes(state, 1, 500, 2, **{f"{mask}_mask": 1})
@@ -118,16 +130,19 @@ class TestSeeding:
 
 
 class TestArguments:
-    @pytest.mark.parametrize("kwargs, message", [
-        (dict(state=np.ones(8), n_qubits=2), "exactly 2\\*\\*n_qubits = 4"),
-        (dict(shots=-1), "shots must be non-negative"),
-        (dict(seed=-1), "seed must be an integer between 0 and 2\\*\\*64 - 1"),
-        (dict(seed=2**64), "seed must be an integer between 0"),
-        (dict(x_mask=0b100), "only mark qubits below"),
-        (dict(x_mask=1, y_mask=1), "must not mark the same qubit"),
-        (dict(state=np.zeros(4)), "zero or non-finite norm"),
-        (dict(state=np.array([np.nan, 0, 0, 0])), "zero or non-finite norm"),
-    ])
+    @pytest.mark.parametrize(
+        "kwargs, message",
+        [
+            (dict(state=np.ones(8), n_qubits=2), "exactly 2\\*\\*n_qubits = 4"),
+            (dict(shots=-1), "shots must be non-negative"),
+            (dict(seed=-1), "seed must be an integer between 0 and 2\\*\\*64 - 1"),
+            (dict(seed=2**64), "seed must be an integer between 0"),
+            (dict(x_mask=0b100), "only mark qubits below"),
+            (dict(x_mask=1, y_mask=1), "must not mark the same qubit"),
+            (dict(state=np.zeros(4)), "zero or non-finite norm"),
+            (dict(state=np.array([np.nan, 0, 0, 0])), "zero or non-finite norm"),
+        ],
+    )
     def test_bad_values_raise_value_error(self, kwargs, message):
         call = dict(state=np.ones(4), n_qubits=2, shots=10, seed=0) | kwargs
         with pytest.raises(ValueError, match=message):

@@ -5,7 +5,8 @@ import openfermion as of
 import pytest
 
 from brimvale_chemistry._kernels import spin_blocked_jordan_wigner
-from brimvale_chemistry.molecule import Molecule, _hamiltonian as hamiltonian
+from brimvale_chemistry.molecule import Molecule
+from brimvale_chemistry.molecule import _hamiltonian as hamiltonian
 
 WATER = [("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))]
 
@@ -36,21 +37,26 @@ def test_any_operator_bit_for_bit(n_orbitals, seed):
         assert exact(hamiltonian.native_spin_blocked_pauli_terms(terms, n_orbitals, 0.25)) == exact(expected)
 
 
-@pytest.mark.parametrize("geometry, basis, occupied, virtual", [
-    (WATER, "6-31g", 3, 4),
-    ([("H", (0.0, 0.0, float(k))) for k in range(6)], "sto-3g", 3, 3),
-])
+@pytest.mark.parametrize(
+    "geometry, basis, occupied, virtual",
+    [
+        (WATER, "6-31g", 3, 4),
+        ([("H", (0.0, 0.0, float(k))) for k in range(6)], "sto-3g", 3, 3),
+    ],
+)
 def test_molecules_bit_for_bit(geometry, basis, occupied, virtual, monkeypatch):
     from brimvale_chemistry.molecule import _active_space
     from brimvale_chemistry.molecule._active_space import build_active_space
 
     monkeypatch.setattr(_active_space, "MAX_CASCI_DETERMINANTS", 0)  # the reference is not needed here
-    space = build_active_space(Molecule(geometry=geometry, basis=basis, active_occupied=occupied,
-                                        active_virtual=virtual))
+    space = build_active_space(
+        Molecule(geometry=geometry, basis=basis, active_occupied=occupied, active_virtual=virtual)
+    )
     operator = hamiltonian.active_space_fermion_operator(space)
     expected = hamiltonian.spin_blocked_pauli_terms(operator, space.n_orbitals, space.core_energy)
-    native = hamiltonian.qubit_hamiltonian(operator, hamiltonian.fermion_terms(operator), space.n_orbitals,
-                                           space.core_energy)
+    native = hamiltonian.qubit_hamiltonian(
+        operator, hamiltonian.fermion_terms(operator), space.n_orbitals, space.core_energy
+    )
     assert exact(native) == exact(expected)
 
 

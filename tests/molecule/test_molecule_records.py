@@ -11,8 +11,9 @@ WATER = [("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758
 
 
 def make(**changes):
-    settings = dict(geometry=[("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], basis="sto-3g",
-                    active_occupied=1, active_virtual=1)
+    settings = dict(
+        geometry=[("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], basis="sto-3g", active_occupied=1, active_virtual=1
+    )
     settings.update(changes)
     return Molecule(**settings)
 
@@ -31,13 +32,17 @@ class TestValidMolecules:
         assert water.formula == "H2O"
         cation = make(charge=1, spin=1)
         assert (cation.n_electrons, cation.n_occupied_orbitals) == (1, 1)
-        methane = make(geometry=[("H", (1, 1, 1)), ("C", (0, 0, 0)), ("H", (-1, -1, 1)),
-                                 ("H", (1, -1, -1)), ("H", (-1, 1, -1))])
+        methane = make(
+            geometry=[("H", (1, 1, 1)), ("C", (0, 0, 0)), ("H", (-1, -1, 1)), ("H", (1, -1, -1)), ("H", (-1, 1, -1))]
+        )
         assert methane.formula == "CH4"
 
     def test_numpy_values_and_symbol_spelling_accepted(self):
-        molecule = make(geometry=[("li", np.array([0.0, 0.0, 0.0])), ("H", (np.float32(0), np.int64(0), 1.6))],
-                        active_occupied=np.int64(2), active_virtual=np.int32(2))
+        molecule = make(
+            geometry=[("li", np.array([0.0, 0.0, 0.0])), ("H", (np.float32(0), np.int64(0), 1.6))],
+            active_occupied=np.int64(2),
+            active_virtual=np.int32(2),
+        )
         assert molecule.geometry[0][0] == "Li"
         assert type(molecule.active_occupied) is int and molecule.active_occupied == 2
 

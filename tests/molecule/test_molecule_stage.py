@@ -10,9 +10,8 @@ import scipy.sparse
 from pyscf import ao2mo
 from pyscf.tools import fcidump
 
-from brimvale_chemistry.molecule import ElectronicStructureResult, Molecule, _active_space, electronic_structure
 from brimvale_chemistry import _output
-from brimvale_chemistry.molecule import _active_space
+from brimvale_chemistry.molecule import ElectronicStructureResult, Molecule, _active_space, electronic_structure
 from brimvale_chemistry.molecule._active_space import build_active_space
 from brimvale_chemistry.molecule._fcidump import fcidump_name
 from brimvale_chemistry.utils import hamiltonian_expectation
@@ -20,12 +19,19 @@ from brimvale_chemistry.utils import hamiltonian_expectation
 WATER = [("O", (0.0, 0.0, 0.0)), ("H", (0.758602, 0.0, 0.504284)), ("H", (-0.758602, 0.0, 0.504284))]
 SYSTEMS = {
     "h2": dict(geometry=[("H", (0, 0, 0)), ("H", (0, 0, 0.7414))], basis="sto-3g", active_occupied=1, active_virtual=1),
-    "lih": dict(geometry=[("Li", (0, 0, 0)), ("H", (0, 0, 1.5949))], basis="sto-3g", active_occupied=2,
-                active_virtual=2),
+    "lih": dict(
+        geometry=[("Li", (0, 0, 0)), ("H", (0, 0, 1.5949))], basis="sto-3g", active_occupied=2, active_virtual=2
+    ),
     "h2o-small": dict(geometry=WATER, basis="sto-3g", active_occupied=2, active_virtual=2),
     # Open shell: ROHF reference, one active electron with Sz = +1/2.
-    "h2-cation": dict(geometry=[("H", (0, 0, 0)), ("H", (0, 0, 1.0))], basis="sto-3g", active_occupied=1,
-                      active_virtual=1, charge=1, spin=1),
+    "h2-cation": dict(
+        geometry=[("H", (0, 0, 0)), ("H", (0, 0, 1.0))],
+        basis="sto-3g",
+        active_occupied=1,
+        active_virtual=1,
+        charge=1,
+        spin=1,
+    ),
 }
 
 
@@ -118,8 +124,9 @@ class TestQubitHamiltonian:
         n_modes = result.n_qubits
         n_orb = result.n_spatial_orbitals
         # Penalise every other (N, 2Sz) sector so the ground state is the molecule's.
-        penalty = 40.0 * ((of.number_operator(n_modes) - result.n_electrons) ** 2
-                          + (2 * of.sz_operator(n_orb) - result.twice_sz) ** 2)
+        penalty = 40.0 * (
+            (of.number_operator(n_modes) - result.n_electrons) ** 2 + (2 * of.sz_operator(n_orb) - result.twice_sz) ** 2
+        )
         matrix = of.get_sparse_operator(operator + penalty, n_qubits=n_modes).toarray()
         lowest = np.linalg.eigvalsh(matrix)[0]
         assert lowest + result.constant_energy == pytest.approx(result.exact_energy, abs=1e-8)
@@ -165,9 +172,15 @@ class TestFcidump:
     def test_bytes_are_those_pyscf_writes(self, results, tmp_path):
         result = results("h2o-small")
         expected = tmp_path / "expected"
-        fcidump.from_integrals(str(expected), result.extra["one_body_integrals"], result.extra["two_body_integrals"],
-                               result.n_spatial_orbitals, result.n_electrons, nuc=result.constant_energy,
-                               ms=result.twice_sz)
+        fcidump.from_integrals(
+            str(expected),
+            result.extra["one_body_integrals"],
+            result.extra["two_body_integrals"],
+            result.n_spatial_orbitals,
+            result.n_electrons,
+            nuc=result.constant_energy,
+            ms=result.twice_sz,
+        )
         assert result.fcidump_path.read_bytes() == expected.read_bytes()
 
     @pytest.mark.parametrize("where", ["final name", "temporary name"])
@@ -250,12 +263,16 @@ class TestStageErrors:
         [
             (dict(active_occupied=2), "asks for 2 occupied orbitals but H2 has only 1"),
             (dict(active_virtual=2), "asks for 2 virtual orbitals but H2 in basis sto-3g has only 1"),
-            (dict(geometry=[("Li", (0, 0, 0))], spin=1, active_occupied=0, active_virtual=2),
-             "active_occupied must be at least spin"),
+            (
+                dict(geometry=[("Li", (0, 0, 0))], spin=1, active_occupied=0, active_virtual=2),
+                "active_occupied must be at least spin",
+            ),
             # The two 1s functions of atoms 1e-3 Å apart are one orbital to the SCF.
-            (dict(geometry=[("H", (0, 0, 0)), ("H", (0, 0, 0.001))]),
-             "asks for 1 virtual orbitals but H2 in basis sto-3g has only 0 once 1 linearly dependent basis "
-             "function is dropped"),
+            (
+                dict(geometry=[("H", (0, 0, 0)), ("H", (0, 0, 0.001))]),
+                "asks for 1 virtual orbitals but H2 in basis sto-3g has only 0 once 1 linearly dependent basis "
+                "function is dropped",
+            ),
         ],
     )
     def test_impossible_active_space_fails_before_any_file(self, tmp_path, changes, message):

@@ -19,8 +19,7 @@ class TestIntegerConversion:
     def test_numbers_are_truncated_to_int(self, n):
         assert expectation(STATE, TERMS, n) == pytest.approx(-0.28)
 
-    @pytest.mark.parametrize("value, type_name", [("2", "str"), (None, "NoneType"), ([2], "list"),
-                                                  (2 + 0j, "complex")])
+    @pytest.mark.parametrize("value, type_name", [("2", "str"), (None, "NoneType"), ([2], "list"), (2 + 0j, "complex")])
     def test_non_numbers_raise_type_error_naming_the_argument(self, value, type_name):
         with pytest.raises(TypeError) as info:
             expectation(STATE, TERMS, value)
@@ -37,17 +36,26 @@ class TestBinding:
         assert str(inspect.signature(expectation)) == "(state, pauli_terms, n_qubits)"
         assert expectation.__doc__ == "<state|H|state> for H = sum of the Pauli terms, as a complex number."
 
-    @pytest.mark.parametrize("args, kwargs, message", [
-        ((STATE, TERMS), {}, "hamiltonian_expectation() missing 1 required positional argument: 'n_qubits'"),
-        ((STATE,), {}, "hamiltonian_expectation() missing 2 required positional arguments: 'pauli_terms' and "
-                       "'n_qubits'"),
-        ((), {}, "hamiltonian_expectation() missing 3 required positional arguments: 'state', 'pauli_terms', "
-                 "and 'n_qubits'"),
-        ((STATE, TERMS, 2, 3), {}, "hamiltonian_expectation() takes 3 positional arguments but 4 were given"),
-        ((STATE, TERMS, 2), {"bond": 1}, "hamiltonian_expectation() got an unexpected keyword argument 'bond'"),
-        ((STATE, TERMS, 2), {"state": STATE}, "hamiltonian_expectation() got multiple values for argument "
-                                              "'state'"),
-    ])
+    @pytest.mark.parametrize(
+        "args, kwargs, message",
+        [
+            ((STATE, TERMS), {}, "hamiltonian_expectation() missing 1 required positional argument: 'n_qubits'"),
+            (
+                (STATE,),
+                {},
+                "hamiltonian_expectation() missing 2 required positional arguments: 'pauli_terms' and 'n_qubits'",
+            ),
+            (
+                (),
+                {},
+                "hamiltonian_expectation() missing 3 required positional arguments: 'state', 'pauli_terms', "
+                "and 'n_qubits'",
+            ),
+            ((STATE, TERMS, 2, 3), {}, "hamiltonian_expectation() takes 3 positional arguments but 4 were given"),
+            ((STATE, TERMS, 2), {"bond": 1}, "hamiltonian_expectation() got an unexpected keyword argument 'bond'"),
+            ((STATE, TERMS, 2), {"state": STATE}, "hamiltonian_expectation() got multiple values for argument 'state'"),
+        ],
+    )
     def test_host_wording_for_arity_errors(self, args, kwargs, message):
         with pytest.raises(TypeError) as info:
             expectation(*args, **kwargs)

@@ -16,9 +16,9 @@ import time
 
 import numpy as np
 import pytest
-from brimvale import _native
 
 import brimvale_chemistry
+from brimvale import _native
 from brimvale_chemistry import _kernels, corvinth
 from brimvale_chemistry.dmrg import mallorek
 from brimvale_chemistry.molecule import pellisk
@@ -87,7 +87,10 @@ HOSTILE_CALLS = textwrap.dedent(
     """
 )
 
-NOT_INITIALISED = ["TypeError", "'_DisentanglerObjective' object is not initialised: it was made without its constructor"]
+NOT_INITIALISED = [
+    "TypeError",
+    "'_DisentanglerObjective' object is not initialised: it was made without its constructor",
+]
 EXPECTED = {
     "sector bound, flaky iterator": ["RuntimeError", "no iterator yet"],
     "initial MPS, flaky iterator": ["RuntimeError", "no iterator yet"],
@@ -97,7 +100,9 @@ EXPECTED = {
     "objective made by __new__: call": NOT_INITIALISED,
     "objective made by __new__: probabilities": NOT_INITIALISED,
     "objective method, foreign self": [
-        "TypeError", "descriptor '__call__' for '_DisentanglerObjective' objects doesn't apply to a 'int' object"],
+        "TypeError",
+        "descriptor '__call__' for '_DisentanglerObjective' objects doesn't apply to a 'int' object",
+    ],
     "local terms, len() raises": ["ValueError", "len refused"],
     "renyi indices longer than their len()": ["ValueError", "renyi_indices must have exactly one value per layer"],
 }
@@ -105,8 +110,9 @@ EXPECTED = {
 
 class TestCallsThatUsedToCrash:
     def test_every_call_raises_a_plain_error(self):
-        child = subprocess.run([sys.executable, "-c", HOSTILE_CALLS], capture_output=True, text=True,
-                               env=child_env(), timeout=120)
+        child = subprocess.run(
+            [sys.executable, "-c", HOSTILE_CALLS], capture_output=True, text=True, env=child_env(), timeout=120
+        )
         outcomes = dict(json.loads(line) for line in child.stdout.splitlines())
         assert child.returncode == 0, (child.returncode, list(outcomes)[-1:], child.stderr[-2000:])
         assert outcomes == EXPECTED
@@ -144,8 +150,13 @@ LONG_CALLS = textwrap.dedent(
 
 class TestCtrlCStopsLongNativeLoops:
     def test_keyboard_interrupt_arrives_within_seconds(self):
-        child = subprocess.Popen([sys.executable, "-c", LONG_CALLS], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                 text=True, env=child_env())
+        child = subprocess.Popen(
+            [sys.executable, "-c", LONG_CALLS],
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+            env=child_env(),
+        )
         # Lines are read on a thread: two lines arriving together would leave
         # the second in the reader's buffer, out of sight of select().
         lines = queue.Queue()
@@ -173,24 +184,39 @@ class TestCtrlCStopsLongNativeLoops:
 
 
 class TestCountsAreRefusedBeforeAnythingIsAllocated:
-    @pytest.mark.parametrize("call, message", [
-        (lambda: pellisk.interleaved_to_spin_blocked_map(2**31),
-         "n_spatial_orbitals must be at most 1048576 for the complete map, got 2147483648"),
-        (lambda: pellisk.pellisk(None, n_spatial_orbitals=2**31),
-         "n_spatial_orbitals must be at most 1048576 for the transform, got 2147483648"),
-        (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=3 * 10**8), "layers must be at most 1000000"),
-        (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=2**63), "layers must be at most 1000000"),
-        (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=1, restarts=2**63),
-         "restarts must be at most 1000000"),
-        (lambda: corvinth.default_renyi_indices(10**10), "layers must be at most 1000000"),
-        (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=2, renyi_indices=range(2**64)),
-         "renyi_indices must have exactly one value per layer"),
-        (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=2, renyi_indices=iter(lambda: 1.0, None)),
-         "renyi_indices must have exactly one value per layer"),
-        (lambda: mallorek._max_sector_bond_dimension(2**31, (2**31, 0)),
-         "the exact bond bound of target charge (2147483648, 0) on 2147483648 sites would need more than 1 GiB "
-         "of memory"),
-    ])
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (
+                lambda: pellisk.interleaved_to_spin_blocked_map(2**31),
+                "n_spatial_orbitals must be at most 1048576 for the complete map, got 2147483648",
+            ),
+            (
+                lambda: pellisk.pellisk(None, n_spatial_orbitals=2**31),
+                "n_spatial_orbitals must be at most 1048576 for the transform, got 2147483648",
+            ),
+            (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=3 * 10**8), "layers must be at most 1000000"),
+            (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=2**63), "layers must be at most 1000000"),
+            (
+                lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=1, restarts=2**63),
+                "restarts must be at most 1000000",
+            ),
+            (lambda: corvinth.default_renyi_indices(10**10), "layers must be at most 1000000"),
+            (
+                lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=2, renyi_indices=range(2**64)),
+                "renyi_indices must have exactly one value per layer",
+            ),
+            (
+                lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=2, renyi_indices=iter(lambda: 1.0, None)),
+                "renyi_indices must have exactly one value per layer",
+            ),
+            (
+                lambda: mallorek._max_sector_bond_dimension(2**31, (2**31, 0)),
+                "the exact bond bound of target charge (2147483648, 0) on 2147483648 sites would need more than 1 GiB "
+                "of memory",
+            ),
+        ],
+    )
     def test_refused_with_a_clear_message(self, call, message, capsys):
         with pytest.raises(ValueError) as info:
             call()
@@ -202,28 +228,58 @@ class TestCountsAreRefusedBeforeAnythingIsAllocated:
 
 
 class TestOutOfRangeValuesRaiseNamingTheArgument:
-    @pytest.mark.parametrize("call, error, message", [
-        # Formerly cast to 32 bits: 3 qubits, and gate code 0.
-        (lambda: _native.simulate(2**32 + 3, np.zeros(0, np.int32), np.zeros((0, 2), np.int32), np.zeros(0)),
-         ValueError, "n_qubits must be between 1 and 30"),
-        (lambda: _native.simulate(2, np.array([2**32], np.int64), np.zeros((1, 2), np.int64), np.zeros(1)),
-         ValueError, "invalid gate at position 0"),
-        (lambda: _native.simulate(2, np.array([3]), np.array([[2**32, -1]]), np.zeros(1)),
-         ValueError, "invalid gate at position 0"),
-        (lambda: _native.simulate(2**64, [], [], []), OverflowError, "n_qubits does not fit in a 64-bit integer"),
-        (lambda: _native.simulate(2, ["h"], [[0, -1]], [0.0]), TypeError,
-         "Argument 'codes' has incorrect type (expected integer array, got list)"),
-        (lambda: _native.simulate(2, [3], [[0.5, -1]], [0.0]), TypeError,
-         "Argument 'qubits' has incorrect type (expected integer array, got list)"),
-        (lambda: hamiltonian_expectation(np.ones(4), [PauliTerm(1.0, ((64, "Z"),))], 2), ValueError,
-         "Pauli term 1.0 [Z64] acts outside the 2 qubits of the state"),
-        (lambda: _kernels.sample_outcomes(np.ones(4), 2, 2**64, 1), OverflowError,
-         "shots does not fit in a 64-bit integer"),
-        (lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=1, init_scale=float("inf")), ValueError,
-         "init_scale must be finite"),
-        (lambda: corvinth._print_layer_metrics(1.0, 0.5, None), TypeError,
-         "Argument 'layer' has incorrect type (expected int, got float)"),
-    ])
+    @pytest.mark.parametrize(
+        "call, error, message",
+        [
+            # Formerly cast to 32 bits: 3 qubits, and gate code 0.
+            (
+                lambda: _native.simulate(2**32 + 3, np.zeros(0, np.int32), np.zeros((0, 2), np.int32), np.zeros(0)),
+                ValueError,
+                "n_qubits must be between 1 and 30",
+            ),
+            (
+                lambda: _native.simulate(2, np.array([2**32], np.int64), np.zeros((1, 2), np.int64), np.zeros(1)),
+                ValueError,
+                "invalid gate at position 0",
+            ),
+            (
+                lambda: _native.simulate(2, np.array([3]), np.array([[2**32, -1]]), np.zeros(1)),
+                ValueError,
+                "invalid gate at position 0",
+            ),
+            (lambda: _native.simulate(2**64, [], [], []), OverflowError, "n_qubits does not fit in a 64-bit integer"),
+            (
+                lambda: _native.simulate(2, ["h"], [[0, -1]], [0.0]),
+                TypeError,
+                "Argument 'codes' has incorrect type (expected integer array, got list)",
+            ),
+            (
+                lambda: _native.simulate(2, [3], [[0.5, -1]], [0.0]),
+                TypeError,
+                "Argument 'qubits' has incorrect type (expected integer array, got list)",
+            ),
+            (
+                lambda: hamiltonian_expectation(np.ones(4), [PauliTerm(1.0, ((64, "Z"),))], 2),
+                ValueError,
+                "Pauli term 1.0 [Z64] acts outside the 2 qubits of the state",
+            ),
+            (
+                lambda: _kernels.sample_outcomes(np.ones(4), 2, 2**64, 1),
+                OverflowError,
+                "shots does not fit in a 64-bit integer",
+            ),
+            (
+                lambda: corvinth.cvd_dmrg(np.ones(4), pauli_terms=[], layers=1, init_scale=float("inf")),
+                ValueError,
+                "init_scale must be finite",
+            ),
+            (
+                lambda: corvinth._print_layer_metrics(1.0, 0.5, None),
+                TypeError,
+                "Argument 'layer' has incorrect type (expected int, got float)",
+            ),
+        ],
+    )
     def test_error(self, call, error, message, capsys):
         with pytest.raises(error) as info:
             call()
@@ -243,8 +299,7 @@ class TestAmplitudesOfAnyFiniteSize:
         np.testing.assert_allclose(corvinth._schmidt_probabilities(state * scale, 4, 1), reference, rtol=1e-13)
         params = rng.normal(size=9)
         objective = corvinth._disentangler_objective(state, 4, 1, 2.0)(params)
-        assert corvinth._disentangler_objective(state * scale, 4, 1, 2.0)(params) == pytest.approx(objective,
-                                                                                                   rel=1e-13)
+        assert corvinth._disentangler_objective(state * scale, 4, 1, 2.0)(params) == pytest.approx(objective, rel=1e-13)
         outcomes, counts = _kernels.sample_outcomes(state * scale, 4, 500, 7)
         expected_outcomes, expected_counts = _kernels.sample_outcomes(state, 4, 500, 7)
         if np.log2(scale).is_integer():  # an exact rescaling draws exactly the same outcomes

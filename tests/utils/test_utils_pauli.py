@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 from brimvale_chemistry import utils
-from brimvale_chemistry.utils import PauliTerm, _PAULI, default_layers, hamiltonian_expectation
+from brimvale_chemistry.utils import _PAULI, PauliTerm, default_layers, hamiltonian_expectation
 
 
 def dense(term, n):
@@ -50,8 +50,9 @@ class TestPauliTerm:
         assert PauliTerm.from_string(1.5, "I").is_identity
         assert repr(term) == "PauliTerm(coefficient=0.25, paulis=((0, 'Z'), (2, 'X')))"
 
-    @pytest.mark.parametrize("paulis", [((0, "Q"),), ((0, "X"), (0, "Z")), ((-1, "X"),), ((1.0, "X"),),
-                                        ((True, "X"),), ((0,),)])
+    @pytest.mark.parametrize(
+        "paulis", [((0, "Q"),), ((0, "X"), (0, "Z")), ((-1, "X"),), ((1.0, "X"),), ((True, "X"),), ((0,),)]
+    )
     def test_malformed_factors(self, paulis):
         with pytest.raises(ValueError):
             PauliTerm(1.0, paulis)

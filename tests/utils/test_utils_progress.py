@@ -46,8 +46,9 @@ def run_child(stderr_terminal: bool, workdir):
     reader = threading.Thread(target=pump)
     reader.start()
     try:
-        done = subprocess.run([sys.executable, "-c", CHILD, str(workdir)], stdout=subprocess.PIPE, stderr=slave, env=env,
-                              check=True)
+        done = subprocess.run(
+            [sys.executable, "-c", CHILD, str(workdir)], stdout=subprocess.PIPE, stderr=slave, env=env, check=True
+        )
     finally:
         os.close(slave)
         reader.join(timeout=30)

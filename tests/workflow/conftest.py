@@ -75,9 +75,11 @@ class RecordingStages:
             monkeypatch.setattr(workflow, stage, self._fake(stage, result))
         # The run record reads real results; with fakes in place only its calls are recorded.
         from brimvale_chemistry.report import summary
+
         self.run_records = []
-        monkeypatch.setattr(summary, "write_run_record",
-                            lambda wf, result, **kwargs: self.run_records.append((wf, result, kwargs)))
+        monkeypatch.setattr(
+            summary, "write_run_record", lambda wf, result, **kwargs: self.run_records.append((wf, result, kwargs))
+        )
         return self
 
     @property

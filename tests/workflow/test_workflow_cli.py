@@ -41,7 +41,10 @@ class TestConsoleOutput:
         argv("--target", "dmrg")
         assert workflow.main() is None
         assert capsys.readouterr().out.splitlines() == [
-            "Demo: H\u2082/sto-3g CAS(2e,2o) \u2192 4 qubits", "[1/4] electronic_structure", "[2/4] dmrg"]
+            "Demo: H\u2082/sto-3g CAS(2e,2o) \u2192 4 qubits",
+            "[1/4] electronic_structure",
+            "[2/4] dmrg",
+        ]
 
     def test_full_run_with_defaults(self, workflow, stages, argv, capsys, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
@@ -78,13 +81,17 @@ class RecordingStream(io.TextIOWrapper):
 
 
 class TestOutputThatCannotEncodeTheText:
-    @pytest.mark.parametrize("encoding, changes", [
-        ("latin-1", [{"errors": "replace"}, {"errors": "strict"}]),
-        ("ascii", [{"errors": "replace"}, {"errors": "strict"}]),
-        ("utf-8", []),
-    ])
-    def test_runs_replacing_what_it_cannot_encode_then_restores_the_stream(self, workflow, stages, argv,
-                                                                           monkeypatch, encoding, changes):
+    @pytest.mark.parametrize(
+        "encoding, changes",
+        [
+            ("latin-1", [{"errors": "replace"}, {"errors": "strict"}]),
+            ("ascii", [{"errors": "replace"}, {"errors": "strict"}]),
+            ("utf-8", []),
+        ],
+    )
+    def test_runs_replacing_what_it_cannot_encode_then_restores_the_stream(
+        self, workflow, stages, argv, monkeypatch, encoding, changes
+    ):
         stream = RecordingStream(encoding)
         monkeypatch.setattr(sys, "stdout", stream)
         argv("--target", "dmrg")
@@ -92,7 +99,10 @@ class TestOutputThatCannotEncodeTheText:
         stream.flush()
         demo = "Demo: H\u2082/sto-3g CAS(2e,2o) \u2192 4 qubits"
         assert stream.buffer.getvalue().decode(encoding).splitlines() == [
-            demo.encode(encoding, errors="replace").decode(encoding), "[1/4] electronic_structure", "[2/4] dmrg"]
+            demo.encode(encoding, errors="replace").decode(encoding),
+            "[1/4] electronic_structure",
+            "[2/4] dmrg",
+        ]
         assert stream.changes == changes and stream.errors == "strict"
 
     def test_the_stream_is_restored_when_the_run_fails(self, workflow, stages, argv, monkeypatch):
@@ -109,8 +119,7 @@ class TestOptionsReachTheWorkflow:
         argv("--demo", "lih", "--target", "electronic_structure")
         workflow.main()
         record = workflow._DEMOS["lih"]
-        assert molecule_calls == [[(k, record[k]) for k in ("geometry", "basis", "active_occupied",
-                                                             "active_virtual")]]
+        assert molecule_calls == [[(k, record[k]) for k in ("geometry", "basis", "active_occupied", "active_virtual")]]
         assert molecule_calls[0][0][1] is record["geometry"]
 
     def test_numeric_options_and_relative_workdir(self, workflow, stages, argv, capsys, tmp_path, monkeypatch):
@@ -137,17 +146,19 @@ class TestOptionsReachTheWorkflow:
 
 
 class TestParserRejections:
-    @pytest.mark.parametrize("options, complaint", [
-        (["--demo", "h3"], "invalid choice: 'h3'"),
-        (["--demo", "H2"], "invalid choice: 'H2'"),
-        (["--target", "cvd"], "invalid choice: 'cvd'"),
-        (["--layers", "2.5"], "invalid int value: '2.5'"),
-        (["--shots", "many"], "invalid int value: 'many'"),
-        (["--seed", "none"], "invalid int value: 'none'"),
-        (["--verbose"], "unrecognized arguments: --verbose"),
-    ])
-    def test_rejected_before_anything_runs(self, workflow, stages, argv, capsys, molecule_calls, options,
-                                           complaint):
+    @pytest.mark.parametrize(
+        "options, complaint",
+        [
+            (["--demo", "h3"], "invalid choice: 'h3'"),
+            (["--demo", "H2"], "invalid choice: 'H2'"),
+            (["--target", "cvd"], "invalid choice: 'cvd'"),
+            (["--layers", "2.5"], "invalid int value: '2.5'"),
+            (["--shots", "many"], "invalid int value: 'many'"),
+            (["--seed", "none"], "invalid int value: 'none'"),
+            (["--verbose"], "unrecognized arguments: --verbose"),
+        ],
+    )
+    def test_rejected_before_anything_runs(self, workflow, stages, argv, capsys, molecule_calls, options, complaint):
         argv(*options)
         with pytest.raises(SystemExit) as caught:
             workflow.main()
@@ -163,9 +174,17 @@ class TestParserRejections:
         assert caught.value.code == 0
         out = capsys.readouterr().out
         assert "Brimvale Molecular DMRG" in out
-        positions = [out.index(option) for option in
-                     ("--demo {h2,lih,h2o-small,h2o,h10,h12,h16}", "--shots", "--layers", "--workdir",
-                      "--target {electronic_structure,dmrg,cvd_dmrg,measurement_QASM}", "--seed")]
+        positions = [
+            out.index(option)
+            for option in (
+                "--demo {h2,lih,h2o-small,h2o,h10,h12,h16}",
+                "--shots",
+                "--layers",
+                "--workdir",
+                "--target {electronic_structure,dmrg,cvd_dmrg,measurement_QASM}",
+                "--seed",
+            )
+        ]
         assert positions == sorted(positions)
         assert stages.calls == []
 
@@ -199,10 +218,21 @@ class TestEntryPoints:
 class TestOwnMolecule:
     def test_xyz_replaces_the_preset(self, workflow, argv, capsys, tmp_path):
         # The water preset's settings from a file give the preset's Hamiltonian.
-        (tmp_path / "water.xyz").write_text("3\nwater\nO 0.0 0.0 0.0\nH 0.758602 0.0 0.504284\n"
-                                            "H -0.758602 0.0 0.504284\n")
-        argv("--xyz", str(tmp_path / "water.xyz"), "--active-occupied", "2", "--active-virtual", "2",
-             "--target", "electronic_structure", "--workdir", str(tmp_path / "own"))
+        (tmp_path / "water.xyz").write_text(
+            "3\nwater\nO 0.0 0.0 0.0\nH 0.758602 0.0 0.504284\nH -0.758602 0.0 0.504284\n"
+        )
+        argv(
+            "--xyz",
+            str(tmp_path / "water.xyz"),
+            "--active-occupied",
+            "2",
+            "--active-virtual",
+            "2",
+            "--target",
+            "electronic_structure",
+            "--workdir",
+            str(tmp_path / "own"),
+        )
         workflow.main()
         own = capsys.readouterr().out.splitlines()
         argv("--demo", "h2o-small", "--target", "electronic_structure", "--workdir", str(tmp_path / "preset"))
@@ -212,12 +242,14 @@ class TestOwnMolecule:
         energies = [line for line in own if "energy" in line]
         assert len(energies) == 2 and energies == [line for line in preset if "energy" in line]
 
-    @pytest.mark.parametrize("options, complaint", [
-        (["--xyz", "missing.xyz", "--active-occupied", "1", "--active-virtual", "1"],
-         "No such file or directory"),
-        (["--xyz", "water.xyz"], "--xyz needs --active-occupied and --active-virtual"),
-        (["--spin", "1"], "give --xyz too"),
-    ])
+    @pytest.mark.parametrize(
+        "options, complaint",
+        [
+            (["--xyz", "missing.xyz", "--active-occupied", "1", "--active-virtual", "1"], "No such file or directory"),
+            (["--xyz", "water.xyz"], "--xyz needs --active-occupied and --active-virtual"),
+            (["--spin", "1"], "give --xyz too"),
+        ],
+    )
     def test_misuse_is_an_option_error(self, workflow, stages, argv, capsys, options, complaint):
         argv(*options)
         with pytest.raises(SystemExit) as caught:

@@ -3,8 +3,8 @@
 import contextlib
 import hashlib
 import importlib
-import json
 import io
+import json
 
 import pytest
 
@@ -60,9 +60,11 @@ class TestRunRecord:
         assert f"{energies['circuit_exact']:.8f} Hartree" == _printed_value(out, "Exact energy")
         assert summary["qubits"] == 4 and summary["settings"]["seed"] == 2077
         layers = summary["circuit"]["layers"]
-        assert [f"  Layer {k['layer']:<2}              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="
-                f"{k['overlap']:.12f}, energy={k['energy']:.12f} Hartree" for k in layers] == \
-            [line for line in out.splitlines() if line.startswith("  Layer ")]
+        assert [
+            f"  Layer {k['layer']:<2}              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="
+            f"{k['overlap']:.12f}, energy={k['energy']:.12f} Hartree"
+            for k in layers
+        ] == [line for line in out.splitlines() if line.startswith("  Layer ")]
         assert summary["circuit"]["cnot_count"] == result.cvd.circuit.count_ops()["cx"] == layers[-1]["cnots"]
         figure = workdir / "cvd_convergence.png"
         assert figure.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
@@ -80,8 +82,9 @@ class TestRunRecord:
 
 class TestLiHAnalyticCommandLine:
     def test_demo_runs_with_the_exact_gradient(self, workflow, tmp_path, monkeypatch, capsys):
-        monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--demo", "lih", "--gradient", "analytic",
-                                         "--workdir", str(tmp_path)])
+        monkeypatch.setattr(
+            "sys.argv", ["brimvale-chemistry", "--demo", "lih", "--gradient", "analytic", "--workdir", str(tmp_path)]
+        )
         workflow.main()
         lines = capsys.readouterr().out.splitlines()
         layers = [line for line in lines if line.startswith("  Layer ")]
@@ -106,8 +109,22 @@ class TestLiHCompactRefined:
             return real_minimize(fun, x0, **kwargs)
 
         monkeypatch.setattr(corvinth, "minimize", short_refinement)
-        monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--demo", "lih", "--layers", "1", "--shots", "100",
-                                         "--compact", "--refine", "--workdir", str(tmp_path)])
+        monkeypatch.setattr(
+            "sys.argv",
+            [
+                "brimvale-chemistry",
+                "--demo",
+                "lih",
+                "--layers",
+                "1",
+                "--shots",
+                "100",
+                "--compact",
+                "--refine",
+                "--workdir",
+                str(tmp_path),
+            ],
+        )
         printed = io.StringIO()
         with contextlib.redirect_stdout(printed):
             workflow.main()
@@ -127,7 +144,9 @@ class TestLiHCompactRefined:
         for path in programs:
             text = path.read_text().splitlines()
             assert sum(line.startswith("cx ") for line in text) <= 21
-            preparation = text[text.index("// state preparation") + 1: text.index("// basis change: H for X, sdg then H for Y")]
+            preparation = text[
+                text.index("// state preparation") + 1 : text.index("// basis change: H for X, sdg then H for Y")
+            ]
             assert all(line.startswith(("rx(", "ry(", "rz(", "cx ")) for line in preparation)
 
 

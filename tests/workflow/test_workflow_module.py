@@ -69,18 +69,24 @@ class TestDemoPresets:
         expected = f"/{record['basis']} CAS({electrons}e,{orbitals}o) \u2192 {2 * orbitals} qubits"
         assert record["desc"].endswith(expected)
 
-    @pytest.mark.parametrize("key, atoms, desc", [
-        ("h10", 10, "H\u2081\u2080/sto-3g CAS(10e,10o) \u2192 20 qubits"),
-        ("h12", 12, "H\u2081\u2082/sto-3g CAS(12e,12o) \u2192 24 qubits"),
-        ("h16", 16, "H\u2081\u2086/sto-3g CAS(16e,16o) \u2192 32 qubits"),
-    ])
+    @pytest.mark.parametrize(
+        "key, atoms, desc",
+        [
+            ("h10", 10, "H\u2081\u2080/sto-3g CAS(10e,10o) \u2192 20 qubits"),
+            ("h12", 12, "H\u2081\u2082/sto-3g CAS(12e,12o) \u2192 24 qubits"),
+            ("h16", 16, "H\u2081\u2086/sto-3g CAS(16e,16o) \u2192 32 qubits"),
+        ],
+    )
     def test_hydrogen_chains_are_linear_one_angstrom_apart_with_every_orbital_active(self, workflow, key, atoms, desc):
         record = workflow._DEMOS[key]
         assert record["desc"] == desc
         assert record["geometry"] == [("H", (0.0, 0.0, float(k))) for k in range(atoms)]
         assert all(type(c) is float for _, position in record["geometry"] for c in position)
-        assert (record["basis"], record["active_occupied"], record["active_virtual"]) == ("sto-3g", atoms // 2,
-                                                                                          atoms // 2)
+        assert (record["basis"], record["active_occupied"], record["active_virtual"]) == (
+            "sto-3g",
+            atoms // 2,
+            atoms // 2,
+        )
         molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
         assert record["desc"] == molecule.description
 
@@ -117,7 +123,11 @@ class TestLoading:
     def test_missing_stage_function_fails_the_import(self, workflow):
         package_dir = Path(workflow.__file__).resolve().parents[1]
         env = dict(os.environ, PYTHONPATH=str(package_dir))
-        completed = subprocess.run([sys.executable, "-c", self.SCRIPT], capture_output=True, text=True,
-                                   env=env, timeout=120, check=True)
-        assert re.fullmatch(r"ImportError cannot import name 'cvd_dmrg' from 'brimvale_chemistry\.corvinth' "
-                            r"\(unknown location\)\n", completed.stdout), completed.stdout
+        completed = subprocess.run(
+            [sys.executable, "-c", self.SCRIPT], capture_output=True, text=True, env=env, timeout=120, check=True
+        )
+        assert re.fullmatch(
+            r"ImportError cannot import name 'cvd_dmrg' from 'brimvale_chemistry\.corvinth' "
+            r"\(unknown location\)\n",
+            completed.stdout,
+        ), completed.stdout

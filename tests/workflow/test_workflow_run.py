@@ -55,7 +55,8 @@ class TestTerminalStage:
         with pytest.raises(TypeError) as caught:
             wf.run(target)
         assert str(caught.value) == (
-            f"Argument 'target' has incorrect type (expected str, got {type(target).__name__})")
+            f"Argument 'target' has incorrect type (expected str, got {type(target).__name__})"
+        )
         assert stages.calls == []
 
     def test_run_binding_errors(self, wf, stages):
@@ -80,7 +81,14 @@ class TestStageCalls:
         cvd = stages.call("cvd_dmrg")
         assert len(cvd.args) == 1 and cvd.args[0] is stages.dmrg_result
         assert [k for k, _ in cvd.kwargs] == [
-            "pauli_terms", "layers", "renyi_indices", "maxiter", "restarts", "init_scale", "seed"]
+            "pauli_terms",
+            "layers",
+            "renyi_indices",
+            "maxiter",
+            "restarts",
+            "init_scale",
+            "seed",
+        ]
         assert cvd.kwargs[0][1] is stages.structure.pauli_terms
         assert [v for _, v in cvd.kwargs[1:]] == [None, None, 200, 3, 0.5, 2077]
 
@@ -89,23 +97,47 @@ class TestStageCalls:
         assert measurement.args[1] is stages.structure.pauli_terms
         assert measurement.args[2] == stages.structure.n_qubits and len(measurement.args) == 3
         assert measurement.kwargs == [
-            ("shots", 10000), ("seed", 2077), ("workdir", wf.workdir), ("backend", "numpy"),
-            ("device", "cpu"), ("dtype", wf.dtype)]
+            ("shots", 10000),
+            ("seed", 2077),
+            ("workdir", wf.workdir),
+            ("backend", "numpy"),
+            ("device", "cpu"),
+            ("dtype", wf.dtype),
+        ]
 
     def test_settings_reach_their_stage(self, workflow, h2_molecule, stages, tmp_path):
         indices = [1.0, 2.0]
         wf = workflow.MolecularDMRGWorkflow(
-            h2_molecule, shots=64, dmrg_chi0=4, dmrg_maxdim=8, dmrg_max_sweeps=6, dmrg_cutoff=1e-6,
-            layers=2, renyi_indices=indices, cvd_maxiter=9, cvd_restarts=1, cvd_init_scale=0.1,
-            workdir=tmp_path, seed=5, backend="gpu-ish", device="dev0", dtype="complex64")
+            h2_molecule,
+            shots=64,
+            dmrg_chi0=4,
+            dmrg_maxdim=8,
+            dmrg_max_sweeps=6,
+            dmrg_cutoff=1e-6,
+            layers=2,
+            renyi_indices=indices,
+            cvd_maxiter=9,
+            cvd_restarts=1,
+            cvd_init_scale=0.1,
+            workdir=tmp_path,
+            seed=5,
+            backend="gpu-ish",
+            device="dev0",
+            dtype="complex64",
+        )
         wf.run()
         assert stages.call("dmrg").kwargs == [("chi0", 4), ("maxdim", 8), ("max_sweeps", 6), ("cutoff", 1e-6)]
         cvd = dict(stages.call("cvd_dmrg").kwargs)
         assert cvd["renyi_indices"] is indices
         assert (cvd["layers"], cvd["maxiter"], cvd["restarts"], cvd["init_scale"], cvd["seed"]) == (2, 9, 1, 0.1, 5)
         assert stages.call("measurement_QASM").kwargs == [
-            ("shots", 64), ("seed", 5), ("workdir", tmp_path), ("backend", "gpu-ish"), ("device", "dev0"),
-            ("dtype", "complex64")]
+            ("shots", 64),
+            ("seed", 5),
+            ("workdir", tmp_path),
+            ("backend", "gpu-ish"),
+            ("device", "dev0"),
+            ("dtype", "complex64"),
+        ]
 
     def test_seed_none_gives_the_synthesis_a_fixed_seed_and_measurement_none(self, workflow, h2_molecule, stages):
         workflow.MolecularDMRGWorkflow(h2_molecule, seed=None).run()
@@ -152,7 +184,8 @@ class TestStageFailure:
 
 class TestQasmDirectoryLine:
     def test_relative_workdir_passed_relative_and_printed_resolved(
-            self, workflow, h2_molecule, stages, capsys, tmp_path, monkeypatch):
+        self, workflow, h2_molecule, stages, capsys, tmp_path, monkeypatch
+    ):
         (tmp_path / "real").mkdir()
         (tmp_path / "link").symlink_to(tmp_path / "real", target_is_directory=True)
         monkeypatch.chdir(tmp_path)

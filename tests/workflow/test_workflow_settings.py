@@ -7,13 +7,31 @@ import numpy as np
 import pytest
 
 ATTRIBUTE_ORDER = [
-    "molecule", "shots", "dmrg_chi0", "dmrg_maxdim", "dmrg_max_sweeps", "dmrg_cutoff", "layers",
-    "renyi_indices", "cvd_maxiter", "cvd_restarts", "cvd_init_scale", "workdir", "seed", "backend",
-    "device", "dtype",
+    "molecule",
+    "shots",
+    "dmrg_chi0",
+    "dmrg_maxdim",
+    "dmrg_max_sweeps",
+    "dmrg_cutoff",
+    "layers",
+    "renyi_indices",
+    "cvd_maxiter",
+    "cvd_restarts",
+    "cvd_init_scale",
+    "workdir",
+    "seed",
+    "backend",
+    "device",
+    "dtype",
 ]
 
-OPT_IN_DEFAULTS = {"threads": None, "cvd_gradient": "finite-difference", "cvd_compact": False,
-                   "cvd_refine": False, "state": "dense"}
+OPT_IN_DEFAULTS = {
+    "threads": None,
+    "cvd_gradient": "finite-difference",
+    "cvd_compact": False,
+    "cvd_refine": False,
+    "state": "dense",
+}
 
 
 def incorrect_type(name, expected, value):
@@ -27,10 +45,22 @@ class TestDefaults:
         # Opt-in settings are stored after the fixed ones.
         assert list(vars(wf)) == ATTRIBUTE_ORDER + list(OPT_IN_DEFAULTS)
         assert vars(wf) == OPT_IN_DEFAULTS | {
-            "molecule": h2_molecule, "shots": 10000, "dmrg_chi0": 20, "dmrg_maxdim": 100,
-            "dmrg_max_sweeps": 100, "dmrg_cutoff": 1e-8, "layers": None, "renyi_indices": None,
-            "cvd_maxiter": 200, "cvd_restarts": 3, "cvd_init_scale": 0.5, "workdir": Path.cwd(),
-            "seed": 2077, "backend": "numpy", "device": "cpu", "dtype": np.complex128,
+            "molecule": h2_molecule,
+            "shots": 10000,
+            "dmrg_chi0": 20,
+            "dmrg_maxdim": 100,
+            "dmrg_max_sweeps": 100,
+            "dmrg_cutoff": 1e-8,
+            "layers": None,
+            "renyi_indices": None,
+            "cvd_maxiter": 200,
+            "cvd_restarts": 3,
+            "cvd_init_scale": 0.5,
+            "workdir": Path.cwd(),
+            "seed": 2077,
+            "backend": "numpy",
+            "device": "cpu",
+            "dtype": np.complex128,
         }
         assert wf.molecule is h2_molecule
 
@@ -55,25 +85,30 @@ class TestDefaults:
 
 
 class TestConversions:
-    @pytest.mark.parametrize("name, given, stored", [
-        ("shots", 2.7, 2),
-        ("shots", np.int64(5), 5),
-        ("dmrg_chi0", True, 1),
-        ("dmrg_maxdim", -3.9, -3),
-        ("dmrg_max_sweeps", np.uint8(4), 4),
-        ("layers", 3.9, 3),
-        ("layers", np.int32(2), 2),
-        ("cvd_maxiter", 10.5, 10),
-        ("cvd_restarts", np.int16(1), 1),
-        ("seed", np.int64(11), 11),
-        ("shots", np.array(2.7), 2),
-    ])
+    @pytest.mark.parametrize(
+        "name, given, stored",
+        [
+            ("shots", 2.7, 2),
+            ("shots", np.int64(5), 5),
+            ("dmrg_chi0", True, 1),
+            ("dmrg_maxdim", -3.9, -3),
+            ("dmrg_max_sweeps", np.uint8(4), 4),
+            ("layers", 3.9, 3),
+            ("layers", np.int32(2), 2),
+            ("cvd_maxiter", 10.5, 10),
+            ("cvd_restarts", np.int16(1), 1),
+            ("seed", np.int64(11), 11),
+            ("shots", np.array(2.7), 2),
+        ],
+    )
     def test_integer_settings_become_exact_ints(self, workflow, h2_molecule, name, given, stored):
         value = getattr(workflow.MolecularDMRGWorkflow(h2_molecule, **{name: given}), name)
         assert type(value) is int and value == stored
 
-    @pytest.mark.parametrize("name, given", [("dmrg_cutoff", 1), ("cvd_init_scale", np.float32(0.25)),
-                                             ("dmrg_cutoff", np.int64(2)), ("cvd_init_scale", 0)])
+    @pytest.mark.parametrize(
+        "name, given",
+        [("dmrg_cutoff", 1), ("cvd_init_scale", np.float32(0.25)), ("dmrg_cutoff", np.int64(2)), ("cvd_init_scale", 0)],
+    )
     def test_float_settings_become_floats(self, workflow, h2_molecule, name, given):
         value = getattr(workflow.MolecularDMRGWorkflow(h2_molecule, **{name: given}), name)
         assert type(value) is float and value == float(given)
@@ -89,10 +124,19 @@ class TestConversions:
 
 
 class TestRejections:
-    @pytest.mark.parametrize("name, bad", [
-        ("shots", "10"), ("dmrg_chi0", None), ("dmrg_maxdim", [1]), ("dmrg_max_sweeps", "3"),
-        ("layers", "2"), ("cvd_maxiter", b"1"), ("cvd_restarts", None), ("seed", "2077"),
-    ])
+    @pytest.mark.parametrize(
+        "name, bad",
+        [
+            ("shots", "10"),
+            ("dmrg_chi0", None),
+            ("dmrg_maxdim", [1]),
+            ("dmrg_max_sweeps", "3"),
+            ("layers", "2"),
+            ("cvd_maxiter", b"1"),
+            ("cvd_restarts", None),
+            ("seed", "2077"),
+        ],
+    )
     def test_integer_setting_that_is_no_number(self, workflow, h2_molecule, name, bad):
         with pytest.raises(TypeError) as caught:
             workflow.MolecularDMRGWorkflow(h2_molecule, **{name: bad})
@@ -109,21 +153,30 @@ class TestRejections:
         with pytest.raises(TypeError, match="must be real number, not str"):
             workflow.MolecularDMRGWorkflow(h2_molecule, **{name: "0.1"})
 
-    @pytest.mark.parametrize("name, bad", [
-        ("backend", None), ("device", None), ("backend", b"numpy"), ("device", 0),
-        ("backend", type("Text", (str,), {})("numpy")),
-    ])
+    @pytest.mark.parametrize(
+        "name, bad",
+        [
+            ("backend", None),
+            ("device", None),
+            ("backend", b"numpy"),
+            ("device", 0),
+            ("backend", type("Text", (str,), {})("numpy")),
+        ],
+    )
     def test_backend_and_device_must_be_exact_strings(self, workflow, h2_molecule, name, bad):
         with pytest.raises(TypeError) as caught:
             workflow.MolecularDMRGWorkflow(h2_molecule, **{name: bad})
         assert str(caught.value) == incorrect_type(name, "str", bad)
 
-    @pytest.mark.parametrize("settings, reported", [
-        ({"shots": "x", "dmrg_chi0": "y"}, "shots"),
-        ({"seed": "x", "cvd_maxiter": "y"}, "cvd_maxiter"),
-        ({"device": 1, "backend": 2}, "backend"),
-        ({"device": 1, "layers": "y"}, "layers"),
-    ])
+    @pytest.mark.parametrize(
+        "settings, reported",
+        [
+            ({"shots": "x", "dmrg_chi0": "y"}, "shots"),
+            ({"seed": "x", "cvd_maxiter": "y"}, "cvd_maxiter"),
+            ({"device": 1, "backend": 2}, "backend"),
+            ({"device": 1, "layers": "y"}, "layers"),
+        ],
+    )
     def test_first_bad_setting_in_settings_order_is_reported(self, workflow, h2_molecule, settings, reported):
         with pytest.raises(TypeError, match=f"^Argument '{reported}'"):
             workflow.MolecularDMRGWorkflow(h2_molecule, **settings)
@@ -143,15 +196,31 @@ class TestRejections:
         tagged = subclass(**{k: v for k, v in record.items() if k != "desc"})
         assert workflow.MolecularDMRGWorkflow(tagged).molecule is tagged
 
-    @pytest.mark.parametrize("call, message", [
-        (lambda cls, m: cls(), "MolecularDMRGWorkflow.__init__() missing 1 required positional argument: 'molecule'"),
-        (lambda cls, m: cls(m, 100), "MolecularDMRGWorkflow.__init__() takes 2 positional arguments but 3 were given"),
-        (lambda cls, m: cls(m, shot=1), "MolecularDMRGWorkflow.__init__() got an unexpected keyword argument 'shot'"),
-        (lambda cls, m: cls(m, **{"shots\ud800": 1}),
-         "MolecularDMRGWorkflow.__init__() got an unexpected keyword argument 'shots\ud800'"),
-        (lambda cls, m: cls(m, molecule=m),
-         "MolecularDMRGWorkflow.__init__() got multiple values for argument 'molecule'"),
-    ])
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (
+                lambda cls, m: cls(),
+                "MolecularDMRGWorkflow.__init__() missing 1 required positional argument: 'molecule'",
+            ),
+            (
+                lambda cls, m: cls(m, 100),
+                "MolecularDMRGWorkflow.__init__() takes 2 positional arguments but 3 were given",
+            ),
+            (
+                lambda cls, m: cls(m, shot=1),
+                "MolecularDMRGWorkflow.__init__() got an unexpected keyword argument 'shot'",
+            ),
+            (
+                lambda cls, m: cls(m, **{"shots\ud800": 1}),
+                "MolecularDMRGWorkflow.__init__() got an unexpected keyword argument 'shots\ud800'",
+            ),
+            (
+                lambda cls, m: cls(m, molecule=m),
+                "MolecularDMRGWorkflow.__init__() got multiple values for argument 'molecule'",
+            ),
+        ],
+    )
     def test_argument_binding(self, workflow, h2_molecule, call, message):
         with pytest.raises(TypeError) as caught:
             call(workflow.MolecularDMRGWorkflow, h2_molecule)
@@ -188,13 +257,17 @@ class TestOptInSettings:
         workflow.MolecularDMRGWorkflow(h2_molecule).run()
         default_keywords = [[k for k, _ in call.kwargs] for call in stages.calls]
         stages.calls.clear()
-        workflow.MolecularDMRGWorkflow(h2_molecule, threads=2.9, cvd_gradient="analytic", cvd_compact=1,
-                                       cvd_refine=True).run()
+        workflow.MolecularDMRGWorkflow(
+            h2_molecule, threads=2.9, cvd_gradient="analytic", cvd_compact=1, cvd_refine=True
+        ).run()
         cvd = stages.call("cvd_dmrg").kwargs
         assert cvd[-4:] == [("threads", 2), ("gradient", "analytic"), ("compact", True), ("refine", True)]
         assert [k for k, _ in cvd[:-4]] == default_keywords[2]
-        assert [[k for k, _ in call.kwargs] for call in stages.calls if call.stage != "cvd_dmrg"] == \
-            [default_keywords[0], default_keywords[1], default_keywords[3]]
+        assert [[k for k, _ in call.kwargs] for call in stages.calls if call.stage != "cvd_dmrg"] == [
+            default_keywords[0],
+            default_keywords[1],
+            default_keywords[3],
+        ]
         # The MPS path reaches DMRG, the synthesis and, as its backend, the measurement.
         stages.calls.clear()
         workflow.MolecularDMRGWorkflow(h2_molecule, state="mps").run()
@@ -203,11 +276,14 @@ class TestOptInSettings:
         measurement = stages.call("measurement_QASM").kwargs
         assert [k for k, _ in measurement] == default_keywords[3] and dict(measurement)["backend"] == "mps"
 
-    @pytest.mark.parametrize("settings, error, message", [
-        ({"threads": "2"}, TypeError, incorrect_type("threads", "int", "2")),
-        ({"cvd_gradient": "exact"}, ValueError, "cvd_gradient must be 'finite-difference' or 'analytic'"),
-        ({"cvd_gradient": b"analytic"}, TypeError, incorrect_type("cvd_gradient", "str", b"")),
-    ])
+    @pytest.mark.parametrize(
+        "settings, error, message",
+        [
+            ({"threads": "2"}, TypeError, incorrect_type("threads", "int", "2")),
+            ({"cvd_gradient": "exact"}, ValueError, "cvd_gradient must be 'finite-difference' or 'analytic'"),
+            ({"cvd_gradient": b"analytic"}, TypeError, incorrect_type("cvd_gradient", "str", b"")),
+        ],
+    )
     def test_checked_on_construction(self, workflow, h2_molecule, settings, error, message):
         with pytest.raises(error) as caught:
             workflow.MolecularDMRGWorkflow(h2_molecule, **settings)
@@ -218,11 +294,27 @@ class TestOptInSettings:
         workflow.main()
         assert [k for k, _ in stages.call("cvd_dmrg").kwargs][-1] == "seed"
         stages.calls.clear()
-        monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--target", "cvd_dmrg", "--threads", "1",
-                                         "--gradient", "analytic", "--compact", "--refine"])
+        monkeypatch.setattr(
+            "sys.argv",
+            [
+                "brimvale-chemistry",
+                "--target",
+                "cvd_dmrg",
+                "--threads",
+                "1",
+                "--gradient",
+                "analytic",
+                "--compact",
+                "--refine",
+            ],
+        )
         workflow.main()
         assert stages.call("cvd_dmrg").kwargs[-4:] == [
-            ("threads", 1), ("gradient", "analytic"), ("compact", True), ("refine", True)]
+            ("threads", 1),
+            ("gradient", "analytic"),
+            ("compact", True),
+            ("refine", True),
+        ]
 
 
 def test_defaults_agree_between_the_workflow_and_the_python_stages():
@@ -234,10 +326,15 @@ def test_defaults_agree_between_the_workflow_and_the_python_stages():
     from brimvale_chemistry.workflow import MolecularDMRGWorkflow
 
     workflow = inspect.signature(MolecularDMRGWorkflow.__init__).parameters
-    stage_defaults = {**{k: p.default for k, p in inspect.signature(dmrg).parameters.items()},
-                      **{k: p.default for k, p in inspect.signature(measurement_QASM).parameters.items()}}
-    assert (workflow["seed"].default, workflow["shots"].default, stage_defaults["shots"]) == \
-        (_defaults.SEED, _defaults.SHOTS, _defaults.SHOTS)
+    stage_defaults = {
+        **{k: p.default for k, p in inspect.signature(dmrg).parameters.items()},
+        **{k: p.default for k, p in inspect.signature(measurement_QASM).parameters.items()},
+    }
+    assert (workflow["seed"].default, workflow["shots"].default, stage_defaults["shots"]) == (
+        _defaults.SEED,
+        _defaults.SHOTS,
+        _defaults.SHOTS,
+    )
     for name in ("chi0", "maxdim", "max_sweeps", "cutoff"):
         expected = getattr(_defaults, f"DMRG_{name.upper()}")
         assert workflow[f"dmrg_{name}"].default == stage_defaults[name] == expected

@@ -14,7 +14,9 @@ using bvc::circuit::Gate;
 
 namespace {
 
-[[noreturn]] void invalid_gate(std::size_t k) { raise(PyExc_ValueError, "invalid gate at position " + std::to_string(k)); }
+[[noreturn]] void invalid_gate(std::size_t k) {
+    raise(PyExc_ValueError, "invalid gate at position " + std::to_string(k));
+}
 
 }  // namespace
 

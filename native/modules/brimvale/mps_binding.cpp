@@ -63,9 +63,9 @@ py::object from_dense(const Arguments& a) {
     int n = 0;
     while (n <= mps::kMaxDenseQubits && (py::ssize_t{1} << n) < size) ++n;
     if (vector.ndim() != 1 || n < 1 || n > mps::kMaxDenseQubits || (py::ssize_t{1} << n) != size) {
-        raise(PyExc_ValueError, "vector must be one-dimensional with 2**n amplitudes, 1 <= n <= " +
-                                    std::to_string(mps::kMaxDenseQubits) + ", got shape " +
-                                    py::cast<std::string>(py::str(vector.attr("shape"))));
+        raise(PyExc_ValueError,
+              "vector must be one-dimensional with 2**n amplitudes, 1 <= n <= " + std::to_string(mps::kMaxDenseQubits) +
+                  ", got shape " + py::cast<std::string>(py::str(vector.attr("shape"))));
     }
     mps::Mps out;
     {
@@ -84,9 +84,11 @@ std::vector<mps::Tensor> read_tensors(py::handle items) {
         const std::size_t k = tensors.size();
         if (t.ndim() != 3 || t.shape(1) != 2 || t.shape(0) < 1 || t.shape(2) < 1 || t.shape(0) > mps::kMaxBond ||
             t.shape(2) > mps::kMaxBond) {
-            raise(PyExc_ValueError, "tensor " + std::to_string(k) + " must have shape (left, 2, right) with bonds "
-                                    "between 1 and " + std::to_string(mps::kMaxBond) + ", got " +
-                                    py::cast<std::string>(py::str(t.attr("shape"))));
+            raise(PyExc_ValueError, "tensor " + std::to_string(k) +
+                                        " must have shape (left, 2, right) with bonds "
+                                        "between 1 and " +
+                                        std::to_string(mps::kMaxBond) + ", got " +
+                                        py::cast<std::string>(py::str(t.attr("shape"))));
         }
         if (k >= static_cast<std::size_t>(mps::kMaxSites)) {
             raise(PyExc_ValueError, "an MPS holds at most " + std::to_string(mps::kMaxSites) + " tensors");
@@ -96,7 +98,8 @@ std::vector<mps::Tensor> read_tensors(py::handle items) {
         auto view = t.unchecked<3>();
         for (int b = 0; b < right; ++b)
             for (int s = 0; s < 2; ++s)
-                for (int i = 0; i < left; ++i) tensor.data[i + static_cast<std::size_t>(left) * (s + 2 * b)] = view(i, s, b);
+                for (int i = 0; i < left; ++i)
+                    tensor.data[i + static_cast<std::size_t>(left) * (s + 2 * b)] = view(i, s, b);
         tensors.push_back(std::move(tensor));
     }
     return tensors;
@@ -172,8 +175,8 @@ py::object restore(const Arguments& a) {
 py::object zero_state(const Arguments& a) {
     const std::int64_t n = to_int64(a[0], "n_qubits");
     if (n < 1 || n > mps::kMaxSites) {
-        raise(PyExc_ValueError, "n_qubits must be between 1 and " + std::to_string(mps::kMaxSites) + ", got " +
-                                    std::to_string(n));
+        raise(PyExc_ValueError,
+              "n_qubits must be between 1 and " + std::to_string(mps::kMaxSites) + ", got " + std::to_string(n));
     }
     return wrap(mps::product_zero(static_cast<int>(n)));
 }
@@ -211,8 +214,8 @@ py::object overlap(const Arguments& a) {
     const mps::Mps& bra = state_of(a[0]);
     const mps::Mps& ket = state_of(a[1]);
     if (bra.size() != ket.size()) {
-        raise(PyExc_ValueError, "the states have different numbers of qubits: " + std::to_string(bra.size()) +
-                                    " and " + std::to_string(ket.size()));
+        raise(PyExc_ValueError, "the states have different numbers of qubits: " + std::to_string(bra.size()) + " and " +
+                                    std::to_string(ket.size()));
     }
     cplx value;
     {
@@ -247,8 +250,8 @@ void read_factor(const mps::Mps& state, py::handle term, py::handle factor, mps:
                                     std::to_string(state.size()) + " qubits of the MPS");
     }
     if (letter != 'X' && letter != 'Y' && letter != 'Z') {
-        raise(PyExc_ValueError, "Pauli letters must be 'X', 'Y' or 'Z' in Pauli term " +
-                                    py::cast<std::string>(py::str(term)));
+        raise(PyExc_ValueError,
+              "Pauli letters must be 'X', 'Y' or 'Z' in Pauli term " + py::cast<std::string>(py::str(term)));
     }
     if (!string.empty() && string.back().site >= qubit) {
         raise(PyExc_ValueError, "the factors of Pauli term " + py::cast<std::string>(py::str(term)) +
@@ -348,8 +351,8 @@ void register_mps(py::module_& m) {
                  "The canonical MPS of a state vector (qubit 0 the least significant bit).", from_dense);
     def_function(m, "mps_from_tensors", {arg("tensors"), arg("max_bond"), arg("cutoff")},
                  "The canonical MPS of the product of (left, 2, right) tensors.", from_tensors);
-    def_function(m, "mps_simulate", {arg("initial"), arg("codes"), arg("qubits"), arg("angles"), arg("max_bond"),
-                                     arg("cutoff")},
+    def_function(m, "mps_simulate",
+                 {arg("initial"), arg("codes"), arg("qubits"), arg("angles"), arg("max_bond"), arg("cutoff")},
                  "Run a gate list on an MPS and return the final MPS.", simulate_mps);
     def_function(m, "mps_to_dense", {arg("state")}, "The 2**n amplitudes of an MPS.", to_dense);
     def_function(m, "mps_overlap", {arg("bra"), arg("ket")}, "<bra|ket>.", overlap);

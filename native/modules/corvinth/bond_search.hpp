@@ -73,8 +73,7 @@ public:
     // of `bonds`, all scored against the one group input `objectives` reads
     // (kept alive by the caller). Call with the GIL held.
     std::vector<EntanglerParams> optimise_group(const ObjectiveFactory& objectives, const std::vector<int>& bonds,
-                                                double alpha, std::int64_t layer_index,
-                                                const Progress& progress = {});
+                                                double alpha, std::int64_t layer_index, const Progress& progress = {});
 
 private:
     struct Bond;

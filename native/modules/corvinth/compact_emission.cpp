@@ -30,7 +30,8 @@ void emit_compact_reverse_preparation(py::handle circuit, int n_qubits,
     for (std::size_t k = 0; k < count; ++k) {
         const double* row = rows.data() + k * bvc::cvd::kGateRowWidth;
         const int q0 = qubit_column(row[0], n_qubits), q1 = qubit_column(row[1], n_qubits);
-        if (q0 < 0 || q1 < 0 || q0 >= q1) raise(PyExc_ValueError, "two-qubit sites must satisfy 0 <= q0 < q1 < n_qubits");
+        if (q0 < 0 || q1 < 0 || q0 >= q1)
+            raise(PyExc_ValueError, "two-qubit sites must satisfy 0 <= q0 < q1 < n_qubits");
     }
     std::vector<double> flat_rotations;
     for (const auto& v : rotations) flat_rotations.insert(flat_rotations.end(), v.begin(), v.end());

@@ -72,8 +72,10 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
     std::unique_ptr<SynthesisState> state;
     if (use_mps) {
         if (!is_result && !is_mps) {
-            raise(PyExc_ValueError, "state='mps' synthesises from a DmrgResult with an mps or from a brimvale MPS, "
-                                    "got " + short_type_name(source));
+            raise(PyExc_ValueError,
+                  "state='mps' synthesises from a DmrgResult with an mps or from a brimvale MPS, "
+                  "got " +
+                      short_type_name(source));
         }
         if (psi0.is_none()) raise(PyExc_ValueError, "DmrgResult does not contain mps");
         if (!py::isinstance(psi0, mps_type)) {

@@ -21,7 +21,8 @@ py::object schmidt_probabilities(const Arguments& a) {
     const py::int_ n_qubits = to_int(a[1], "n_qubits");
     const py::int_ bond = to_int(a[2], "bond");
     const py::int_ last_bond = n_qubits - py::int_(1);
-    if (less(bond, py::int_(0)) || !less(bond, last_bond)) raise(PyExc_ValueError, "bond must be between adjacent qubits");
+    if (less(bond, py::int_(0)) || !less(bond, last_bond))
+        raise(PyExc_ValueError, "bond must be between adjacent qubits");
     const ComplexArray psi = as_complex_array(a[0]);
     const long long n = PyLong_AsLongLong(n_qubits.ptr());
     if (n == -1 && PyErr_Occurred()) PyErr_Clear();

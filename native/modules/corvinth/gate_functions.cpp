@@ -33,8 +33,7 @@ py::object axis_rotation_matrix(const Arguments& a) {
 py::object entangler_matrix(const Arguments& a) {
     const RealArray p = as_real_array(a[0]);
     if (p.ndim() != 1 || p.shape(0) != bvc::cvd::kEntanglerParams) {
-        raise(PyExc_ValueError,
-              "entangler requires " + std::to_string(bvc::cvd::kEntanglerParams) + " parameters");
+        raise(PyExc_ValueError, "entangler requires " + std::to_string(bvc::cvd::kEntanglerParams) + " parameters");
     }
     return matrix_array(bvc::cvd::entangler_matrix(p.data()).m, 4);
 }
@@ -83,15 +82,13 @@ py::object apply_two_qubit_unitary(const Arguments& a) {
 
 void register_gate_functions(py::module_& m) {
     def_function(m, "_axis_rotation_matrix", {arg("vector")},
-                 "Return the 2x2 unitary exp(-i v.sigma / 2) of the rotation vector ``vector``.",
-                 axis_rotation_matrix);
+                 "Return the 2x2 unitary exp(-i v.sigma / 2) of the rotation vector ``vector``.", axis_rotation_matrix);
     def_function(m, "_entangler_matrix", {arg("params")},
                  "Return the 4x4 disentangler of nine parameters in the |q1 q0> basis: the rotations\n"
                  "params[0:3] on q0 and params[3:6] on q1, then exp(-i a P(x)P) for P = X, Y, Z with\n"
                  "a = params[6], params[7], params[8].",
                  entangler_matrix);
-    def_function(m, "_apply_two_qubit_unitary",
-                 {arg("state"), arg("matrix"), arg("q0"), arg("q1"), arg("n_qubits")},
+    def_function(m, "_apply_two_qubit_unitary", {arg("state"), arg("matrix"), arg("q0"), arg("q1"), arg("n_qubits")},
                  "Return a new state: ``matrix`` (read in the |q1 q0> basis) applied to qubits q0 < q1\n"
                  "of ``state``, a vector of 2**n_qubits amplitudes with qubit 0 least significant.",
                  apply_two_qubit_unitary);

@@ -15,7 +15,8 @@ std::string format(py::handle value, const char* pattern) {
 }  // namespace
 
 void print_metrics_line(const std::string& head, double overlap_mod, const std::optional<double>& energy) {
-    std::string line = head + ": |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" + format(py::float_(overlap_mod), ".12f") + ", energy=";
+    std::string line =
+        head + ": |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|=" + format(py::float_(overlap_mod), ".12f") + ", energy=";
     line += energy ? format(py::float_(*energy), ".12f") + " Hartree" : std::string("N/A");
     py::print(py::str(line), py::arg("flush") = true);
 }

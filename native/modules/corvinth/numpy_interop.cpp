@@ -13,8 +13,7 @@ void raise_reshape_error(py::handle array, const py::tuple& shape) {
     array.attr("reshape")(shape);
     // Reached only if NumPy accepted the shape after all.
     raise(PyExc_ValueError, "cannot reshape array of size " + py::cast<std::string>(py::str(array.attr("size"))) +
-                                " into shape " +
-                                py::cast<std::string>(py::str(shape)));
+                                " into shape " + py::cast<std::string>(py::str(shape)));
 }
 
 py::int_ power_of_two(const py::int_& exponent) {

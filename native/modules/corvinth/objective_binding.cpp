@@ -200,10 +200,13 @@ void register_objective(py::module_& m) {
     def_method(cls, "forward_difference", {arg("self"), arg("params")},
                "(entropy, gradient) with the forward-difference gradient SciPy's L-BFGS-B forms when it is "
                "given no Jacobian, bit for bit: ten evaluations.",
-               [](const Arguments& a) { return call_with_gradient(a, "forward_difference", &NativeObjective::forward_difference); });
+               [](const Arguments& a) {
+                   return call_with_gradient(a, "forward_difference", &NativeObjective::forward_difference);
+               });
     def_method(cls, "value_and_gradient", {arg("self"), arg("params")},
-               "(entropy, gradient) with the exact gradient, from one eigendecomposition.",
-               [](const Arguments& a) { return call_with_gradient(a, "value_and_gradient", &NativeObjective::value_and_gradient); });
+               "(entropy, gradient) with the exact gradient, from one eigendecomposition.", [](const Arguments& a) {
+                   return call_with_gradient(a, "value_and_gradient", &NativeObjective::value_and_gradient);
+               });
     def_method(cls, "schmidt_probabilities", {arg("self"), arg("params")},
                "Normalised squared Schmidt values across the bond after the disentangler of `params`, "
                "largest first; values that are zero by rank are left out.",

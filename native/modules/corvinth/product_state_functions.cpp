@@ -1,6 +1,6 @@
 // _product_state_approximation, _product_factor_rotation.
-#include "numpy_interop.hpp"
 #include "product_state_functions.hpp"
+#include "numpy_interop.hpp"
 
 #include <pybind11/numpy.h>
 

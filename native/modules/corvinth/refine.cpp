@@ -1,5 +1,5 @@
-#include "metrics_line.hpp"
 #include "refine.hpp"
+#include "metrics_line.hpp"
 
 #include <pybind11/numpy.h>
 
@@ -13,10 +13,10 @@
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
 #include "core/adjoint_gradient.hpp"
+#include "core/gates.hpp"
 #include "core/mps_adjoint_gradient.hpp"
 #include "limits.hpp"
 #include "mps_state.hpp"
-#include "core/gates.hpp"
 #include "product_state_functions.hpp"
 #include "snapshot.hpp"
 
@@ -76,8 +76,8 @@ std::optional<double> optional_energy(py::handle energy) {
 
 int refine_iterations(double amplitudes, std::size_t rows) {
     const double per_evaluation = amplitudes * static_cast<double>(std::max<std::size_t>(rows, 1));
-    return static_cast<int>(std::clamp(std::floor(kRefineBudget / per_evaluation), kRefineLeastIterations,
-                                       kRefineMostIterations));
+    return static_cast<int>(
+        std::clamp(std::floor(kRefineBudget / per_evaluation), kRefineLeastIterations, kRefineMostIterations));
 }
 
 std::vector<std::array<int, 2>> row_pairs(const RealArray& rows) {
@@ -133,8 +133,7 @@ py::tuple refine_reverse_preparation(py::handle module, const ComplexArray& psi0
     RefineProblem problem;
     for (py::handle factor : approximation[0]) problem.rotations.push_back(product_factor_rotation(factor));
     problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth));
-    problem.fidelity =
-        std::make_unique<bvc::cvd::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
+    problem.fidelity = std::make_unique<bvc::cvd::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
     problem.iterations = refine_iterations(std::ldexp(1.0, n), static_cast<std::size_t>(problem.rows.shape(0)));
     problem.score = [&](const Rotations& rotations, const py::object& rows) {
         return score_reverse_preparation(module, psi0, n_qubits, rotations, rows, pauli_terms, compact);
@@ -148,10 +147,9 @@ void register_refine_objective(py::module_& m) {
         "1 - |<psi0|psi(x)>|^2 of the reverse-preparation circuit and its gradient, for the joint refinement.\n"
         "Call it with the parameters (rotation vectors of the qubits, then nine per gate row); it returns\n"
         "(value, gradient).");
-    def_method(cls, "__call__", {arg("self"), arg("x")}, "(1 - fidelity, its gradient) at the parameters `x`.",
-               [](const Arguments& a) -> py::object {
-                   return a[0].cast<CircuitInfidelity&>().evaluate(as_real_array(a[1]));
-               });
+    def_method(
+        cls, "__call__", {arg("self"), arg("x")}, "(1 - fidelity, its gradient) at the parameters `x`.",
+        [](const Arguments& a) -> py::object { return a[0].cast<CircuitInfidelity&>().evaluate(as_real_array(a[1])); });
 
     def_function(m, "_circuit_infidelity", {arg("psi0"), arg("n_qubits"), arg("pairs")},
                  "The refinement objective for the normalised state `psi0` and the qubit pairs (q0, q1) of the gate\n"

@@ -35,8 +35,7 @@ py::object make_result_record(const py::module_& m) {
     py::object optional_float = py::reinterpret_steal<py::object>(PyNumber_Or(float_type.ptr(), Py_None));
     if (!optional_float) throw py::error_already_set();
     fields.append(py::make_tuple("layer_overlaps", list_type[float_type], field("default_factory"_a = list_type)));
-    fields.append(
-        py::make_tuple("layer_energies", list_type[optional_float], field("default_factory"_a = list_type)));
+    fields.append(py::make_tuple("layer_energies", list_type[optional_float], field("default_factory"_a = list_type)));
     fields.append(py::make_tuple("cnot_count", int_type, field("default"_a = 0)));
     fields.append(py::make_tuple("two_qubit_depth", int_type, field("default"_a = 0)));
     fields.append(py::make_tuple("layer_cnot_counts", list_type[int_type], field("default_factory"_a = list_type)));

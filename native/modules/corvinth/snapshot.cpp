@@ -1,6 +1,6 @@
 // _reverse_preparation_snapshot.
-#include "numpy_interop.hpp"
 #include "snapshot.hpp"
+#include "numpy_interop.hpp"
 
 #include <pybind11/numpy.h>
 
@@ -10,8 +10,8 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
-#include "core/gates.hpp"
 #include "compact_emission.hpp"
+#include "core/gates.hpp"
 #include "emission.hpp"
 #include "kernels.hpp"
 #include "product_state_functions.hpp"

@@ -51,8 +51,8 @@ int resolve_qubit_count(const std::optional<py::int_>& given, const py::object& 
     auto builtins = py::module_::import("builtins");
     length = py::len(psi0);
     py::int_ n = given ? *given
-                       : py::int_(builtins.attr("int")(builtins.attr("round")(
-                             py::module_::import("numpy").attr("log2")(py::int_(length)))));
+                       : py::int_(builtins.attr("int")(
+                             builtins.attr("round")(py::module_::import("numpy").attr("log2")(py::int_(length)))));
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(n.ptr(), &overflow);
     if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
@@ -65,8 +65,8 @@ int resolve_qubit_count(const std::optional<py::int_>& given, const py::object& 
 // psi0 as a normalised, flat complex128 copy.
 ComplexArray normalised_state(const py::object& psi0, int n) {
     auto np = py::module_::import("numpy");
-    py::object flat = np.attr("asarray")(psi0, "dtype"_a = py::module_::import("builtins").attr("complex"))
-                          .attr("reshape")(-1);
+    py::object flat =
+        np.attr("asarray")(psi0, "dtype"_a = py::module_::import("builtins").attr("complex")).attr("reshape")(-1);
     // The length test above reads only the first dimension; a 2 x 2 array
     // would pass it for one qubit while holding four amplitudes.
     if (py::len(flat) != (std::size_t{1} << n)) raise(PyExc_ValueError, kPowerOfTwo);
@@ -148,14 +148,15 @@ bool resolve_mps_state(const py::str& given) {
 // `max_bond` and `cutoff` of the MPS path, checked by the circuit library's
 // own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff) {
-    const py::tuple checked = py::module_::import("brimvale.mps").attr("check_truncation")(
-        max_bond, cutoff.is_none() ? py::object(py::float_(bvc::defaults::kCvdMpsCutoff)) : cutoff);
+    const py::tuple checked =
+        py::module_::import("brimvale.mps")
+            .attr("check_truncation")(max_bond,
+                                      cutoff.is_none() ? py::object(py::float_(bvc::defaults::kCvdMpsCutoff)) : cutoff);
     bvc::mps::Truncation truncation;
     // Bonds above the kernels' limit cannot arise; a larger bound is no bound.
-    truncation.max_bond = checked[0].is_none() ? bvc::defaults::kCvdMpsMaxBond
-                          : bvc::bind::less(py::int_(bvc::mps::kMaxBond), checked[0])
-                              ? bvc::mps::kMaxBond
-                              : py::cast<int>(checked[0]);
+    truncation.max_bond = checked[0].is_none()                                        ? bvc::defaults::kCvdMpsMaxBond
+                          : bvc::bind::less(py::int_(bvc::mps::kMaxBond), checked[0]) ? bvc::mps::kMaxBond
+                                                                                      : py::cast<int>(checked[0]);
     truncation.cutoff = to_float(checked[1]);
     return truncation;
 }

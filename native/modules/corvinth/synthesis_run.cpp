@@ -19,9 +19,7 @@ using bvc::corvinth::print_line;
 
 namespace {
 
-py::int_ cnot_count(const py::object& circuit) {
-    return py::int_(circuit.attr("count_ops")().attr("get")("cx", 0));
-}
+py::int_ cnot_count(const py::object& circuit) { return py::int_(circuit.attr("count_ops")().attr("get")("cx", 0)); }
 
 // What every layer's snapshot scored, for the record.
 struct LayerHistory {
@@ -107,15 +105,14 @@ py::object run_cvd(SynthesisState& state, Settings& s) {
     }
 
     py::object record = s.module.attr("CvdResult");
-    return record("overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
-                  "circuit_layers"_a = py::int_(s.layers), "renyi_indices"_a = py::list(s.renyi_indices),
-                  "circuit_params"_a = py::int_(3 * static_cast<std::int64_t>(search.n) +
-                                                9 * static_cast<std::int64_t>(gate_rows.size())),
-                  "circuit"_a = circuit, "layer_overlaps"_a = history.overlaps, "layer_energies"_a = history.energies,
-                  "cnot_count"_a = cnot_count(circuit),
-                  "two_qubit_depth"_a = circuit.attr("depth")("two_qubit_only"_a = true),
-                  "layer_cnot_counts"_a = history.cnot_counts,
-                  "discarded_weight"_a = py::float_(state.discarded_weight()));
+    return record(
+        "overlap_mod"_a = overlap, "energy"_a = energy.is_none() ? py::float_(0.0) : energy,
+        "circuit_layers"_a = py::int_(s.layers), "renyi_indices"_a = py::list(s.renyi_indices),
+        "circuit_params"_a =
+            py::int_(3 * static_cast<std::int64_t>(search.n) + 9 * static_cast<std::int64_t>(gate_rows.size())),
+        "circuit"_a = circuit, "layer_overlaps"_a = history.overlaps, "layer_energies"_a = history.energies,
+        "cnot_count"_a = cnot_count(circuit), "two_qubit_depth"_a = circuit.attr("depth")("two_qubit_only"_a = true),
+        "layer_cnot_counts"_a = history.cnot_counts, "discarded_weight"_a = py::float_(state.discarded_weight()));
 }
 
 }  // namespace bvc::cvd

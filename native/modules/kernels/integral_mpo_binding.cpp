@@ -28,9 +28,7 @@ py::array_t<T> column(const std::vector<bvc::qc_mpo::Entry>& entries, Field fiel
     return out;
 }
 
-py::object optional_index(std::int32_t index) {
-    return index < 0 ? py::none() : py::object(py::int_(index));
-}
+py::object optional_index(std::int32_t index) { return index < 0 ? py::none() : py::object(py::int_(index)); }
 
 py::object integral_mpo_terms(const Arguments& a) {
     auto h = as_real_array(a[0]);

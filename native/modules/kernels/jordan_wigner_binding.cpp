@@ -25,8 +25,8 @@ py::object spin_blocked_jordan_wigner(const Arguments& a) {
     const auto n_spatial = to_int64(a[4], "n_spatial_orbitals");
     const double abs_tol = to_float(a[5]);
     if (n_spatial < 1 || static_cast<std::size_t>(2 * n_spatial) > bvc::jw::kMaxQubits) {
-        raise(PyExc_ValueError, "n_spatial_orbitals must be between 1 and " +
-                                    std::to_string(bvc::jw::kMaxQubits / 2) + ", got " + std::to_string(n_spatial));
+        raise(PyExc_ValueError, "n_spatial_orbitals must be between 1 and " + std::to_string(bvc::jw::kMaxQubits / 2) +
+                                    ", got " + std::to_string(n_spatial));
     }
     const py::ssize_t n_terms = coefficients.size();
     if (lengths.ndim() != 1 || coefficients.ndim() != 1 || lengths.size() != n_terms) {
@@ -59,8 +59,8 @@ py::object spin_blocked_jordan_wigner(const Arguments& a) {
         terms.im.push_back(c[t].imag());
     }
 
-    const bvc::jw::PauliSum sum = bvc::jw::spin_blocked_jordan_wigner(static_cast<std::size_t>(n_spatial), terms,
-                                                                      abs_tol, signal_interrupt());
+    const bvc::jw::PauliSum sum =
+        bvc::jw::spin_blocked_jordan_wigner(static_cast<std::size_t>(n_spatial), terms, abs_tol, signal_interrupt());
     const auto size = static_cast<py::ssize_t>(sum.re.size());
     auto x = new_array<std::uint64_t>({size});
     auto z = new_array<std::uint64_t>({size});

@@ -68,8 +68,8 @@ py::object electron_tensor_to_dense(py::handle theta, py::handle n_qubits_arg) {
     const py::int_ n_qubits = to_int(n_qubits_arg, "n_qubits");
     const py::int_ n_sites_py = n_qubits >> py::int_(1);
     // A charge-conserving TeNPy array is read as its dense entries.
-    py::object values = py::hasattr(theta, "to_ndarray") ? theta.attr("to_ndarray")()
-                                                         : py::reinterpret_borrow<py::object>(theta);
+    py::object values =
+        py::hasattr(theta, "to_ndarray") ? theta.attr("to_ndarray")() : py::reinterpret_borrow<py::object>(theta);
     py::array arr = np.attr("asarray")(values);
     const py::ssize_t size = arr.size();
 

@@ -23,8 +23,7 @@ constexpr int kMaxRandomRuns = 1000;
 py::int_ to_python_int(const bvc::num::BigUint& value) {
     const auto bytes = value.to_bytes_le();
     py::bytes raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return py::reinterpret_steal<py::int_>(
-        py::int_().attr("from_bytes")(raw, "little").release());
+    return py::reinterpret_steal<py::int_>(py::int_().attr("from_bytes")(raw, "little").release());
 }
 
 std::uint32_t to_count(const py::int_& value) {
@@ -69,9 +68,7 @@ py::int_ max_sector_bond_dimension(py::handle n_sites, py::handle target_charge)
     return to_python_int(bound);
 }
 
-bool assertions_enabled() {
-    return equal(py::module_::import("sys").attr("flags").attr("optimize"), py::int_(0));
-}
+bool assertions_enabled() { return equal(py::module_::import("sys").attr("flags").attr("optimize"), py::int_(0)); }
 
 // The final charge check, also run on the product state before any evolution:
 // random unitaries keep the charge, so labels of another sector are reported
@@ -86,9 +83,7 @@ void check_charge_sector(const py::object& psi, const py::object& target_charge)
     }
 }
 
-py::object largest_bond(const py::object& psi) {
-    return py::module_::import("builtins").attr("max")(psi.attr("chi"));
-}
+py::object largest_bond(const py::object& psi) { return py::module_::import("builtins").attr("max")(psi.attr("chi")); }
 
 py::object random_initial_mps(const Arguments& a) {
     using namespace pybind11::literals;
@@ -103,8 +98,8 @@ py::object random_initial_mps(const Arguments& a) {
     py::object target_chi = py::int_(chi0);
     if (less(reachable_chi, target_chi)) target_chi = reachable_chi;
 
-    py::object psi = mps_class.attr("from_product_state")(sites, labels, "bc"_a = "finite",
-                                                          "unit_cell_width"_a = n_sites);
+    py::object psi =
+        mps_class.attr("from_product_state")(sites, labels, "bc"_a = "finite", "unit_cell_width"_a = n_sites);
     check_charge_sector(psi, target_charge);
     if (less(py::int_(1), n_sites) && less(py::int_(1), target_chi)) {
         py::object evolution_class = import_name("tenpy.algorithms.tebd", "RandomUnitaryEvolution");

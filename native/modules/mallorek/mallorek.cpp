@@ -12,8 +12,9 @@
 namespace py = pybind11;
 
 PYBIND11_MODULE(mallorek, m) {
-    m.doc() = "TeNPy model backend of the DMRG stage: settings, local terms, molecular model, "
-              "initial MPS and dense state extraction.";
+    m.doc() =
+        "TeNPy model backend of the DMRG stage: settings, local terms, molecular model, "
+        "initial MPS and dense state extraction.";
     mallorek::set_module(m);
 
     m.attr("comb") = py::module_::import("math").attr("comb");
@@ -21,8 +22,8 @@ PYBIND11_MODULE(mallorek, m) {
     m.attr("np") = py::module_::import("numpy");
     // Relative to this module's package, as `from ..molecule.pellisk import ...`.
     py::object package = m.attr("__name__").attr("rpartition")(".")[py::int_(0)];
-    const std::string pellisk =
-        py::cast<std::string>(py::module_::import("importlib.util").attr("resolve_name")("..molecule.pellisk", package));
+    const std::string pellisk = py::cast<std::string>(
+        py::module_::import("importlib.util").attr("resolve_name")("..molecule.pellisk", package));
     m.attr("interleaved_to_spin_blocked_map") =
         mallorek::import_name(pellisk.c_str(), "interleaved_to_spin_blocked_map");
 

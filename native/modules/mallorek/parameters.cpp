@@ -72,8 +72,7 @@ py::object local_term(py::handle item, py::handle n_qubits) {
         py::int_ index(mode);
         py::object orbital = index >> py::int_(1);
         const int spin = equal(index & py::int_(1), py::int_(1)) ? 1 : 0;
-        term.append(py::make_tuple(kOperatorName[spin][is_creation ? 1 : 0],
-                                   py::list(py::make_tuple(orbital, 0))));
+        term.append(py::make_tuple(kOperatorName[spin][is_creation ? 1 : 0], py::list(py::make_tuple(orbital, 0))));
     }
     return py::make_tuple(coeff, term);
 }
@@ -105,15 +104,12 @@ py::object make_generator_function(const py::module_& m) {
 
 void register_parameters(py::module_& m) {
     def_function(m, "_validate_dmrg_parameters", {arg("chi0"), arg("maxdim"), arg("max_sweeps")},
-                 "Check the integer DMRG settings; raise ValueError on the first bad one.",
-                 validate_dmrg_parameters);
+                 "Check the integer DMRG settings; raise ValueError on the first bad one.", validate_dmrg_parameters);
 
     py::object generator_function = make_generator_function(m);
     def_function(m, "_fermion_to_local_terms", {arg("fermion_terms"), arg("n_qubits")},
                  "Yield (coefficient, [(operator name, [orbital, 0]), ...]) for each fermion term, lazily.",
-                 [generator_function](const Arguments& a) -> py::object {
-                     return generator_function(a[0], a[1]);
-                 });
+                 [generator_function](const Arguments& a) -> py::object { return generator_function(a[0], a[1]); });
 }
 
 }  // namespace mallorek

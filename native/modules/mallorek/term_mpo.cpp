@@ -107,8 +107,7 @@ py::object assemble_tensor(py::handle npc, py::handle grid, py::handle leg_left,
         IndexArray qdata(entry.op.attr("_qdata"));
         auto q = qdata.unchecked<2>();
         py::list data = entry.op.attr("_data");
-        const py::tuple position =
-            py::make_tuple(index[0].offset[entry.row], index[1].offset[entry.column]);
+        const py::tuple position = py::make_tuple(index[0].offset[entry.row], index[1].offset[entry.column]);
         for (py::ssize_t r = 0; r < q.shape(0); ++r) {
             const BlockKey key = {index[0].block[entry.row], index[1].block[entry.column], q(r, 0), q(r, 1)};
             auto found = blocks.find(key);
@@ -153,9 +152,9 @@ py::object term_mpo(py::handle model, py::handle tol_zero) {
     py::object coupling = model.attr("all_coupling_terms")();
     coupling.attr("remove_zeros")(tol_zero);
     py::object lattice = model.attr("lat");
-    py::object graph = mpo_graph.attr("from_terms")(
-        py::make_tuple(onsite, coupling, model.attr("exp_decaying_terms")), lattice.attr("mps_sites")(),
-        lattice.attr("bc_MPS"), "unit_cell_width"_a = lattice.attr("mps_unit_cell_width"));
+    py::object graph = mpo_graph.attr("from_terms")(py::make_tuple(onsite, coupling, model.attr("exp_decaying_terms")),
+                                                    lattice.attr("mps_sites")(), lattice.attr("bc_MPS"),
+                                                    "unit_cell_width"_a = lattice.attr("mps_unit_cell_width"));
 
     // MPOGraph.build_MPO with the leg charges it computes (so no projection of the end legs).
     graph.attr("test_sanity")();

@@ -141,9 +141,9 @@ PYBIND11_MODULE(pellisk, m) {
     def_function(m, "spin_blocked_qubit_index", {arg("spin_orbital"), arg("n_spatial_orbitals")},
                  "Map an interleaved spin orbital with OpenFermion's ``up_then_down``.", spin_blocked_qubit_index);
     def_function(m, "interleaved_to_spin_blocked_map", {arg("n_spatial_orbitals")},
-                 "Return the complete official interleaved-to-spin-blocked mode map.",
-                 interleaved_to_spin_blocked_map);
-    def_function(m, "pellisk",
-                 {arg("fermion_operator"), kwonly("n_spatial_orbitals", py::none()), kwonly("abs_tol", py::float_(1e-10))},
-                 "Apply OpenFermion's Jordan-Wigner transform in ``up_then_down`` order.", pellisk);
+                 "Return the complete official interleaved-to-spin-blocked mode map.", interleaved_to_spin_blocked_map);
+    def_function(
+        m, "pellisk",
+        {arg("fermion_operator"), kwonly("n_spatial_orbitals", py::none()), kwonly("abs_tol", py::float_(1e-10))},
+        "Apply OpenFermion's Jordan-Wigner transform in ``up_then_down`` order.", pellisk);
 }

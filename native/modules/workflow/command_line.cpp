@@ -32,7 +32,8 @@ py::list water_geometry() {
 // A chain of `atoms` hydrogen atoms 1.0 angstrom apart along z.
 py::list hydrogen_chain(int atoms) {
     py::list geometry;
-    for (int k = 0; k < atoms; ++k) geometry.append(atom("H", py::float_(0.0), py::float_(0.0), py::float_(static_cast<double>(k))));
+    for (int k = 0; k < atoms; ++k)
+        geometry.append(atom("H", py::float_(0.0), py::float_(0.0), py::float_(static_cast<double>(k))));
     return geometry;
 }
 
@@ -104,8 +105,9 @@ std::optional<std::pair<py::object, py::str>> molecule_from_xyz(const ModuleName
     if (options.attr("xyz").is_none()) {
         for (const char* name : described) {
             if (!options.attr(name).is_none()) {
-                parser.attr("error")("--basis, --active-occupied, --active-virtual, --charge and --spin "
-                                     "describe an --xyz molecule; give --xyz too");
+                parser.attr("error")(
+                    "--basis, --active-occupied, --active-virtual, --charge and --spin "
+                    "describe an --xyz molecule; give --xyz too");
             }
         }
         return std::nullopt;
@@ -154,14 +156,15 @@ py::object run_main(const ModuleNames& names) {
     py::object parser = names["argparse"].attr("ArgumentParser")(py::arg("description") = kDescription);
     py::list demo_keys(names["_DEMOS"]);
     parser.attr("add_argument")("--demo", py::arg("choices") = demo_keys, py::arg("default") = "h2");
-    parser.attr("add_argument")("--shots", py::arg("type") = py::type::of(py::int_()), py::arg("default") = defaults::kShots);
+    parser.attr("add_argument")("--shots", py::arg("type") = py::type::of(py::int_()),
+                                py::arg("default") = defaults::kShots);
     parser.attr("add_argument")("--layers", py::arg("type") = py::type::of(py::int_()),
                                 py::arg("default") = py::none());
-    parser.attr("add_argument")("--workdir", py::arg("type") = path_type,
-                                py::arg("default") = path_type.attr("cwd")());
+    parser.attr("add_argument")("--workdir", py::arg("type") = path_type, py::arg("default") = path_type.attr("cwd")());
     parser.attr("add_argument")("--target", py::arg("choices") = names["WORKFLOW_STAGES"],
                                 py::arg("default") = "measurement_QASM");
-    parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()), py::arg("default") = defaults::kSeed);
+    parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()),
+                                py::arg("default") = defaults::kSeed);
     add_opt_in_options(parser);
     add_molecule_options(parser, path_type);
     py::object options = parser.attr("parse_args")();

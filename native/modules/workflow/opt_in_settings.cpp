@@ -18,9 +18,9 @@ enum class Kind {
 };
 
 struct OptInSetting {
-    const char* keyword;        // workflow keyword and attribute
-    const char* option;         // command-line option
-    const char* help;           // its help text
+    const char* keyword;  // workflow keyword and attribute
+    const char* option;   // command-line option
+    const char* help;     // its help text
     Kind kind;
     std::vector<const char*> choices;
     // The stages that receive it, each under its keyword there.
@@ -29,17 +29,38 @@ struct OptInSetting {
 
 const std::vector<OptInSetting>& table() {
     static const std::vector<OptInSetting> settings = {
-        {"threads", "--threads", "worker threads of the circuit synthesis (default: every available core)",
-         Kind::kOptionalCount, {}, {{kCvd, "threads"}}},
-        {"cvd_gradient", "--gradient", "gradient of the disentangler objective", Kind::kChoice,
-         {"finite-difference", "analytic"}, {{kCvd, "gradient"}}},
-        {"cvd_compact", "--compact", "emit each disentangler with at most three CNOTs", Kind::kFlag, {},
+        {"threads",
+         "--threads",
+         "worker threads of the circuit synthesis (default: every available core)",
+         Kind::kOptionalCount,
+         {},
+         {{kCvd, "threads"}}},
+        {"cvd_gradient",
+         "--gradient",
+         "gradient of the disentangler objective",
+         Kind::kChoice,
+         {"finite-difference", "analytic"},
+         {{kCvd, "gradient"}}},
+        {"cvd_compact",
+         "--compact",
+         "emit each disentangler with at most three CNOTs",
+         Kind::kFlag,
+         {},
          {{kCvd, "compact"}}},
-        {"cvd_refine", "--refine", "optimise all circuit parameters jointly after the last layer", Kind::kFlag, {},
+        {"cvd_refine",
+         "--refine",
+         "optimise all circuit parameters jointly after the last layer",
+         Kind::kFlag,
+         {},
          {{kCvd, "refine"}}},
         // The measurement stage learns of it through its `backend` (see measurement_backend).
-        {"state", "--state", "how the ground state is held: a dense vector, or a matrix product state for large "
-         "molecules", Kind::kChoice, {"dense", "mps"}, {{kDmrg, "state"}, {kCvd, "state"}}},
+        {"state",
+         "--state",
+         "how the ground state is held: a dense vector, or a matrix product state for large "
+         "molecules",
+         Kind::kChoice,
+         {"dense", "mps"},
+         {{kDmrg, "state"}, {kCvd, "state"}}},
     };
     return settings;
 }
@@ -133,8 +154,7 @@ void add_opt_in_options(const py::object& parser) {
                     py::arg("default") = py::none(), py::arg("help") = s.help);
                 break;
             case Kind::kFlag:
-                add(s.option, py::arg("dest") = s.keyword, py::arg("action") = "store_true",
-                    py::arg("help") = s.help);
+                add(s.option, py::arg("dest") = s.keyword, py::arg("action") = "store_true", py::arg("help") = s.help);
                 break;
             case Kind::kChoice: {
                 py::list choices;

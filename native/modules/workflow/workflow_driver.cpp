@@ -164,8 +164,7 @@ py::object run(const ModuleNames& names, const Arguments& a) {
     if (last == kElectronicStructure) return result;
 
     py::setattr(result, "dmrg", timed(seconds, kDmrg, [&] {
-                    return names["dmrg"](result.attr("electronic_structure"),
-                                         py::arg("chi0") = self.attr("dmrg_chi0"),
+                    return names["dmrg"](result.attr("electronic_structure"), py::arg("chi0") = self.attr("dmrg_chi0"),
                                          py::arg("maxdim") = self.attr("dmrg_maxdim"),
                                          py::arg("max_sweeps") = self.attr("dmrg_max_sweeps"),
                                          py::arg("cutoff") = self.attr("dmrg_cutoff"),
@@ -214,8 +213,7 @@ py::object make_workflow_class(const ModuleNames& names) {
     auto type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type("MolecularDMRGWorkflow", py::tuple(), namespace_);
 
-    def_method(cls, "__init__", init_params(names), kInitDoc,
-               [names](const Arguments& a) { return init(names, a); });
+    def_method(cls, "__init__", init_params(names), kInitDoc, [names](const Arguments& a) { return init(names, a); });
     def_method(cls, "run", {arg("self"), arg("target", py::str(kStages[kMeasurement]))}, kRunDoc,
                [names](const Arguments& a) { return run(names, a); });
     return cls;

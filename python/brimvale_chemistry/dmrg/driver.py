@@ -14,10 +14,10 @@ import numpy as np
 
 from .. import _defaults
 from .._progress import progress_bar
+from ..utils import progress_line as _line
 from . import mallorek
 from .integral_model import integral_model
 from .lean_mpo import lean_mpo
-from ..utils import progress_line as _line
 from .qubit_mps import qubit_mps
 from .records import DmrgResult
 
@@ -77,14 +77,18 @@ def _physical_memory() -> int | None:
 def _check_dense_fits(n_qubits: int) -> None:
     """Refuse a dense ground state this machine cannot hold, before any DMRG work."""
     if n_qubits > MAX_DENSE_QUBITS:
-        raise ValueError(f"state='dense' holds the ground state as 2**n amplitudes, for at most "
-                         f"{MAX_DENSE_QUBITS} qubits; this active space has {n_qubits}: use state='mps'")
+        raise ValueError(
+            f"state='dense' holds the ground state as 2**n amplitudes, for at most "
+            f"{MAX_DENSE_QUBITS} qubits; this active space has {n_qubits}: use state='mps'"
+        )
     needed = _DENSE_COPIES * _AMPLITUDE_BYTES << n_qubits
     available = _physical_memory()
     if available is not None and needed > available:
-        raise ValueError(f"state='dense' needs about {needed / _GIB:.1f} GiB for the ground state of {n_qubits} "
-                         f"qubits as 2**{n_qubits} amplitudes, more than the {available / _GIB:.1f} GiB of this "
-                         "machine: use state='mps'")
+        raise ValueError(
+            f"state='dense' needs about {needed / _GIB:.1f} GiB for the ground state of {n_qubits} "
+            f"qubits as 2**{n_qubits} amplitudes, more than the {available / _GIB:.1f} GiB of this "
+            "machine: use state='mps'"
+        )
 
 
 def _active_space_integrals(es, n_sites: int) -> tuple[np.ndarray, np.ndarray]:
@@ -92,13 +96,16 @@ def _active_space_integrals(es, n_sites: int) -> tuple[np.ndarray, np.ndarray]:
     extra = getattr(es, "extra", None) or {}
     one_body, two_body = extra.get("one_body_integrals"), extra.get("two_body_integrals")
     if one_body is None or two_body is None:
-        raise ValueError("state='mps' builds the Hamiltonian from the active-space integrals, which this "
-                         "electronic-structure result lacks (extra['one_body_integrals'] and "
-                         "extra['two_body_integrals'])")
+        raise ValueError(
+            "state='mps' builds the Hamiltonian from the active-space integrals, which this "
+            "electronic-structure result lacks (extra['one_body_integrals'] and "
+            "extra['two_body_integrals'])"
+        )
     one_body, two_body = np.asarray(one_body), np.asarray(two_body)
     if one_body.shape != (n_sites, n_sites) or two_body.shape != (n_sites,) * 4:
-        raise ValueError(f"active-space integrals of shapes {one_body.shape} and {two_body.shape} "
-                         f"for {n_sites} spatial orbitals")
+        raise ValueError(
+            f"active-space integrals of shapes {one_body.shape} and {two_body.shape} for {n_sites} spatial orbitals"
+        )
     return one_body, two_body
 
 
@@ -210,8 +217,15 @@ def _run_engine(model, psi, maxdim: int, max_sweeps: int, cutoff: float):
     return psi, int(engine.sweeps), truncation_error
 
 
-def dmrg(electronic_structure_result, *, chi0=_defaults.DMRG_CHI0, maxdim=_defaults.DMRG_MAXDIM,
-         max_sweeps=_defaults.DMRG_MAX_SWEEPS, cutoff=_defaults.DMRG_CUTOFF, state="dense") -> DmrgResult:
+def dmrg(
+    electronic_structure_result,
+    *,
+    chi0=_defaults.DMRG_CHI0,
+    maxdim=_defaults.DMRG_MAXDIM,
+    max_sweeps=_defaults.DMRG_MAX_SWEEPS,
+    cutoff=_defaults.DMRG_CUTOFF,
+    state="dense",
+) -> DmrgResult:
     """Ground state of the active-space Hamiltonian by two-site DMRG.
 
     The fermionic terms of ``electronic_structure_result`` become a TeNPy chain
@@ -275,8 +289,19 @@ def dmrg(electronic_structure_result, *, chi0=_defaults.DMRG_CHI0, maxdim=_defau
     _line("Max bond dimension", str(max(bond_dimensions, default=1)))
     _line("Sweeps", str(sweeps))
     if truncation_error > _TRUNCATION_WARNING:
-        warnings.warn(f"DMRG discarded a weight of {truncation_error:.2e} (above {_TRUNCATION_WARNING:g}); "
-                      "the state is approximate, raise maxdim or lower cutoff", UserWarning, stacklevel=2)
-    return DmrgResult(psi0=psi0, energy=total_energy, bond_dimensions=bond_dimensions, sweeps=sweeps,
-                      truncation_error=truncation_error, wall_time=elapsed, mps=mps,
-                      mps_discarded_weight=mps.discarded_weight)
+        warnings.warn(
+            f"DMRG discarded a weight of {truncation_error:.2e} (above {_TRUNCATION_WARNING:g}); "
+            "the state is approximate, raise maxdim or lower cutoff",
+            UserWarning,
+            stacklevel=2,
+        )
+    return DmrgResult(
+        psi0=psi0,
+        energy=total_energy,
+        bond_dimensions=bond_dimensions,
+        sweeps=sweeps,
+        truncation_error=truncation_error,
+        wall_time=elapsed,
+        mps=mps,
+        mps_discarded_weight=mps.discarded_weight,
+    )

@@ -88,7 +88,11 @@ def integral_mpo(one_body, two_body, sites):
         left, right, op, parity, value = terms[i]
         dense = np.zeros((legs[i].ind_len, legs[i + 1].ind_len, site.dim, site.dim))
         np.add.at(dense, (left, right), value[:, None, None] * operators[id(site)][op + 16 * parity])
-        tensor = npc.Array.from_ndarray(dense, [legs[i], legs[i + 1].conj(), site.leg, site.leg.conj()],
-                                        qtotal=chinfo.make_valid(), labels=["wL", "wR", "p", "p*"])
+        tensor = npc.Array.from_ndarray(
+            dense,
+            [legs[i], legs[i + 1].conj(), site.leg, site.leg.conj()],
+            qtotal=chinfo.make_valid(),
+            labels=["wL", "wR", "p", "p*"],
+        )
         tensors.append(tensor.ipurge_zeros(0.0))
     return MPO(sites, tensors, "finite", starts, ends, max_range=len(sites), mps_unit_cell_width=len(sites))

@@ -88,6 +88,13 @@ def lean_mpo(mpo):
     for i in range(n_sites - 1, 0, -1):
         rest, tensors[i] = _split_right(tensors[i], npc)
         tensors[i - 1] = npc.tensordot(tensors[i - 1], rest, axes=("wR", "wL")).itranspose(_LEG_ORDER)
-    return MPO(mpo.sites, tensors, "finite", [0] + [None] * n_sites, [None] * n_sites + [0],
-               max_range=mpo.max_range, explicit_plus_hc=mpo.explicit_plus_hc,
-               mps_unit_cell_width=mpo.unit_cell_width)
+    return MPO(
+        mpo.sites,
+        tensors,
+        "finite",
+        [0] + [None] * n_sites,
+        [None] * n_sites + [0],
+        max_range=mpo.max_range,
+        explicit_plus_hc=mpo.explicit_plus_hc,
+        mps_unit_cell_width=mpo.unit_cell_width,
+    )

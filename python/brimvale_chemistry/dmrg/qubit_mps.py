@@ -14,6 +14,7 @@ extraction gives psi0.
 from __future__ import annotations
 
 import numpy as np
+
 from brimvale import MPS, Circuit
 
 from ..molecule.pellisk import interleaved_to_spin_blocked_map
@@ -57,7 +58,7 @@ def _split_orbital(tensor: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
     left, _, right = tensor.shape
     up = np.zeros((left, 2, 2 * left), dtype=np.complex128)
     for u in range(2):
-        up[:, u, u * left:(u + 1) * left] = np.eye(left)
+        up[:, u, u * left : (u + 1) * left] = np.eye(left)
     # tensor[a, u + 2d, b] -> (a, d, u, b) -> (u, a, d, b) -> ((u, a), d, b)
     down = tensor.reshape(left, 2, 2, right).transpose(2, 0, 1, 3).reshape(2 * left, 2, right)
     return up, down
@@ -89,7 +90,7 @@ def qubit_mps(psi, n_qubits: int) -> MPS:
     Spin-blocked qubit order and fermionic sign as the dense state psi0;
     truncated only at rounding level (its ``discarded_weight`` says how much).
     """
-    if psi.L != n_qubits // 2 or n_qubits % 2:
+    if n_qubits // 2 != psi.L or n_qubits % 2:
         raise ValueError(f"electron MPS has {psi.L} sites for {n_qubits} qubits")
     tensors = []
     for orbital in _orbital_tensors(psi):

@@ -8,12 +8,12 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import numpy as np
+
 from brimvale import Circuit
 from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
 
-from ..utils import PauliTerm
-
 from .._kernels import require_str, to_int
+from ..utils import PauliTerm
 
 _HEAP_TYPE = 1 << 9  # Py_TPFLAGS_HEAPTYPE
 
@@ -42,8 +42,9 @@ def check_pauli_terms(pauli_terms, n_qubits: int) -> list[PauliTerm]:
         if not isinstance(term, PauliTerm):
             raise TypeError(f"pauli_terms must hold PauliTerm objects, got {type_name(term)}")
         if term.qubits and term.qubits[-1] >= n_qubits:
-            raise ValueError(f"Pauli term {term} acts on qubit {term.qubits[-1]}, "
-                             f"outside the {n_qubits} qubits of the circuit")
+            raise ValueError(
+                f"Pauli term {term} acts on qubit {term.qubits[-1]}, outside the {n_qubits} qubits of the circuit"
+            )
     # Every Pauli string has real expectation values; an imaginary coefficient
     # left over after adding up equal strings would be silently dropped.
     imaginary: dict[tuple[int, int], complex] = {}
@@ -55,8 +56,10 @@ def check_pauli_terms(pauli_terms, n_qubits: int) -> list[PauliTerm]:
         total = imaginary.get((term.x_mask, term.z_mask))
         if total is not None and abs(total.imag) > 1e-10 * max(1.0, scale):
             label = " ".join(f"{letter}{q}" for q, letter in term.paulis) or "I"
-            raise ValueError(f"pauli_terms must form a Hermitian operator: the coefficients of {label} "
-                             f"add up to {total!r}, which is not real")
+            raise ValueError(
+                f"pauli_terms must form a Hermitian operator: the coefficients of {label} "
+                f"add up to {total!r}, which is not real"
+            )
     return terms
 
 
@@ -97,8 +100,10 @@ def check_simulator(backend, device, dtype) -> np.dtype:
 def check_width(backend: str, n_qubits: int) -> None:
     """Refuse a circuit whose state vector the backend cannot hold, before anything is printed or written."""
     if backend != MPS_BACKEND and n_qubits > MAX_QUBITS:
-        raise ValueError(f"backend={backend!r} holds the state as 2**n amplitudes, for at most {MAX_QUBITS} qubits; "
-                         f"this circuit has {n_qubits}: use backend={MPS_BACKEND!r}")
+        raise ValueError(
+            f"backend={backend!r} holds the state as 2**n amplitudes, for at most {MAX_QUBITS} qubits; "
+            f"this circuit has {n_qubits}: use backend={MPS_BACKEND!r}"
+        )
 
 
 @dataclass(frozen=True)

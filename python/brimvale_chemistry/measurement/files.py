@@ -107,8 +107,9 @@ def _check_layout(workdir: Path, relative_names: list[str]) -> None:
         raise ValueError(f"workdir {str(workdir)!r} cannot be created: {str(ancestor)!r} is not a directory")
     qasm_dir = workdir / QASM_DIR
     if qasm_dir.is_symlink():
-        raise FileExistsError(f"{qasm_dir} is a symbolic link; the OpenQASM files are only written into a "
-                              "directory of that name")
+        raise FileExistsError(
+            f"{qasm_dir} is a symbolic link; the OpenQASM files are only written into a directory of that name"
+        )
     if qasm_dir.exists() and not qasm_dir.is_dir():
         raise ValueError(f"{str(qasm_dir)!r} exists and is not a directory; the OpenQASM files go there")
     for name in relative_names:

@@ -8,7 +8,7 @@ from .records import MeasurementGroup
 def preparation_lines(circuit) -> list[str]:
     """The circuit's gates as OpenQASM statements on register ``q`` (its own export, less the header)."""
     lines = circuit.to_qasm().splitlines()
-    return lines[lines.index(f"qreg q[{circuit.num_qubits}];") + 1:]
+    return lines[lines.index(f"qreg q[{circuit.num_qubits}];") + 1 :]
 
 
 def basis_change_lines(group: MeasurementGroup) -> list[str]:
@@ -30,7 +30,7 @@ def group_program(preparation: list[str], n_qubits: int, group: MeasurementGroup
         'include "qelib1.inc";',
         f"// Measurement group {index} of {n_groups}: bases {group.label}",
         f"// Pauli terms: {terms}",
-        f"// c[k] holds qubit k; a term's value is (-1)^(parity of its qubits' bits).",
+        "// c[k] holds qubit k; a term's value is (-1)^(parity of its qubits' bits).",
         f"qreg q[{n_qubits}];",
         f"creg c[{n_qubits}];",
         "// state preparation",

@@ -10,9 +10,10 @@ their distributions do not.
 from __future__ import annotations
 
 import warnings
-from typing import Callable
+from collections.abc import Callable
 
 import numpy as np
+
 from brimvale.circuit import MPS_BACKEND
 
 from .._kernels import sample_outcomes
@@ -44,9 +45,12 @@ def executed_state(circuit, terms, n_qubits: int, backend: str, device: str, dty
 def _mps_state(circuit, terms) -> tuple[float, Sampler]:
     mps = circuit.execute(backend=MPS_BACKEND, max_bond=MPS_MAX_BOND).mps
     if mps.discarded_weight > _DISCARDED_WEIGHT_WARNING:
-        warnings.warn(f"the circuit's MPS reached bond dimension {MPS_MAX_BOND} and discarded a weight of "
-                      f"{mps.discarded_weight:.2e}; samples and exact energy are those of the truncated state",
-                      UserWarning, stacklevel=4)  # the caller of measurement_QASM
+        warnings.warn(
+            f"the circuit's MPS reached bond dimension {MPS_MAX_BOND} and discarded a weight of "
+            f"{mps.discarded_weight:.2e}; samples and exact energy are those of the truncated state",
+            UserWarning,
+            stacklevel=4,
+        )  # the caller of measurement_QASM
     exact = float(mps.expectation(terms).real) / mps.norm() ** 2
 
     def draw(group: MeasurementGroup, shots: int, seed: int):

@@ -19,8 +19,18 @@ from .summary import BIT_ORDER, SUMMARY_FORMAT, summary_record
 __all__ = ["BIT_ORDER", "SUMMARY_FORMAT", "measurement_QASM"]
 
 
-def measurement_QASM(circuit, pauli_terms, n_qubits, *, shots=_defaults.SHOTS, seed=None, workdir=None,
-                     backend="numpy", device="cpu", dtype=np.complex128) -> MeasurementResult:
+def measurement_QASM(
+    circuit,
+    pauli_terms,
+    n_qubits,
+    *,
+    shots=_defaults.SHOTS,
+    seed=None,
+    workdir=None,
+    backend="numpy",
+    device="cpu",
+    dtype=np.complex128,
+) -> MeasurementResult:
     """Measure the energy of the state ``circuit`` prepares, and write the programs that do it.
 
     The non-identity ``pauli_terms`` are split into qubit-wise commuting groups

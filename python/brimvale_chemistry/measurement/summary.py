@@ -17,8 +17,13 @@ def _finite_or_none(value: float) -> float | None:
     return value if math.isfinite(value) else None
 
 
-def summary_record(arguments: StageArguments, names: list[str], programs: list[str], groups: list[MeasurementGroup],
-                   result: EnergyEstimate) -> dict:
+def summary_record(
+    arguments: StageArguments,
+    names: list[str],
+    programs: list[str],
+    groups: list[MeasurementGroup],
+    result: EnergyEstimate,
+) -> dict:
     return {
         "format": SUMMARY_FORMAT,
         "n_qubits": arguments.n_qubits,
@@ -42,13 +47,18 @@ def summary_record(arguments: StageArguments, names: list[str], programs: list[s
                 "bases": group.label,
                 "mean": estimate.mean,
                 "variance": _finite_or_none(estimate.variance),
-                "terms": [{"pauli": " ".join(f"{letter}{q}" for q, letter in term.paulis),
-                           "coefficient": complex(term.coefficient).real,
-                           "mean": mean}
-                          for term, mean in zip(group.terms, estimate.term_means)],
+                "terms": [
+                    {
+                        "pauli": " ".join(f"{letter}{q}" for q, letter in term.paulis),
+                        "coefficient": complex(term.coefficient).real,
+                        "mean": mean,
+                    }
+                    for term, mean in zip(group.terms, estimate.term_means)
+                ],
                 "counts": dict(sorted(group_counts.items())),
             }
-            for k, (name, program, group, estimate, group_counts)
-            in enumerate(zip(names, programs, groups, result.estimates, result.counts))
+            for k, (name, program, group, estimate, group_counts) in enumerate(
+                zip(names, programs, groups, result.estimates, result.counts)
+            )
         ],
     }

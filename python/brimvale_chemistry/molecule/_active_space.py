@@ -74,8 +74,10 @@ def _check_active_space(molecule: Molecule, n_orbitals: int, n_dropped: int = 0)
     virtual = n_orbitals - occupied
     note = ""
     if n_dropped:
-        note = (f" once {n_dropped} linearly dependent basis function{'s' if n_dropped > 1 else ''} "
-                f"{'are' if n_dropped > 1 else 'is'} dropped (atoms too close together?)")
+        note = (
+            f" once {n_dropped} linearly dependent basis function{'s' if n_dropped > 1 else ''} "
+            f"{'are' if n_dropped > 1 else 'is'} dropped (atoms too close together?)"
+        )
     if molecule.active_occupied > occupied:
         raise ValueError(
             f"the active space asks for {molecule.active_occupied} occupied orbitals but "
@@ -191,5 +193,5 @@ def _build_active_space(molecule: Molecule) -> ActiveSpace:
         hf_energy=hf_energy,
         casci_energy=casci_energy,
         scf_method=method,
-        orbital_energies=np.asarray(mf.mo_energy[n_core:n_core + n_orbitals], dtype=np.float64).copy(),
+        orbital_energies=np.asarray(mf.mo_energy[n_core : n_core + n_orbitals], dtype=np.float64).copy(),
     )

@@ -78,8 +78,7 @@ def native_spin_blocked_pauli_terms(terms: list, n_orbitals: int, constant: floa
     lengths = np.fromiter((len(ops) for _, ops in terms), dtype=np.int64, count=len(terms))
     ladder = np.array([op for _, ops in terms for op in ops], dtype=np.int64).reshape(-1, 2)
     values = np.array([complex(c) for c, _ in terms], dtype=np.complex128)
-    x, z, strings = spin_blocked_jordan_wigner(lengths, ladder[:, 0], ladder[:, 1], values, n_orbitals,
-                                               PAULI_TOLERANCE)
+    x, z, strings = spin_blocked_jordan_wigner(lengths, ladder[:, 0], ladder[:, 1], values, n_orbitals, PAULI_TOLERANCE)
     coefficients = {(): complex(constant)}
     for xk, zk, coefficient in zip(x.tolist(), z.tolist(), strings.tolist()):
         paulis = _paulis(xk, zk)

@@ -6,9 +6,10 @@ import math
 import numbers
 import reprlib
 from collections import Counter
+from collections.abc import Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any, Sequence
+from typing import Any
 
 from ._elements import ATOMIC_NUMBERS, canonical_symbol
 
@@ -40,7 +41,8 @@ def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
         coordinates = tuple(position)
     except TypeError:
         raise TypeError(
-            f"position of atom {index} must be three numbers (x, y, z), got {reprlib.repr(position)}") from None
+            f"position of atom {index} must be three numbers (x, y, z), got {reprlib.repr(position)}"
+        ) from None
     if len(coordinates) != 3:
         raise ValueError(f"position of atom {index} must have 3 coordinates, got {len(coordinates)}")
     checked = []
@@ -82,8 +84,16 @@ class Molecule:
 
     __slots__ = ("_geometry", "_basis", "_active_occupied", "_active_virtual", "_charge", "_spin")
 
-    def __init__(self, *, geometry: Sequence, basis: str, active_occupied: int, active_virtual: int,
-                 charge: int = 0, spin: int = 0):
+    def __init__(
+        self,
+        *,
+        geometry: Sequence,
+        basis: str,
+        active_occupied: int,
+        active_virtual: int,
+        charge: int = 0,
+        spin: int = 0,
+    ):
         if isinstance(geometry, (str, bytes)):
             raise TypeError("geometry must be a sequence of (element symbol, (x, y, z)) pairs, got a string")
         try:
@@ -169,8 +179,10 @@ class Molecule:
     def description(self) -> str:
         """Formula, basis, active space and qubit count, e.g. "H₂O/sto-3g CAS(4e,4o) → 8 qubits"."""
         formula = self.formula.translate(_SUBSCRIPT_DIGITS)
-        return (f"{formula}/{self._basis} CAS({self.n_active_electrons}e,{self.n_active_orbitals}o) "
-                f"\u2192 {2 * self.n_active_orbitals} qubits")
+        return (
+            f"{formula}/{self._basis} CAS({self.n_active_electrons}e,{self.n_active_orbitals}o) "
+            f"\u2192 {2 * self.n_active_orbitals} qubits"
+        )
 
     def _key(self):
         return (self._geometry, self._basis, self._active_occupied, self._active_virtual, self._charge, self._spin)
@@ -184,9 +196,11 @@ class Molecule:
         return hash(self._key())
 
     def __repr__(self) -> str:
-        return (f"Molecule(geometry={list(self._geometry)!r}, basis={self._basis!r}, "
-                f"active_occupied={self._active_occupied}, active_virtual={self._active_virtual}, "
-                f"charge={self._charge}, spin={self._spin})")
+        return (
+            f"Molecule(geometry={list(self._geometry)!r}, basis={self._basis!r}, "
+            f"active_occupied={self._active_occupied}, active_virtual={self._active_virtual}, "
+            f"charge={self._charge}, spin={self._spin})"
+        )
 
 
 @dataclass

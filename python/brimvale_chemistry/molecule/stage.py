@@ -5,11 +5,11 @@ from __future__ import annotations
 import os
 from pathlib import Path
 
+from ..utils import progress_line as _line
 from . import _active_space
 from ._active_space import build_active_space
 from ._fcidump import fcidump_name, write_fcidump
 from ._hamiltonian import active_space_fermion_operator, fermion_terms, qubit_hamiltonian
-from ..utils import progress_line as _line
 from .records import ElectronicStructureResult, Molecule
 
 
@@ -51,8 +51,10 @@ def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStruc
     _line("Pauli terms", len(pauli_terms))
     _line(f"{space.scf_method} energy", f"{space.hf_energy:.10f} Ha")
     if space.casci_energy is None:
-        _line("CASCI energy", f"n/a ({space.n_determinants:,} determinants, skipped above "
-                              f"{_active_space.MAX_CASCI_DETERMINANTS:,})")
+        _line(
+            "CASCI energy",
+            f"n/a ({space.n_determinants:,} determinants, skipped above {_active_space.MAX_CASCI_DETERMINANTS:,})",
+        )
     else:
         _line("CASCI energy", f"{space.casci_energy:.10f} Ha")
 

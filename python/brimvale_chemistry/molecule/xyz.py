@@ -59,6 +59,7 @@ def read_xyz(path) -> XyzGeometry:
     def fail_at(number: int):
         def fail(reason: str):
             raise XyzFormatError(f"{path}, line {number}: {reason}")
+
         return fail
 
     def line(number: int, expected: str) -> str:

@@ -21,9 +21,16 @@ def _floored(values):
     return [max(abs(v), _FLOOR) for v in values]
 
 
-def render_convergence_png(*, title: str, overlaps: Sequence[float], energies: Sequence[float | None],
-                           reference_energy: float | None, reference_label: str,
-                           cnot_counts: Sequence[int], software: str = "brimvale_chemistry") -> bytes:
+def render_convergence_png(
+    *,
+    title: str,
+    overlaps: Sequence[float],
+    energies: Sequence[float | None],
+    reference_energy: float | None,
+    reference_label: str,
+    cnot_counts: Sequence[int],
+    software: str = "brimvale_chemistry",
+) -> bytes:
     """PNG bytes of the two-panel convergence figure; entry k of each sequence belongs to layer k."""
     import matplotlib
 
@@ -42,10 +49,10 @@ def render_convergence_png(*, title: str, overlaps: Sequence[float], energies: S
     top.set_ylabel("1 − |⟨ψ_DMRG|ψ_circuit⟩|")
     if have_energy:
         bottom = axes[1]
-        bottom.semilogy(layers, _floored([e - reference_energy for e in energies]), "s-", color="tab:red",
-                        label="circuit")
-        bottom.axhline(CHEMICAL_ACCURACY, color="tab:green", linestyle="--",
-                       label="chemical accuracy (1.6 mHa)")
+        bottom.semilogy(
+            layers, _floored([e - reference_energy for e in energies]), "s-", color="tab:red", label="circuit"
+        )
+        bottom.axhline(CHEMICAL_ACCURACY, color="tab:green", linestyle="--", label="chemical accuracy (1.6 mHa)")
         bottom.set_ylabel(f"|E_circuit − E_{reference_label}| (Ha)")
         low, high = bottom.get_ylim()
         bottom.set_ylim(min(low, CHEMICAL_ACCURACY / 2), high)

@@ -120,8 +120,10 @@ def _layers(cvd) -> list[dict]:
     overlaps = list(getattr(cvd, "layer_overlaps", None) or [])
     energies = list(getattr(cvd, "layer_energies", None) or [None] * len(overlaps))
     cnots = list(getattr(cvd, "layer_cnot_counts", None) or [None] * len(overlaps))
-    return [{"layer": k, "overlap": _finite(o), "energy": _finite(e), "cnots": c}
-            for k, (o, e, c) in enumerate(zip(overlaps, energies, cnots))]
+    return [
+        {"layer": k, "overlap": _finite(o), "energy": _finite(e), "cnots": c}
+        for k, (o, e, c) in enumerate(zip(overlaps, energies, cnots))
+    ]
 
 
 def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str | None) -> dict:
@@ -142,8 +144,11 @@ def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str |
             "sampled_standard_error": _finite(measurement.standard_error),
             "circuit_exact": _finite(measurement.exact_energy),
         },
-        "dmrg": {"bond_dimensions": list(dmrg.bond_dimensions), "sweeps": dmrg.sweeps,
-                 "truncation_error": _finite(dmrg.truncation_error)},
+        "dmrg": {
+            "bond_dimensions": list(dmrg.bond_dimensions),
+            "sweeps": dmrg.sweeps,
+            "truncation_error": _finite(dmrg.truncation_error),
+        },
         "circuit": {
             "layers": _layers(cvd),
             "overlap": _finite(cvd.overlap_mod),
@@ -152,13 +157,17 @@ def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str |
             "two_qubit_depth": getattr(cvd, "two_qubit_depth", None),
             "renyi_indices": [_finite(a) if math.isfinite(a) else str(a) for a in cvd.renyi_indices],
         },
-        "measurement": {"groups": measurement.n_groups, "shots_per_group": measurement.shots,
-                        "seed_entropy": measurement.seed_entropy},
+        "measurement": {
+            "groups": measurement.n_groups,
+            "shots_per_group": measurement.shots,
+            "seed_entropy": measurement.seed_entropy,
+        },
         "settings": _settings(workflow) | {"synthesis_seed": synthesis_seed},
         "stage_seconds": dict(result.stage_seconds),
         "versions": _versions(),
-        "files": {"convergence_figure": None if figure_sha256 is None
-                  else {"file": FIGURE_NAME, "sha256": figure_sha256}},
+        "files": {
+            "convergence_figure": None if figure_sha256 is None else {"file": FIGURE_NAME, "sha256": figure_sha256}
+        },
     }
 
 
@@ -172,10 +181,15 @@ def _figure(result) -> bytes | None:
     exact = getattr(structure, "exact_energy", None)
     reference, label = (exact, "CASCI") if exact is not None else (result.dmrg.energy, "DMRG")
     cnots = getattr(cvd, "layer_cnot_counts", None) or [0] * len(overlaps)
-    return render_convergence_png(title=result.molecule.description, overlaps=overlaps,
-                                  energies=getattr(cvd, "layer_energies", None) or [None] * len(overlaps),
-                                  reference_energy=reference, reference_label=label, cnot_counts=cnots,
-                                  software=FIGURE_SOFTWARE)
+    return render_convergence_png(
+        title=result.molecule.description,
+        overlaps=overlaps,
+        energies=getattr(cvd, "layer_energies", None) or [None] * len(overlaps),
+        reference_energy=reference,
+        reference_label=label,
+        cnot_counts=cnots,
+        software=FIGURE_SOFTWARE,
+    )
 
 
 def write_run_record(workflow, result, *, synthesis_seed: int) -> Path:
