@@ -21,8 +21,6 @@ from __future__ import annotations
 import argparse
 import contextlib
 import io
-import statistics
-import time
 from types import SimpleNamespace
 
 import numpy as np
@@ -33,6 +31,7 @@ from brimvale_chemistry.dmrg.integral_mpo import integral_mpo
 from brimvale_chemistry.dmrg.lean_mpo import lean_mpo
 from brimvale_chemistry.molecule import Molecule
 from brimvale_chemistry.molecule._hamiltonian import active_space_fermion_operator, fermion_terms
+from timing import median_time
 
 DEFAULT = ["h2", "lih", "h2o-small", "h2o", "h8", "h10", "h12", "h16"]
 TERM_BUILT_UP_TO = 10  # orbitals; beyond, OpenFermion's term list alone takes minutes
@@ -74,15 +73,6 @@ def active_integrals(molecule: Molecule):
         h, core = casci.get_h1eff()
         g = ao2mo.restore(1, casci.get_h2eff(), n)
     return np.ascontiguousarray(h), np.ascontiguousarray(g), n_active, molecule.spin, float(core)
-
-
-def median_time(repeats, call):
-    times, value = [], None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        value = call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), value
 
 
 def dmrg_energy(es, replace_mpo):

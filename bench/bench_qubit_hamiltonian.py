@@ -9,21 +9,11 @@ route (median of --repeats) and whether the Pauli terms agree bit for bit.
 from __future__ import annotations
 
 import argparse
-import statistics
-import time
 
 from brimvale_chemistry import workflow
 from brimvale_chemistry.molecule import Molecule, _active_space
 from brimvale_chemistry.molecule import _hamiltonian as hamiltonian
-
-
-def median_time(repeats, call):
-    times, value = [], None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        value = call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times), value
+from timing import median_time
 
 
 def main():

@@ -1,6 +1,7 @@
 """Timing helpers shared by the benchmarks (run as scripts: `python bench/bench_<name>.py`)."""
 
 import math
+import statistics
 import time
 
 
@@ -12,6 +13,16 @@ def best_time(repeats, fn):
         result = fn()
         best = min(best, time.perf_counter() - start)
     return best, result
+
+
+def median_time(repeats, fn):
+    """The median of ``repeats`` calls of ``fn`` in seconds, with the last result."""
+    times, result = [], None
+    for _ in range(repeats):
+        start = time.perf_counter()
+        result = fn()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times), result
 
 
 def report(label, native, reference, target=None):
