@@ -26,81 +26,58 @@ from __future__ import annotations
 import argparse
 import contextlib
 import io
-import json
 import os
 import resource
-import tempfile
 import time
 import warnings
 
 import numpy as np
 
+import preset_cache
 from brimvale.mps import _restore
-from brimvale_chemistry import corvinth, workflow
+from brimvale_chemistry import corvinth
 from brimvale_chemistry.dmrg import DmrgResult
-from brimvale_chemistry.utils import PauliTerm
+from timing import machine_line, median_time
 
 
 def preset_state(key: str, cache_dir: str | None):
     """(DmrgResult with psi0 and mps, pauli_terms, exact energy) of a preset, through the workflow's stages."""
     path = os.path.join(cache_dir, f"{key}-mps.npz") if cache_dir else None
-    if path and os.path.exists(path):
-        with np.load(path, allow_pickle=False) as data:
-            terms = [
-                PauliTerm(complex(c) if c.imag else float(c.real), tuple(map(tuple, p)))
-                for c, p in zip(data["coefficients"], json.loads(str(data["paulis"])))
-            ]
-            n = int(data["n_qubits"])
-            # The canonical form exactly as the DMRG stage returned it.
-            state = _restore(
-                [data[f"site{k}"] for k in range(n)],
-                [data[f"bond{k}"] for k in range(1, n)],
-                float(data["norm"]),
-                float(data["discarded_weight"]),
-            )
-            return DmrgResult(psi0=data["psi0"], energy=float(data["energy"]), mps=state), terms, float(data["exact"])
-    record = workflow._DEMOS[key]
-    molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
-    with tempfile.TemporaryDirectory() as workdir, contextlib.redirect_stdout(io.StringIO()):
-        result = workflow.MolecularDMRGWorkflow(molecule, workdir=workdir).run("dmrg")
-    dmrg, terms = result.dmrg, result.electronic_structure.pauli_terms
-    exact = float(result.electronic_structure.exact_energy)
-    if path:
-        os.makedirs(cache_dir, exist_ok=True)
-        handle, temporary = tempfile.mkstemp(dir=cache_dir, suffix=".npz")
-        with os.fdopen(handle, "wb") as stream:
-            tensors, schmidt_values, norm, discarded_weight = dmrg.mps.__reduce__()[1]
-            sites = {f"site{k}": t for k, t in enumerate(tensors)}
-            sites.update({f"bond{k + 1}": v for k, v in enumerate(schmidt_values)})
-            sites.update(norm=norm, discarded_weight=discarded_weight)
-            np.savez(
-                stream,
-                psi0=np.asarray(dmrg.psi0),
-                energy=dmrg.energy,
-                exact=exact,
-                n_qubits=dmrg.mps.n_qubits,
-                coefficients=np.array([complex(t.coefficient) for t in terms]),
-                paulis=json.dumps([list(map(list, t.paulis)) for t in terms]),
-                **sites,
-            )
-        os.replace(temporary, path)
+    cached = preset_cache.load(path)
+    if cached is not None:
+        data, terms = cached
+        n = int(data["n_qubits"])
+        # The canonical form exactly as the DMRG stage returned it.
+        state = _restore(
+            [data[f"site{k}"] for k in range(n)],
+            [data[f"bond{k}"] for k in range(1, n)],
+            float(data["norm"]),
+            float(data["discarded_weight"]),
+        )
+        return DmrgResult(psi0=data["psi0"], energy=float(data["energy"]), mps=state), terms, float(data["exact"])
+    dmrg, terms, exact = preset_cache.run_to_dmrg(key)
+    tensors, schmidt_values, norm, discarded_weight = dmrg.mps.__reduce__()[1]
+    sites = {f"site{k}": t for k, t in enumerate(tensors)}
+    sites.update({f"bond{k + 1}": v for k, v in enumerate(schmidt_values)})
+    preset_cache.save(
+        path,
+        terms,
+        psi0=np.asarray(dmrg.psi0),
+        energy=dmrg.energy,
+        exact=exact,
+        n_qubits=dmrg.mps.n_qubits,
+        norm=norm,
+        discarded_weight=discarded_weight,
+        **sites,
+    )
     return dmrg, terms, exact
-
-
-def median_seconds(function, repeat=5):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return float(np.median(times))
 
 
 def bench_objectives(dmrg, n):
     psi = np.asarray(dmrg.psi0, dtype=complex)
     psi = psi / np.linalg.norm(psi)
-    dense = median_seconds(lambda: [corvinth._disentangler_objective(psi, n, q0, 1.0) for q0 in range(n - 1)])
-    local = median_seconds(lambda: [corvinth._disentangler_objective(dmrg.mps, n, q0, 1.0) for q0 in range(n - 1)])
+    dense, _ = median_time(5, lambda: [corvinth._disentangler_objective(psi, n, q0, 1.0) for q0 in range(n - 1)])
+    local, _ = median_time(5, lambda: [corvinth._disentangler_objective(dmrg.mps, n, q0, 1.0) for q0 in range(n - 1)])
     rng = np.random.default_rng(7)
     difference = 0.0
     for q0 in range(n - 1):
@@ -174,10 +151,7 @@ def main():
     parser.add_argument("--gradient", default="analytic", choices=["analytic", "finite-difference"])
     parser.add_argument("--state-cache", help="directory keeping the presets' DMRG results between invocations")
     args = parser.parse_args()
-    print(
-        f"cores available: {len(os.sched_getaffinity(0))}; "
-        f"OPENBLAS_NUM_THREADS={os.environ.get('OPENBLAS_NUM_THREADS', '(not set)')}"
-    )
+    print(machine_line())
     for key in args.presets:
         bench_preset(key, args.state_cache, args.gradient)
 

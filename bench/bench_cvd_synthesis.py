@@ -29,18 +29,17 @@ from __future__ import annotations
 import argparse
 import contextlib
 import io
-import json
 import os
 import resource
-import tempfile
 import threading
 import time
 import warnings
 
 import numpy as np
 
-from brimvale_chemistry import corvinth, workflow
-from brimvale_chemistry.utils import PauliTerm
+import preset_cache
+from brimvale_chemistry import corvinth
+from timing import machine_line
 
 
 class CountingMinimize:
@@ -63,32 +62,13 @@ class CountingMinimize:
 def preset_state(key: str, cache_dir: str | None):
     """(psi0, pauli_terms, exact energy) of a preset, through the workflow's stages."""
     path = os.path.join(cache_dir, f"{key}.npz") if cache_dir else None
-    if path and os.path.exists(path):
-        with np.load(path, allow_pickle=False) as data:
-            terms = [
-                PauliTerm(complex(c) if c.imag else float(c.real), tuple(map(tuple, p)))
-                for c, p in zip(data["coefficients"], json.loads(str(data["paulis"])))
-            ]
-            return data["psi0"], terms, float(data["exact"])
-    record = workflow._DEMOS[key]
-    molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
-    with tempfile.TemporaryDirectory() as workdir, contextlib.redirect_stdout(io.StringIO()):
-        result = workflow.MolecularDMRGWorkflow(molecule, workdir=workdir).run("dmrg")
-    psi0 = np.asarray(result.dmrg.psi0)
-    terms = result.electronic_structure.pauli_terms
-    exact = float(result.electronic_structure.exact_energy)
-    if path:
-        os.makedirs(cache_dir, exist_ok=True)
-        handle, temporary = tempfile.mkstemp(dir=cache_dir, suffix=".npz")
-        with os.fdopen(handle, "wb") as stream:
-            np.savez(
-                stream,
-                psi0=psi0,
-                exact=exact,
-                coefficients=np.array([complex(t.coefficient) for t in terms]),
-                paulis=json.dumps([list(map(list, t.paulis)) for t in terms]),
-            )
-        os.replace(temporary, path)
+    cached = preset_cache.load(path)
+    if cached is not None:
+        arrays, terms = cached
+        return arrays["psi0"], terms, float(arrays["exact"])
+    dmrg, terms, exact = preset_cache.run_to_dmrg(key)
+    psi0 = np.asarray(dmrg.psi0)
+    preset_cache.save(path, terms, psi0=psi0, exact=exact)
     return psi0, terms, exact
 
 
@@ -161,10 +141,7 @@ def main():
     parser.add_argument("--runs", nargs="*", default=list(RUNS), choices=list(RUNS), help="runs, today first")
     parser.add_argument("--state-cache", help="directory keeping the presets' DMRG states between invocations")
     args = parser.parse_args()
-    print(
-        f"cores available: {len(os.sched_getaffinity(0))}; "
-        f"OPENBLAS_NUM_THREADS={os.environ.get('OPENBLAS_NUM_THREADS', '(not set)')}"
-    )
+    print(machine_line())
     for key in args.presets:
         bench_preset(key, args.state_cache, args.runs)
 

@@ -32,3 +32,11 @@ def report(label, native, reference, target=None):
     print(f"  numpy       : {reference * 1e3:9.3f} ms")
     goal = f"  (target >= {target}x)" if target else ""
     print(f"  speed-up    : {reference / native:9.2f}x{goal}")
+
+
+def machine_line() -> str:
+    """The cores this process may use and the BLAS thread setting, printed above side-by-side timings."""
+    import os
+
+    threads = os.environ.get("OPENBLAS_NUM_THREADS", "(not set)")
+    return f"cores available: {len(os.sched_getaffinity(0))}; OPENBLAS_NUM_THREADS={threads}"
