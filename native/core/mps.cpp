@@ -121,6 +121,18 @@ Mps product_zero(int n) {
     return out;
 }
 
+Mps truncated(const Mps& state, const Truncation& truncation, Interrupt& interrupt) {
+    bool within = true;
+    for (const std::vector<double>& values : state.schmidt) {
+        within = within && kept_values(values.data(), static_cast<int>(values.size()), truncation).count ==
+                               static_cast<int>(values.size());
+    }
+    if (within) return state;
+    Mps out = canonicalize(state.sites, 0, truncation, state.discarded_weight, interrupt);
+    out.norm *= state.norm;
+    return out;
+}
+
 Mps canonicalize(std::vector<Tensor> tensors, int centre, const Truncation& truncation, double discarded,
                  Interrupt& interrupt) {
     check_chain(tensors);

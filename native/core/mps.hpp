@@ -85,6 +85,10 @@ Mps from_dense(const cplx* psi, int n, const Truncation& truncation, Interrupt& 
 Mps canonicalize(std::vector<Tensor> tensors, int centre, const Truncation& truncation, double discarded,
                  Interrupt& interrupt);
 
+// `state` brought within `truncation` (one canonicalising sweep, its
+// discarded weight added), or an unchanged copy where every bond already is.
+Mps truncated(const Mps& state, const Truncation& truncation, Interrupt& interrupt);
+
 // The 2^n amplitudes of the state into `out` (n <= kMaxDenseQubits, checked
 // by the caller).
 void to_dense(const Mps& state, cplx* out, Interrupt& interrupt);

@@ -58,6 +58,7 @@ class MolecularDMRGWorkflow:
     cvd_compact: bool
     cvd_refine: bool
     state: _State
+    mps_max_bond: int | None
     def __init__(
         self,
         molecule: Molecule,
@@ -82,6 +83,7 @@ class MolecularDMRGWorkflow:
         cvd_compact: bool = False,
         cvd_refine: bool = False,
         state: _State = "dense",
+        mps_max_bond: SupportsIndex | None = None,
     ) -> None:
         """Keep the molecule and the settings of its run; ``workdir`` None means the current directory."""
 

@@ -166,6 +166,10 @@ class TestTruncation:
         # Fewer Schmidt values kept, more weight dropped; the default drops rounding only.
         assert exact < 1e-20 < weights[0] < weights[1] < weights[2] < 1.0
         assert synthesise(state, cutoff=0.3, **options)[1].discarded_weight > 1e-6
+        # The disentanglers work on the bounded state from the first layer on:
+        # at max_bond=1 it is a product state, which they leave as it is.
+        bounded = synthesise(state, max_bond=1, **options)[1].discarded_weight
+        assert bounded == pytest.approx(MPS.from_tensors(state.tensors, max_bond=1).discarded_weight, rel=1e-12)
         # A bound beyond every bond is no bound.
         assert synthesise(state, max_bond=2**80, **options)[1].discarded_weight == exact
 

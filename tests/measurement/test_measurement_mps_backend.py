@@ -67,3 +67,21 @@ def test_a_state_vector_backend_refuses_a_circuit_too_wide_for_it_before_any_out
     ):
         measurement_QASM(circuit, [PauliTerm.from_string(1.0, "X30")], 31, shots=10, seed=1, workdir=tmp_path)
     assert capsys.readouterr().out == "" and not any(tmp_path.iterdir())
+
+
+def test_max_bond_caps_the_circuits_mps_and_is_refused_elsewhere(tmp_path, capsys):
+    circuit = random_circuit(8, 80, 5)
+    terms = random_hamiltonian(8, 40, 5)
+    capped = circuit.execute(backend="mps", max_bond=2).mps
+    with pytest.warns(UserWarning, match="reached bond dimension 2 and discarded a weight of"):
+        result = measurement_QASM(
+            circuit, terms, 8, shots=200, seed=1, workdir=tmp_path / "capped", backend="mps", max_bond=2
+        )
+    assert result.exact_energy == pytest.approx(capped.expectation(terms).real / capped.norm() ** 2, abs=1e-12)
+    for options, message in [
+        ({"max_bond": 2}, "^max_bond applies to backend='mps' only$"),
+        ({"max_bond": 0, "backend": "mps"}, "^max_bond must be at least 1 or None, got 0$"),
+    ]:
+        with pytest.raises(ValueError, match=message):
+            measurement_QASM(circuit, terms, 8, shots=10, seed=1, workdir=tmp_path / "refused", **options)
+    assert "[4/4] Measurement" in capsys.readouterr().out and not (tmp_path / "refused").exists()

@@ -31,6 +31,7 @@ OPT_IN_DEFAULTS = {
     "cvd_compact": False,
     "cvd_refine": False,
     "state": "dense",
+    "mps_max_bond": None,
 }
 
 
@@ -275,6 +276,11 @@ class TestOptInSettings:
         assert stages.call("cvd_dmrg").kwargs[-1] == ("state", "mps")
         measurement = stages.call("measurement_QASM").kwargs
         assert [k for k, _ in measurement] == default_keywords[3] and dict(measurement)["backend"] == "mps"
+        stages.calls.clear()
+        workflow.MolecularDMRGWorkflow(h2_molecule, state="mps", mps_max_bond=64.0).run()
+        assert stages.call("dmrg").kwargs[-1] == ("state", "mps")
+        assert stages.call("cvd_dmrg").kwargs[-2:] == [("state", "mps"), ("max_bond", 64)]
+        assert stages.call("measurement_QASM").kwargs[-1] == ("max_bond", 64)
 
     @pytest.mark.parametrize(
         "settings, error, message",
@@ -282,6 +288,9 @@ class TestOptInSettings:
             ({"threads": "2"}, TypeError, incorrect_type("threads", "int", "2")),
             ({"cvd_gradient": "exact"}, ValueError, "cvd_gradient must be 'finite-difference' or 'analytic'"),
             ({"cvd_gradient": b"analytic"}, TypeError, incorrect_type("cvd_gradient", "str", b"")),
+            # Refused before any stage runs, not after the DMRG it would follow.
+            ({"mps_max_bond": 64}, ValueError, "mps_max_bond applies to state='mps' only"),
+            ({"mps_max_bond": 0, "state": "mps"}, ValueError, "mps_max_bond must be a positive integer or None"),
         ],
     )
     def test_checked_on_construction(self, workflow, h2_molecule, settings, error, message):
@@ -293,6 +302,8 @@ class TestOptInSettings:
         monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--target", "cvd_dmrg"])
         workflow.main()
         assert [k for k, _ in stages.call("cvd_dmrg").kwargs][-1] == "seed"
+        dmrg = dict(stages.call("dmrg").kwargs)
+        assert (dmrg["max_sweeps"], dmrg["maxdim"]) == (100, 100)
         stages.calls.clear()
         monkeypatch.setattr(
             "sys.argv",
@@ -306,14 +317,26 @@ class TestOptInSettings:
                 "analytic",
                 "--compact",
                 "--refine",
+                "--state",
+                "mps",
+                "--max-bond",
+                "32",
+                "--dmrg-max-sweeps",
+                "4",
+                "--dmrg-maxdim",
+                "50",
             ],
         )
         workflow.main()
-        assert stages.call("cvd_dmrg").kwargs[-4:] == [
+        dmrg = dict(stages.call("dmrg").kwargs)
+        assert (dmrg["max_sweeps"], dmrg["maxdim"]) == (4, 50)
+        assert stages.call("cvd_dmrg").kwargs[-6:] == [
             ("threads", 1),
             ("gradient", "analytic"),
             ("compact", True),
             ("refine", True),
+            ("state", "mps"),
+            ("max_bond", 32),
         ]
 
 

@@ -32,7 +32,12 @@ MpsSynthesisState::MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::
     // The canonical form keeps the norm apart: dropping it normalises.
     psi0_.norm = 1.0;
     psi0_.discarded_weight = 0.0;
-    current_ = psi0_;
+    // Snapshots are scored against psi0 itself; the disentanglers work on a
+    // copy within the bounds, so that a small max_bond makes even the first
+    // layer's objectives small.
+    py::gil_scoped_release release;
+    bvc::Interrupt interrupt = signal_interrupt();
+    current_ = bvc::mps::truncated(psi0_, truncation_, interrupt);
 }
 
 ObjectiveFactory MpsSynthesisState::objectives() {

@@ -1,5 +1,7 @@
 #include "command_line.hpp"
 
+#include <algorithm>
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,6 +18,8 @@ namespace {
 
 constexpr const char* kMainDoc = "Small command-line entry point for direct library experimentation.";
 constexpr const char* kDescription = "Brimvale Molecular DMRG";
+// Workflow settings of the DMRG stage that the command line offers as --dmrg-….
+constexpr std::array<const char*, 2> kDmrgSettings = {"dmrg_maxdim", "dmrg_max_sweeps"};
 
 py::tuple atom(const char* symbol, py::object x, py::object y, py::object z) {
     return py::make_tuple(symbol, py::make_tuple(std::move(x), std::move(y), std::move(z)));
@@ -165,6 +169,16 @@ py::object run_main(const ModuleNames& names) {
                                 py::arg("default") = "measurement_QASM");
     parser.attr("add_argument")("--seed", py::arg("type") = py::type::of(py::int_()),
                                 py::arg("default") = defaults::kSeed);
+    // The DMRG stage's settings, passed on only when given: a long chain
+    // whose sweeps never settle at maxdim=100 needs no hundred of them.
+    for (const char* setting : kDmrgSettings) {
+        std::string option = std::string("--") + setting;
+        std::replace(option.begin(), option.end(), '_', '-');
+        parser.attr("add_argument")(
+            option, py::arg("dest") = setting, py::arg("type") = py::type::of(py::int_()),
+            py::arg("default") = py::none(),
+            py::arg("help") = std::string("the workflow's ") + setting + " (default: as there)");
+    }
     add_opt_in_options(parser);
     add_molecule_options(parser, path_type);
     py::object options = parser.attr("parse_args")();
@@ -177,10 +191,14 @@ py::object run_main(const ModuleNames& names) {
         molecule = preset_molecule(names, options);
     }
 
+    py::dict keywords = opt_in_workflow_keywords(options);
+    for (const char* setting : kDmrgSettings) {
+        py::object value = options.attr(setting);
+        if (!value.is_none()) keywords[setting] = value;
+    }
     py::object workflow = names["MolecularDMRGWorkflow"](
         molecule, py::arg("shots") = options.attr("shots"), py::arg("layers") = options.attr("layers"),
-        py::arg("seed") = options.attr("seed"), py::arg("workdir") = options.attr("workdir"),
-        **opt_in_workflow_keywords(options));
+        py::arg("seed") = options.attr("seed"), py::arg("workdir") = options.attr("workdir"), **keywords);
     workflow.attr("run")(py::arg("target") = options.attr("target"));
     return py::none();
 }

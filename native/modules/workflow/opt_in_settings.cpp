@@ -25,6 +25,10 @@ struct OptInSetting {
     std::vector<const char*> choices;
     // The stages that receive it, each under its keyword there.
     std::vector<std::pair<std::size_t, const char*>> targets;
+    // Another setting and the value it must have for this one to be set
+    // (checked at construction, before any stage runs); none if null.
+    const char* needs_keyword = nullptr;
+    const char* needs_value = nullptr;
 };
 
 const std::vector<OptInSetting>& table() {
@@ -61,6 +65,15 @@ const std::vector<OptInSetting>& table() {
          Kind::kChoice,
          {"dense", "mps"},
          {{kDmrg, "state"}, {kCvd, "state"}}},
+        {"mps_max_bond",
+         "--max-bond",
+         "largest bond dimension of the matrix product states of the circuit synthesis and the measurement "
+         "(--state mps only; default 1024)",
+         Kind::kOptionalCount,
+         {},
+         {{kCvd, "max_bond"}, {kMeasurement, "max_bond"}},
+         "state",
+         "mps"},
     };
     return settings;
 }
@@ -121,6 +134,19 @@ std::vector<Param> opt_in_params() {
 std::vector<py::object> convert_opt_in_settings(const Arguments& a, std::size_t first) {
     std::vector<py::object> values;
     for (std::size_t i = 0; i < table().size(); ++i) values.push_back(convert(table()[i], a[first + i]));
+    for (std::size_t i = 0; i < table().size(); ++i) {
+        const OptInSetting& s = table()[i];
+        if (s.needs_keyword == nullptr || !differs_from_default(s, values[i])) continue;
+        if (s.kind == Kind::kOptionalCount && values[i] < py::int_(1)) {
+            raise(PyExc_ValueError, std::string(s.keyword) + " must be a positive integer or None");
+        }
+        for (std::size_t j = 0; j < table().size(); ++j) {
+            if (std::string(table()[j].keyword) == s.needs_keyword && !values[j].equal(py::str(s.needs_value))) {
+                raise(PyExc_ValueError,
+                      std::string(s.keyword) + " applies to " + s.needs_keyword + "='" + s.needs_value + "' only");
+            }
+        }
+    }
     return values;
 }
 

@@ -11,6 +11,7 @@ import numpy as np
 
 from brimvale import Circuit
 from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
+from brimvale.mps import check_truncation
 
 from .._kernels import require_str, to_int
 from ..utils import PauliTerm
@@ -118,9 +119,21 @@ class StageArguments:
     backend: str
     device: str
     dtype: np.dtype
+    # Largest bond of the circuit's MPS (backend="mps"); None: the stage's cap.
+    max_bond: int | None = None
 
 
-def check_arguments(circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype) -> StageArguments:
+def check_max_bond(max_bond, backend: str) -> int | None:
+    if max_bond is None:
+        return None
+    if backend != MPS_BACKEND:
+        raise ValueError(f"max_bond applies to backend={MPS_BACKEND!r} only")
+    return check_truncation(max_bond, 0.0)[0]
+
+
+def check_arguments(
+    circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype, max_bond=None
+) -> StageArguments:
     """Every argument of the stage, in the order their errors are reported."""
     check_circuit(circuit)
     n_qubits = to_int(n_qubits, "n_qubits")
@@ -134,4 +147,5 @@ def check_arguments(circuit, pauli_terms, n_qubits, shots, seed, workdir, backen
     workdir = check_workdir(workdir)
     dtype = check_simulator(backend, device, dtype)
     check_width(backend, n_qubits)
-    return StageArguments(n_qubits, terms, shots, seed, workdir, backend, device, dtype)
+    max_bond = check_max_bond(max_bond, backend)
+    return StageArguments(n_qubits, terms, shots, seed, workdir, backend, device, dtype, max_bond)

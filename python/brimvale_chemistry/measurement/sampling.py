@@ -28,7 +28,7 @@ def estimate_energy(circuit, arguments: StageArguments, groups: list[Measurement
     """Identity part plus every group's sampled mean; group k draws with the k-th child of the seed sequence."""
     n_qubits, shots = arguments.n_qubits, arguments.shots
     exact, draw = executed_state(
-        circuit, arguments.terms, n_qubits, arguments.backend, arguments.device, arguments.dtype
+        circuit, arguments.terms, n_qubits, arguments.backend, arguments.device, arguments.dtype, arguments.max_bond
     )
     identity = sum(complex(t.coefficient).real for t in arguments.terms if t.is_identity)
 

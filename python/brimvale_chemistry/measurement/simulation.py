@@ -28,10 +28,12 @@ _DISCARDED_WEIGHT_WARNING = 1e-10
 Sampler = Callable[[MeasurementGroup, int, int], tuple[np.ndarray, np.ndarray]]
 
 
-def executed_state(circuit, terms, n_qubits: int, backend: str, device: str, dtype) -> tuple[float, Sampler]:
+def executed_state(
+    circuit, terms, n_qubits: int, backend: str, device: str, dtype, max_bond: int | None = None
+) -> tuple[float, Sampler]:
     """(⟨H⟩ of the normalised final state, a sampler ``draw(group, shots, seed)`` → (outcomes, counts))."""
     if backend == MPS_BACKEND:
-        return _mps_state(circuit, terms)
+        return _mps_state(circuit, terms, max_bond or MPS_MAX_BOND)
     state = circuit.execute(backend=backend, device=device, dtype=dtype).state
     norm = float(np.vdot(state, state).real)
     exact = float(hamiltonian_expectation(state, terms, n_qubits).real) / norm
@@ -42,11 +44,11 @@ def executed_state(circuit, terms, n_qubits: int, backend: str, device: str, dty
     return exact, draw
 
 
-def _mps_state(circuit, terms) -> tuple[float, Sampler]:
-    mps = circuit.execute(backend=MPS_BACKEND, max_bond=MPS_MAX_BOND).mps
+def _mps_state(circuit, terms, max_bond: int) -> tuple[float, Sampler]:
+    mps = circuit.execute(backend=MPS_BACKEND, max_bond=max_bond).mps
     if mps.discarded_weight > _DISCARDED_WEIGHT_WARNING:
         warnings.warn(
-            f"the circuit's MPS reached bond dimension {MPS_MAX_BOND} and discarded a weight of "
+            f"the circuit's MPS reached bond dimension {max_bond} and discarded a weight of "
             f"{mps.discarded_weight:.2e}; samples and exact energy are those of the truncated state",
             UserWarning,
             stacklevel=4,

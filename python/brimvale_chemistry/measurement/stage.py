@@ -30,6 +30,7 @@ def measurement_QASM(
     backend="numpy",
     device="cpu",
     dtype=np.complex128,
+    max_bond=None,
 ) -> MeasurementResult:
     """Measure the energy of the state ``circuit`` prepares, and write the programs that do it.
 
@@ -41,7 +42,9 @@ def measurement_QASM(
     ``dtype``); every group then draws ``shots`` outcomes from the rotated
     state. ``backend="mps"`` holds the state as a matrix product state
     (complex128 only) and draws every group from it, for circuits whose state
-    vector would not fit. The estimate is the identity part plus the sampled
+    vector would not fit; ``max_bond`` (that backend only) caps its bonds below
+    the default cap of 1024, for circuits whose exact MPS would make the
+    sampling slow. The estimate is the identity part plus the sampled
     mean of every group, its standard error sqrt(sum of group variances / shots); the exact
     value is the executed state's expectation. ``workdir/measurement_summary.json``
     records groups, bases, counts and the three numbers.
@@ -57,7 +60,7 @@ def measurement_QASM(
     (FileExistsError otherwise); runs writing into one directory take turns,
     and an interrupted run leaves the summary either absent or exact.
     """
-    arguments = check_arguments(circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype)
+    arguments = check_arguments(circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype, max_bond)
     n_qubits, workdir = arguments.n_qubits, arguments.workdir
 
     groups = group_qubitwise_commuting(arguments.terms)
