@@ -59,6 +59,17 @@ class TestSectorsAndSigns:
         np.testing.assert_allclose(mps.to_dense(), expected, atol=1e-12)
         assert mps.bond_dimensions == schmidt_ranks(expected, 2 * n_sites)
 
+    def test_max_bond_caps_every_bond_and_reports_what_it_dropped(self, preset_runs):
+        psi = random_mps(5, (5, 1))
+        exact = mk._mps_to_dense(psi, 10)
+        capped = qubit_mps(psi, 10, max_bond=3)
+        assert max(capped.bond_dimensions) == 3 and capped.discarded_weight > 1e-6
+        fidelity = abs(np.vdot(exact, capped.to_dense())) ** 2 / np.vdot(exact, exact).real
+        assert 0.0 < 1.0 - fidelity <= 2.0 * capped.discarded_weight
+        es = preset_runs["h2o-small"][0]
+        with pytest.raises(ValueError, match="^max_bond applies to state='mps' only$"):
+            dmrg(es, max_bond=4)
+
     def test_site_count_must_match(self):
         with pytest.raises(ValueError, match="^electron MPS has 3 sites for 8 qubits$"):
             qubit_mps(random_mps(3, (2, 0)), 8)

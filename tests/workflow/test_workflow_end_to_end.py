@@ -5,6 +5,7 @@ import hashlib
 import importlib
 import io
 import json
+import warnings
 
 import pytest
 
@@ -183,3 +184,17 @@ class TestCompactState:
         norm = result.dmrg.mps.norm()
         energy = result.dmrg.mps.expectation(result.electronic_structure.pauli_terms).real / norm**2
         assert energy == pytest.approx(result.dmrg.energy, abs=1e-9)
+
+    def test_lih_with_a_bond_cap_records_what_the_cap_dropped(self, workflow, tmp_path):
+        record = workflow._DEMOS["lih"]
+        molecule = workflow.Molecule(**{k: v for k, v in record.items() if k != "desc"})
+        with contextlib.redirect_stdout(io.StringIO()), warnings.catch_warnings():
+            warnings.simplefilter("ignore", UserWarning)  # the capped circuit state is reported as truncated
+            result = workflow.MolecularDMRGWorkflow(
+                molecule, workdir=tmp_path, state="mps", mps_max_bond=2, layers=1, shots=100
+            ).run()
+        assert max(result.dmrg.mps.bond_dimensions) == 2
+        summary = json.loads((tmp_path / "run_summary.json").read_text(encoding="utf-8"))
+        assert summary["settings"]["mps_max_bond"] == 2
+        assert summary["dmrg"]["mps_discarded_weight"] == result.dmrg.mps_discarded_weight > 1e-8
+        assert summary["circuit"]["discarded_weight"] == result.cvd.discarded_weight

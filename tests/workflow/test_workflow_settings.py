@@ -278,7 +278,7 @@ class TestOptInSettings:
         assert [k for k, _ in measurement] == default_keywords[3] and dict(measurement)["backend"] == "mps"
         stages.calls.clear()
         workflow.MolecularDMRGWorkflow(h2_molecule, state="mps", mps_max_bond=64.0).run()
-        assert stages.call("dmrg").kwargs[-1] == ("state", "mps")
+        assert stages.call("dmrg").kwargs[-2:] == [("state", "mps"), ("max_bond", 64)]
         assert stages.call("cvd_dmrg").kwargs[-2:] == [("state", "mps"), ("max_bond", 64)]
         assert stages.call("measurement_QASM").kwargs[-1] == ("max_bond", 64)
 

@@ -67,11 +67,11 @@ const std::vector<OptInSetting>& table() {
          {{kDmrg, "state"}, {kCvd, "state"}}},
         {"mps_max_bond",
          "--max-bond",
-         "largest bond dimension of the matrix product states of the circuit synthesis and the measurement "
-         "(--state mps only; default 1024)",
+         "largest bond dimension of the qubit matrix product states: the DMRG state handed on, the circuit "
+         "synthesis and the measurement (--state mps only; default: exact, the last two capped at 1024)",
          Kind::kOptionalCount,
          {},
-         {{kCvd, "max_bond"}, {kMeasurement, "max_bond"}},
+         {{kDmrg, "max_bond"}, {kCvd, "max_bond"}, {kMeasurement, "max_bond"}},
          "state",
          "mps"},
     };

@@ -12,6 +12,8 @@ import warnings
 
 import numpy as np
 
+from brimvale.mps import check_truncation
+
 from .. import _defaults
 from .._progress import progress_bar
 from ..utils import progress_line as _line
@@ -64,6 +66,14 @@ def _check_state(state) -> str:
     if not (isinstance(state, str) and state in STATES):
         raise ValueError("state must be 'dense' or 'mps'")
     return state
+
+
+def _check_max_bond(max_bond, state: str) -> int | None:
+    if max_bond is None:
+        return None
+    if state != "mps":
+        raise ValueError("max_bond applies to state='mps' only")
+    return check_truncation(max_bond, 0.0)[0]
 
 
 def _physical_memory() -> int | None:
@@ -225,6 +235,7 @@ def dmrg(
     max_sweeps=_defaults.DMRG_MAX_SWEEPS,
     cutoff=_defaults.DMRG_CUTOFF,
     state="dense",
+    max_bond=None,
 ) -> DmrgResult:
     """Ground state of the active-space Hamiltonian by two-site DMRG.
 
@@ -245,11 +256,15 @@ def dmrg(
     the state is returned as ``mps`` only (``psi0`` None), for active spaces
     whose dense vector would not fit. ``state="dense"`` refuses such active
     spaces (more than 30 qubits, or more memory than the machine has) before
-    any DMRG work.
+    any DMRG work. ``max_bond`` (state="mps" only) caps the bonds of the qubit
+    MPS handed on (``mps_discarded_weight`` says what the cap dropped): the
+    spin-blocked order separates the two spins in the middle of the chain,
+    where the exact state may need thousands of Schmidt values.
     """
     mallorek._validate_dmrg_parameters(chi0, maxdim, max_sweeps)
     cutoff = _check_cutoff(cutoff)
     state = _check_state(state)
+    max_bond = _check_max_bond(max_bond, state)
     chi0, maxdim, max_sweeps = int(chi0), int(maxdim), int(max_sweeps)
     es = electronic_structure_result
     n_qubits = int(es.n_qubits)
@@ -277,7 +292,7 @@ def dmrg(
         # the energy of the state actually returned, the one psi0 carries.
         energy = float(np.real(model.H_MPO.expectation_value(psi)))
     psi0 = mallorek._mps_to_dense(psi, n_qubits) if state == "dense" else None
-    mps = qubit_mps(psi, n_qubits)
+    mps = qubit_mps(psi, n_qubits) if max_bond is None else qubit_mps(psi, n_qubits, max_bond=max_bond)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)
     elapsed = time.perf_counter() - start

@@ -84,17 +84,18 @@ def _fermionic_swap_network(n_qubits: int) -> Circuit:
     return circuit
 
 
-def qubit_mps(psi, n_qubits: int) -> MPS:
+def qubit_mps(psi, n_qubits: int, *, max_bond: int | None = None) -> MPS:
     """The finite TeNPy MPS ``psi`` (one site per spatial orbital) as a brimvale MPS on ``n_qubits`` qubits.
 
     Spin-blocked qubit order and fermionic sign as the dense state psi0;
-    truncated only at rounding level (its ``discarded_weight`` says how much).
+    truncated at rounding level and, if given, to ``max_bond`` Schmidt values
+    per bond (its ``discarded_weight`` says how much either dropped).
     """
     if n_qubits // 2 != psi.L or n_qubits % 2:
         raise ValueError(f"electron MPS has {psi.L} sites for {n_qubits} qubits")
     tensors = []
     for orbital in _orbital_tensors(psi):
         tensors.extend(_split_orbital(orbital))
-    interleaved = MPS.from_tensors(tensors, cutoff=ROUNDING_CUTOFF)
+    interleaved = MPS.from_tensors(tensors, cutoff=ROUNDING_CUTOFF, max_bond=max_bond)
     network = _fermionic_swap_network(n_qubits)
-    return network.execute(backend="mps", initial=interleaved, cutoff=ROUNDING_CUTOFF).mps
+    return network.execute(backend="mps", initial=interleaved, cutoff=ROUNDING_CUTOFF, max_bond=max_bond).mps

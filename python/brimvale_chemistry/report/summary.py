@@ -148,6 +148,8 @@ def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str |
             "bond_dimensions": list(dmrg.bond_dimensions),
             "sweeps": dmrg.sweeps,
             "truncation_error": _finite(dmrg.truncation_error),
+            # What the qubit MPS handed on dropped (max_bond, rounding).
+            "mps_discarded_weight": _finite(getattr(dmrg, "mps_discarded_weight", None)),
         },
         "circuit": {
             "layers": _layers(cvd),
@@ -156,6 +158,8 @@ def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str |
             "cnot_count": getattr(cvd, "cnot_count", None),
             "two_qubit_depth": getattr(cvd, "two_qubit_depth", None),
             "renyi_indices": [_finite(a) if math.isfinite(a) else str(a) for a in cvd.renyi_indices],
+            # What the synthesis on the MPS dropped; None on the dense path.
+            "discarded_weight": _finite(getattr(cvd, "discarded_weight", None)),
         },
         "measurement": {
             "groups": measurement.n_groups,
