@@ -28,7 +28,10 @@ def assert_summary_describes_the_files(workdir):
     summary_path = workdir / files.SUMMARY_NAME
     if not summary_path.exists():
         return
-    summary = json.loads(summary_path.read_text())
+    text = summary_path.read_text()
+    summary = json.loads(text)
+    # The layout other tools may diff against: two-space indents, one final newline.
+    assert text == json.dumps(summary, indent=2) + "\n"
     listed = [group["file"] for group in summary["groups"]]
     assert sorted(listed) == [name for name in present if not name.startswith("qasm/.")]
     for group in summary["groups"]:

@@ -21,6 +21,7 @@ import hashlib
 import json
 import os
 import re
+from collections.abc import Mapping
 from pathlib import Path
 
 from .. import _output
@@ -145,7 +146,13 @@ def check_destination(workdir: Path, relative_names: list[str]) -> None:
             _check_ownership(workdir, relative_names)
 
 
-def write_outputs(workdir: Path, programs: dict[str, str], summary_text: str) -> None:
+def _write_summary(stream, summary: dict) -> None:
+    # Streamed: the counts of thousands of groups would make one text of gigabytes.
+    json.dump(summary, stream, indent=2)
+    stream.write("\n")
+
+
+def write_outputs(workdir: Path, programs: Mapping[str, str], summary: dict) -> None:
     """Write the group files and the summary under the directory's lock, in the order that keeps them consistent."""
     with _output.locked_workdir(workdir):
         qasm_dir = workdir / QASM_DIR
@@ -173,5 +180,5 @@ def write_outputs(workdir: Path, programs: dict[str, str], summary_text: str) ->
             path = workdir / name
             if name not in programs and _digest(path) in digests:
                 path.unlink()
-        _output.write_text(summary_path, summary_text)
+        _output.write_file(summary_path, lambda stream: _write_summary(stream, summary))
         (workdir / JOURNAL_NAME).unlink()

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+from collections.abc import Iterator, Mapping
+
 from .records import MeasurementGroup
 
 
@@ -40,3 +42,25 @@ def group_program(preparation: list[str], n_qubits: int, group: MeasurementGroup
         "measure q -> c;",
     ]
     return "\n".join(lines) + "\n"
+
+
+class GroupPrograms(Mapping[str, str]):
+    """The program of every group by file name, each built when it is read.
+
+    Every program repeats the whole circuit: for a wide molecule thousands of
+    them would take gigabytes if they were all held at once.
+    """
+
+    def __init__(self, names: list[str], preparation: list[str], n_qubits: int, groups: list[MeasurementGroup]):
+        self._index = {name: k for k, name in enumerate(names)}
+        self._preparation, self._n_qubits, self._groups = preparation, n_qubits, groups
+
+    def __getitem__(self, name: str) -> str:
+        k = self._index[name]
+        return group_program(self._preparation, self._n_qubits, self._groups[k], k, len(self._groups))
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._index)
+
+    def __len__(self) -> int:
+        return len(self._index)

@@ -2,15 +2,13 @@
 
 from __future__ import annotations
 
-import json
-
 import numpy as np
 
 from .. import _defaults
 from . import files
 from .arguments import check_arguments
 from .grouping import group_qubitwise_commuting
-from .qasm import group_program, preparation_lines
+from .qasm import GroupPrograms, preparation_lines
 from .records import MeasurementResult
 from .report import print_report
 from .sampling import estimate_energy
@@ -66,13 +64,13 @@ def measurement_QASM(
     groups = group_qubitwise_commuting(arguments.terms)
     preparation = preparation_lines(circuit)
     names = [files.group_file_name(k, len(groups)) for k in range(len(groups))]
-    programs = [group_program(preparation, n_qubits, group, k, len(groups)) for k, group in enumerate(groups)]
+    programs = GroupPrograms(names, preparation, n_qubits, groups)
     files.check_destination(workdir, names + [files.SUMMARY_NAME])
 
     print("[4/4] Measurement", flush=True)
     result = estimate_energy(circuit, arguments, groups)
-    summary = summary_record(arguments, names, programs, groups, result)
-    files.write_outputs(workdir, dict(zip(names, programs)), json.dumps(summary, indent=2) + "\n")
+    summary = summary_record(arguments, names, programs.values(), groups, result)
+    files.write_outputs(workdir, programs, summary)
     print_report(arguments, len(groups), len(names), result)
 
     return MeasurementResult(

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+from collections.abc import Iterable
 
 from . import files
 from .arguments import StageArguments
@@ -20,7 +21,7 @@ def _finite_or_none(value: float) -> float | None:
 def summary_record(
     arguments: StageArguments,
     names: list[str],
-    programs: list[str],
+    programs: Iterable[str],
     groups: list[MeasurementGroup],
     result: EnergyEstimate,
 ) -> dict:
