@@ -99,6 +99,15 @@ class MPS:
         max_bond, cutoff = check_truncation(max_bond, cutoff)
         return cls._from_data(_native.mps_from_tensors(list(tensors), max_bond, cutoff))
 
+    def truncated(self, *, max_bond=None, cutoff=DEFAULT_CUTOFF) -> MPS:
+        """This state within ``max_bond`` and ``cutoff``, norm kept, by one canonical sweep.
+
+        Its ``discarded_weight`` is this state's plus what the sweep dropped;
+        a state already within the bounds comes back unchanged.
+        """
+        max_bond, cutoff = check_truncation(max_bond, cutoff)
+        return MPS._from_data(_native.mps_truncated(self._data, max_bond, cutoff))
+
     @property
     def n_qubits(self) -> int:
         return self._data.n_qubits

@@ -210,6 +210,19 @@ class TestTruncation:
         more.cx(0, 9)
         assert more.execute(backend="mps", initial=capped, max_bond=4).mps.discarded_weight >= capped.discarded_weight
 
+    def test_truncated_is_the_best_cut_of_a_canonical_state(self):
+        rng = np.random.default_rng(8)
+        vector = random_vector(rng, 6)
+        state = MPS.from_dense(vector, cutoff=0.0)  # bonds 2, 4, 8, 4, 2; norm not 1
+        capped = state.truncated(max_bond=4)
+        assert capped.bond_dimensions == [2, 4, 4, 4, 2]
+        assert capped.norm() == pytest.approx(state.norm())
+        # Only the middle bond is cut, and by its own Schmidt values: the best rank-4 approximation.
+        weights = schmidt_values(vector, 6, 2) ** 2
+        assert capped.discarded_weight == pytest.approx(np.sum(weights[4:]) / np.sum(weights), rel=1e-10)
+        assert capped.truncated(max_bond=2).discarded_weight > capped.discarded_weight
+        assert state.truncated(max_bond=8).to_dense() == pytest.approx(state.to_dense(), abs=1e-14)
+
     def test_default_cutoff_drops_rounding_only(self):
         rng = np.random.default_rng(6)
         circuit = random_circuit(rng, 8, 120)

@@ -133,6 +133,18 @@ py::object from_tensors(const Arguments& a) {
     return wrap(std::move(out));
 }
 
+py::object truncated(const Arguments& a) {
+    const State state = a[0].cast<State>();
+    const mps::Truncation truncation = read_truncation(a[1], a[2]);
+    mps::Mps out;
+    {
+        py::gil_scoped_release release;
+        bvc::Interrupt interrupt = signal_interrupt();
+        out = mps::truncated(*state, truncation, interrupt);
+    }
+    return wrap(std::move(out));
+}
+
 // The canonical form as plain values (site tensors without the norm, Schmidt
 // values of bonds 1 ... n-1, norm, discarded weight), and back: a pickle
 // restores the state exactly.
@@ -351,6 +363,8 @@ void register_mps(py::module_& m) {
                  "The canonical MPS of a state vector (qubit 0 the least significant bit).", from_dense);
     def_function(m, "mps_from_tensors", {arg("tensors"), arg("max_bond"), arg("cutoff")},
                  "The canonical MPS of the product of (left, 2, right) tensors.", from_tensors);
+    def_function(m, "mps_truncated", {arg("state"), arg("max_bond"), arg("cutoff")},
+                 "The state within the truncation, its discarded weight added to the state's.", truncated);
     def_function(m, "mps_simulate",
                  {arg("initial"), arg("codes"), arg("qubits"), arg("angles"), arg("max_bond"), arg("cutoff")},
                  "Run a gate list on an MPS and return the final MPS.", simulate_mps);
