@@ -45,9 +45,9 @@ def measure(key: str, max_sweeps: int | None) -> dict:
     conversion = []
     convert = driver.qubit_mps
 
-    def timed_conversion(*args):
+    def timed_conversion(*args, **kwargs):
         start = time.perf_counter()
-        mps = convert(*args)
+        mps = convert(*args, **kwargs)
         conversion.append(time.perf_counter() - start)
         return mps
 

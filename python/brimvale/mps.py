@@ -52,6 +52,15 @@ def check_truncation(max_bond, cutoff) -> tuple[int | None, float]:
     return max_bond, cutoff
 
 
+def check_max_bond_for(max_bond, setting: str, value: str, actual: str) -> int | None:
+    """``max_bond`` of a stage whose ``setting`` must be ``value`` for it (it is ``actual``): None or an int ≥ 1."""
+    if max_bond is None:
+        return None
+    if actual != value:
+        raise ValueError(f"max_bond applies to {setting}={value!r} only")
+    return check_truncation(max_bond, 0.0)[0]
+
+
 def _mask_bits(mask, name: str, n_qubits: int) -> np.ndarray:
     mask = _integer(mask, name)
     if mask < 0 or mask >> n_qubits:

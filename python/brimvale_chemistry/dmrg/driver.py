@@ -12,7 +12,7 @@ import warnings
 
 import numpy as np
 
-from brimvale.mps import check_truncation
+from brimvale.mps import check_max_bond_for
 
 from .. import _defaults
 from .._progress import progress_bar
@@ -66,14 +66,6 @@ def _check_state(state) -> str:
     if not (isinstance(state, str) and state in STATES):
         raise ValueError("state must be 'dense' or 'mps'")
     return state
-
-
-def _check_max_bond(max_bond, state: str) -> int | None:
-    if max_bond is None:
-        return None
-    if state != "mps":
-        raise ValueError("max_bond applies to state='mps' only")
-    return check_truncation(max_bond, 0.0)[0]
 
 
 def _physical_memory() -> int | None:
@@ -264,7 +256,7 @@ def dmrg(
     mallorek._validate_dmrg_parameters(chi0, maxdim, max_sweeps)
     cutoff = _check_cutoff(cutoff)
     state = _check_state(state)
-    max_bond = _check_max_bond(max_bond, state)
+    max_bond = check_max_bond_for(max_bond, "state", "mps", state)
     chi0, maxdim, max_sweeps = int(chi0), int(maxdim), int(max_sweeps)
     es = electronic_structure_result
     n_qubits = int(es.n_qubits)
@@ -292,7 +284,7 @@ def dmrg(
         # the energy of the state actually returned, the one psi0 carries.
         energy = float(np.real(model.H_MPO.expectation_value(psi)))
     psi0 = mallorek._mps_to_dense(psi, n_qubits) if state == "dense" else None
-    mps = qubit_mps(psi, n_qubits) if max_bond is None else qubit_mps(psi, n_qubits, max_bond=max_bond)
+    mps = qubit_mps(psi, n_qubits, max_bond=max_bond)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)
     elapsed = time.perf_counter() - start

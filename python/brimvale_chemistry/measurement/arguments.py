@@ -11,7 +11,7 @@ import numpy as np
 
 from brimvale import Circuit
 from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
-from brimvale.mps import check_truncation
+from brimvale.mps import check_max_bond_for
 
 from .._kernels import require_str, to_int
 from ..utils import PauliTerm
@@ -123,14 +123,6 @@ class StageArguments:
     max_bond: int | None = None
 
 
-def check_max_bond(max_bond, backend: str) -> int | None:
-    if max_bond is None:
-        return None
-    if backend != MPS_BACKEND:
-        raise ValueError(f"max_bond applies to backend={MPS_BACKEND!r} only")
-    return check_truncation(max_bond, 0.0)[0]
-
-
 def check_arguments(
     circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype, max_bond=None
 ) -> StageArguments:
@@ -147,5 +139,5 @@ def check_arguments(
     workdir = check_workdir(workdir)
     dtype = check_simulator(backend, device, dtype)
     check_width(backend, n_qubits)
-    max_bond = check_max_bond(max_bond, backend)
+    max_bond = check_max_bond_for(max_bond, "backend", MPS_BACKEND, backend)
     return StageArguments(n_qubits, terms, shots, seed, workdir, backend, device, dtype, max_bond)

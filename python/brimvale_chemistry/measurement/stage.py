@@ -40,8 +40,8 @@ def measurement_QASM(
     ``dtype``); every group then draws ``shots`` outcomes from the rotated
     state. ``backend="mps"`` holds the state as a matrix product state
     (complex128 only) and draws every group from it, for circuits whose state
-    vector would not fit; ``max_bond`` (that backend only) caps its bonds below
-    the default cap of 1024, for circuits whose exact MPS would make the
+    vector would not fit; ``max_bond`` (that backend only) caps its bonds in
+    place of the default cap of 1024, for circuits whose exact MPS would make the
     sampling slow. The estimate is the identity part plus the sampled
     mean of every group, its standard error sqrt(sum of group variances / shots); the exact
     value is the executed state's expectation. ``workdir/measurement_summary.json``
