@@ -71,8 +71,8 @@ class TestConsoleOutput:
 class RecordingStream(io.TextIOWrapper):
     """Standard output over bytes, remembering how it was reconfigured."""
 
-    def __init__(self, encoding):
-        super().__init__(io.BytesIO(), encoding=encoding, errors="strict", newline="\n")
+    def __init__(self, encoding, errors="strict"):
+        super().__init__(io.BytesIO(), encoding=encoding, errors=errors, newline="\n")
         self.changes = []
 
     def reconfigure(self, **changes):
@@ -82,17 +82,19 @@ class RecordingStream(io.TextIOWrapper):
 
 class TestOutputThatCannotEncodeTheText:
     @pytest.mark.parametrize(
-        "encoding, changes",
+        "encoding, errors, changes",
         [
-            ("latin-1", [{"errors": "replace"}, {"errors": "strict"}]),
-            ("ascii", [{"errors": "replace"}, {"errors": "strict"}]),
-            ("utf-8", []),
+            ("latin-1", "strict", [{"errors": "replace"}, {"errors": "strict"}]),
+            ("ascii", "strict", [{"errors": "replace"}, {"errors": "strict"}]),
+            # The C locale with UTF-8 mode off.
+            ("ascii", "surrogateescape", [{"errors": "replace"}, {"errors": "surrogateescape"}]),
+            ("utf-8", "strict", []),
         ],
     )
     def test_runs_replacing_what_it_cannot_encode_then_restores_the_stream(
-        self, workflow, stages, argv, monkeypatch, encoding, changes
+        self, workflow, stages, argv, monkeypatch, encoding, errors, changes
     ):
-        stream = RecordingStream(encoding)
+        stream = RecordingStream(encoding, errors)
         monkeypatch.setattr(sys, "stdout", stream)
         argv("--target", "dmrg")
         workflow.main()
@@ -103,7 +105,7 @@ class TestOutputThatCannotEncodeTheText:
             "[1/4] electronic_structure",
             "[2/4] dmrg",
         ]
-        assert stream.changes == changes and stream.errors == "strict"
+        assert stream.changes == changes and stream.errors == errors
 
     def test_the_stream_is_restored_when_the_run_fails(self, workflow, stages, argv, monkeypatch):
         stream = RecordingStream("latin-1")

@@ -55,16 +55,17 @@ py::dict preset(py::list geometry, const char* basis, int active_occupied, int a
 constexpr const char* kPrintedCharacters = "\u2080\u2081\u2082\u2086\u2192\u27e8\u03c8\u27e9\u00b1\u2014\u00e5\u00f6";
 
 // Standard output whose encoding lacks those characters (latin-1, ASCII) and
-// that is set to fail on them, or nothing. A run would otherwise end at its
-// first line with UnicodeEncodeError.
+// whose error handler fails on them ("strict", and the C locale's
+// "surrogateescape", which only mends undecodable bytes), or nothing. A run
+// would otherwise end at its first line with UnicodeEncodeError.
 py::object stdout_needing_replacement() {
     py::object stream = py::module_::import("sys").attr("stdout");
     if (stream.is_none() || !py::hasattr(stream, "reconfigure")) return py::none();
     py::object errors = py::getattr(stream, "errors", py::none());
     py::object encoding = py::getattr(stream, "encoding", py::none());
-    if (!PyUnicode_Check(encoding.ptr()) || !py::str(errors).equal(py::str("strict"))) return py::none();
+    if (!PyUnicode_Check(encoding.ptr()) || !PyUnicode_Check(errors.ptr())) return py::none();
     try {
-        py::str(kPrintedCharacters).attr("encode")(encoding);
+        py::str(kPrintedCharacters).attr("encode")(encoding, errors);
     } catch (py::error_already_set& error) {
         if (!error.matches(PyExc_UnicodeError) && !error.matches(PyExc_LookupError)) throw;
         return stream;
@@ -144,14 +145,15 @@ py::object main(const ModuleNames& names) {
     // instead of stopping the program; the stream is put back afterwards.
     py::object stream = stdout_needing_replacement();
     if (stream.is_none()) return run_main(names);
+    const py::object own_errors = stream.attr("errors");
     stream.attr("reconfigure")(py::arg("errors") = "replace");
     try {
         run_main(names);
     } catch (...) {
-        stream.attr("reconfigure")(py::arg("errors") = "strict");
+        stream.attr("reconfigure")(py::arg("errors") = own_errors);
         throw;
     }
-    stream.attr("reconfigure")(py::arg("errors") = "strict");
+    stream.attr("reconfigure")(py::arg("errors") = own_errors);
     return py::none();
 }
 
