@@ -41,7 +41,7 @@ bench: install
 	for b in bench/bench_*.py; do $(PY) $$b || exit 1; done
 
 dev:
-	cmake -S . -B build/dev -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(DEVPY) \
+	cmake -S . -B build/dev -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$$($(DEVPY) -c 'import sys; print(sys.executable)') \
 	  -Dpybind11_DIR=$$($(DEVPY) -m pybind11 --cmakedir) >/dev/null
 	cmake --build build/dev
 
