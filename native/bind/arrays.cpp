@@ -8,15 +8,15 @@ namespace bvc::bind {
 
 namespace {
 
-// pybind11's ensure() clears the error of a failed conversion; converting
-// once more through NumPy itself raises that error for the caller.
+// A failed conversion's error is cleared; converting once more through NumPy
+// itself raises that error for the caller.
 template <class Array>
 Array ensure_or_raise_numpy_error(py::handle value, const char* dtype) {
-    auto out = Array::ensure(value);
+    auto out = ensure_array<Array>(value);
     if (out) return out;
     py::object converted =
         py::module_::import("numpy").attr("asarray")(value, py::arg("dtype") = dtype, py::arg("order") = "C");
-    out = Array::ensure(converted);
+    out = ensure_array<Array>(converted);
     if (!out)
         throw py::type_error("cannot convert " + std::string(Py_TYPE(value.ptr())->tp_name) + " to a " + dtype +
                              " array");
@@ -36,13 +36,14 @@ IndexArray as_index_array(py::handle value, const char* name) {
     try {
         array = py::module_::import("numpy").attr("asarray")(value);
     } catch (py::error_already_set& error) {
-        // NumPy's reason (a ragged list, ...) says nothing of which argument.
+        // NumPy's reason (a ragged list, ...) says nothing of which argument;
+        // a KeyboardInterrupt is no reason and goes on.
         if (!error.matches(PyExc_Exception)) throw;
     }
     if (array) {
         const char kind = py::cast<py::array>(array).dtype().kind();
         if (kind == 'i' || kind == 'u' || kind == 'b') {
-            if (auto out = IndexArray::ensure(array)) return out;
+            if (auto out = ensure_array<IndexArray>(array)) return out;
         }
     }
     raise_incorrect_type(name, "integer array", value);

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "bind/errors.hpp"
+
 namespace bvc::bind {
 
 namespace py = pybind11;
@@ -18,6 +20,19 @@ using cplx = std::complex<double>;
 using ComplexArray = py::array_t<cplx, py::array::c_style | py::array::forcecast>;
 using RealArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using IndexArray = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
+
+// `value` as Array through NumPy's conversion, or a null array with the
+// error cleared, as Array::ensure, which also clears a KeyboardInterrupt
+// raised during the conversion; this raises it instead.
+template <class Array>
+Array ensure_array(py::handle value) {
+    struct Conversion : Array {
+        using Array::raw_array_t;
+    };
+    auto out = py::reinterpret_steal<Array>(Conversion::raw_array_t(value.ptr()));
+    if (!out) clear_error_unless_interrupt();
+    return out;
+}
 
 // Any array-like as a C-contiguous complex128 array (NumPy's own errors).
 ComplexArray as_complex_array(py::handle value);

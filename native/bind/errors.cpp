@@ -20,4 +20,9 @@ void raise_incorrect_type(const char* name, const char* expected, py::handle val
     throw py::error_already_set();
 }
 
+void clear_error_unless_interrupt() {
+    if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception)) throw py::error_already_set();
+    PyErr_Clear();
+}
+
 }  // namespace bvc::bind

@@ -22,4 +22,9 @@ namespace py = pybind11;
 // (a lone surrogate), reaches the user as it is.
 [[noreturn]] void raise(PyObject* exc, std::initializer_list<py::str> parts);
 
+// Clears the pending Python error, except one that is not an Exception
+// (KeyboardInterrupt, SystemExit): that one is the user's and is raised
+// again, so a Ctrl-C handled inside a conversion is never lost.
+void clear_error_unless_interrupt();
+
 }  // namespace bvc::bind

@@ -176,11 +176,55 @@ class TestCtrlCStopsLongNativeLoops:
                 time.sleep(0.5)
                 assert lines.empty()
                 child.send_signal(signal.SIGINT)
-                assert next_line(5) == f"interrupted {name}"
+                # Each loop would run for hours: a generous wait tells a late
+                # stop on a busy machine from a lost Ctrl-C.
+                assert next_line(60) == f"interrupted {name}"
             assert child.wait(timeout=30) == 0
         finally:
             child.kill()
             child.communicate()
+
+
+class InterruptOnce:
+    """A number whose first conversion is a Ctrl-C arriving during it."""
+
+    def __init__(self):
+        self.pressed = False
+
+    def _press(self, value):
+        if not self.pressed:
+            self.pressed = True
+            raise KeyboardInterrupt
+        return value
+
+    def __complex__(self):
+        return self._press(0j)
+
+    def __float__(self):
+        return self._press(0.0)
+
+
+class TestCtrlCDuringAConversionIsNeverLost:
+    # NumPy converts the nested lists element by element; a KeyboardInterrupt
+    # raised meanwhile must reach the caller, not be cleared for a second try.
+    @pytest.mark.parametrize(
+        "call",
+        [
+            lambda x: _native.mps_from_tensors([[[[x], [0]]], [[[1], [0]]]], None, 0.0),
+            lambda x: _native.mps_from_dense([x, 0, 0, 1], None, 0.0),
+            lambda x: hamiltonian_expectation([x, 0, 0, 1], [PauliTerm.from_string(1.0, "Z0")], 2),
+            lambda x: corvinth._entangler_matrix([x] + [0.0] * 8),
+            lambda x: corvinth._renyi_entropy([x, 0.5, 0.5], 1.0),
+            lambda x: corvinth._apply_two_qubit_unitary([x, 0, 0, 1], np.eye(4), 0, 1, 2),
+            lambda x: corvinth._product_state_approximation([x, 0, 0, 1], 2),
+            lambda x: _kernels.sample_outcomes([x, 0, 0, 1], 2, 10, 1),
+        ],
+    )
+    def test_the_interrupt_reaches_the_caller(self, call):
+        number = InterruptOnce()
+        with pytest.raises(KeyboardInterrupt):
+            call(number)
+        assert number.pressed
 
 
 class TestCountsAreRefusedBeforeAnythingIsAllocated:

@@ -307,8 +307,8 @@ py::object sample(const Arguments& a) {
         PyErr_Clear();
         raise(PyExc_ValueError, "seed must be an integer between 0 and 2**64 - 1");
     }
-    auto codes = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>::ensure(a[3]);
-    if (!codes) throw py::error_already_set();
+    auto codes = ensure_array<py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>>(a[3]);
+    if (!codes) raise(PyExc_TypeError, "bases must be an array of basis codes");
     if (codes.ndim() != 1 || codes.size() != state.size()) {
         raise(PyExc_ValueError, "bases must hold one code per qubit");
     }
