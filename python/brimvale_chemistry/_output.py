@@ -7,8 +7,9 @@
   a part, and nothing is ever written through a link.
 - Files are created with mode 0666 and the process's umask applied, like any
   file a program opens for writing.
-- Temporary names start with :data:`TEMPORARY_PREFIX`. A run killed in the
-  middle of a write leaves only such names behind; the next run removes them.
+- Temporary names are :data:`TEMPORARY_PREFIX` and 16 hexadecimal digits. A
+  run killed in the middle of a write leaves only such names behind; the
+  next run removes them, and nothing else.
 - Writers of one working directory take turns: each holds the directory's
   lock (:func:`locked_workdir`) while it checks, writes and cleans up, so two
   runs never mix their files.
@@ -19,8 +20,11 @@ from __future__ import annotations
 import contextlib
 import errno
 import os
+import re
 import secrets
+import stat
 import sys
+import threading
 from collections.abc import Callable, Iterator
 from pathlib import Path
 from typing import IO
@@ -32,8 +36,16 @@ except ImportError:  # no advisory locks on this platform: writers cannot take t
 
 TEMPORARY_PREFIX = ".brimvale-partial-"
 LOCK_NAME = ".brimvale.lock"
+_TEMPORARY_NAME = re.compile(re.escape(TEMPORARY_PREFIX) + "[0-9a-f]{16}")
 
 _CREATE = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0)
+
+
+# Directories whose lock a thread of this process holds, with how often: a
+# stage that takes the lock inside a caller's span of it must not wait for
+# itself.
+_held: dict[tuple[int, str], int] = {}
+_LOCK_MARK = b"brimvale_chemistry working-directory lock\n"
 
 
 @contextlib.contextmanager
@@ -41,21 +53,23 @@ def locked_workdir(workdir: Path) -> Iterator[None]:
     """Hold the lock of ``workdir`` (created if needed) for the block; waits while another run holds it.
 
     The lock is a file :data:`LOCK_NAME` in the directory, present only while
-    it is held (one left by a killed run is taken over and removed).
+    it is held (one left by a killed run is taken over and removed). It is
+    born with a mark, so a file of that name that a user made is refused
+    rather than used and deleted. A thread that holds the lock already
+    enters at once.
     """
     workdir.mkdir(parents=True, exist_ok=True)
+    key = (threading.get_ident(), os.path.realpath(workdir))
+    if key in _held:
+        _held[key] += 1
+        try:
+            yield
+        finally:
+            _held[key] -= 1
+        return
     path = workdir / LOCK_NAME
     while True:
-        try:
-            handle = os.open(
-                path, os.O_RDWR | os.O_CREAT | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0), 0o666
-            )
-        except OSError as error:
-            if error.errno == errno.ELOOP:
-                raise FileExistsError(
-                    f"{path} is a symbolic link; refusing to use it as the lock of {workdir}"
-                ) from None
-            raise
+        handle = _open_lock(path, workdir)
         try:
             _lock(handle, workdir)
             # The holder before us removes the file as it leaves; a lock on
@@ -66,14 +80,72 @@ def locked_workdir(workdir: Path) -> Iterator[None]:
                 current = None
             held = os.fstat(handle)
             if current is not None and (current.st_dev, current.st_ino) == (held.st_dev, held.st_ino):
+                _held[key] = 1
                 try:
                     yield
                 finally:
+                    del _held[key]
                     with contextlib.suppress(FileNotFoundError):
                         os.unlink(path)
                 return
         finally:
             os.close(handle)
+
+
+def _open_lock(path: Path, workdir: Path) -> int:
+    """A descriptor of the lock file at ``path``, made with its mark when absent; refuses any other file."""
+    while True:
+        try:
+            handle = os.open(path, os.O_RDWR | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0))
+        except FileNotFoundError:
+            handle = _create_marked_lock(path)
+            if handle is None:
+                continue  # another run made it meanwhile
+            return handle
+        except OSError as error:
+            if error.errno == errno.ELOOP:
+                raise FileExistsError(
+                    f"{path} is a symbolic link; refusing to use it as the lock of {workdir}"
+                ) from None
+            raise
+        # An empty file is what an earlier version's killed run left; removing
+        # it loses nothing.
+        if stat.S_ISREG(os.fstat(handle).st_mode) and os.pread(handle, len(_LOCK_MARK) + 1, 0) in (_LOCK_MARK, b""):
+            return handle
+        os.close(handle)
+        raise FileExistsError(
+            f"{path} exists and was not written by this package; refusing to use it as the lock of {workdir}"
+        )
+
+
+def _create_marked_lock(path: Path) -> int | None:
+    """The lock file created with its mark already in it (a marked temporary linked into place), or None if taken."""
+    handle, temporary = _create_temporary(path.parent)
+    try:
+        os.write(handle, _LOCK_MARK)
+        try:
+            os.link(temporary, path, follow_symlinks=False)
+        except FileExistsError:
+            os.close(handle)
+            return None
+        except OSError as error:
+            if error.errno not in (errno.EPERM, errno.EOPNOTSUPP, errno.ENOSYS):
+                raise
+            # No hard links here: the mark follows the creation at once.
+            os.close(handle)
+            try:
+                handle = os.open(path, _CREATE, 0o666)
+            except FileExistsError:
+                return None
+            os.write(handle, _LOCK_MARK)
+        return handle
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.close(handle)
+        raise
+    finally:
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(temporary)
 
 
 def _lock(handle: int, workdir: Path) -> None:
@@ -91,6 +163,18 @@ def _lock(handle: int, workdir: Path) -> None:
             raise
 
 
+def _is_leftover_temporary(entry: os.DirEntry) -> bool:
+    # Only names this module draws (the prefix and 16 hexadecimal digits),
+    # on a regular file of this user: anything else is left alone.
+    if not _TEMPORARY_NAME.fullmatch(entry.name):
+        return False
+    try:
+        info = entry.stat(follow_symlinks=False)
+    except FileNotFoundError:
+        return False
+    return stat.S_ISREG(info.st_mode) and (not hasattr(os, "getuid") or info.st_uid == os.getuid())
+
+
 def remove_leftover_temporaries(directory: Path) -> None:
     """Delete the temporary files that interrupted runs left in ``directory``; call with the lock held."""
     try:
@@ -98,7 +182,7 @@ def remove_leftover_temporaries(directory: Path) -> None:
     except (FileNotFoundError, NotADirectoryError):
         return
     for entry in entries:
-        if entry.name.startswith(TEMPORARY_PREFIX) and not entry.is_dir(follow_symlinks=False):
+        if _is_leftover_temporary(entry):
             with contextlib.suppress(FileNotFoundError):
                 os.unlink(entry.path)
 

@@ -129,13 +129,16 @@ class TestInterruptedWrites:
             assert not [p for p in tmp_path.rglob(_output.TEMPORARY_PREFIX + "*")]
 
         monkeypatch.setattr(_output, "write_file", real_write)
-        (tmp_path / "qasm" / ".group_000.qasm.k3j_x9a2.tmp").write_text("left by an earlier version")
+        # Files this package cannot prove it wrote stay, whatever their names.
+        users = ["qasm/.group_000.qasm.k3j_x9a2.tmp", _output.TEMPORARY_PREFIX + "notes"]
+        for name in users:
+            (tmp_path / name).write_text("the user's")
         result = run(tmp_path, SMALL, seed=3)
         assert_summary_describes_the_files(tmp_path)
-        assert sorted(os.listdir(tmp_path)) == ["measurement_summary.json", "qasm"]
-        assert sorted(f"qasm/{p}" for p in os.listdir(tmp_path / "qasm")) == [
-            str(p.relative_to(tmp_path)) for p in result.files
-        ]
+        assert sorted(os.listdir(tmp_path)) == sorted(["measurement_summary.json", "qasm", users[1]])
+        assert sorted(f"qasm/{p}" for p in os.listdir(tmp_path / "qasm")) == sorted(
+            [str(p.relative_to(tmp_path)) for p in result.files] + [users[0]]
+        )
 
 
 def _raise(error):

@@ -190,7 +190,7 @@ class TestFcidump:
         victim.write_text("precious")
         workdir = tmp_path / "run"
         workdir.mkdir()
-        names = iter(["planted", "fresh"])
+        names = iter(["planted"] + [f"{k:016x}" for k in range(1, 10)])
         planted = workdir / (_output.TEMPORARY_PREFIX + "planted")
 
         def token_hex(n):  # an attacker wins the race for the first name drawn

@@ -185,18 +185,23 @@ py::object run(const ModuleNames& names, const Arguments& a) {
                 }));
     if (last == kCvd) return result;
 
+    // The measurement and the run record are written under one hold of the
+    // workdir's lock, the previous record retired first, so that no record
+    // ever sits beside files of another run.
     py::object structure = result.attr("electronic_structure");
-    py::setattr(result, "measurement", timed(seconds, kMeasurement, [&] {
-                    return names["measurement_QASM"](
-                        result.attr("cvd").attr("circuit"), structure.attr("pauli_terms"), structure.attr("n_qubits"),
-                        py::arg("shots") = self.attr("shots"), py::arg("seed") = self.attr("seed"),
-                        py::arg("workdir") = self.attr("workdir"), py::arg("backend") = measurement_backend(self),
-                        py::arg("device") = self.attr("device"), py::arg("dtype") = self.attr("dtype"),
-                        **opt_in_stage_keywords(self, kMeasurement));
-                }));
-
+    auto measure = [&] {
+        py::setattr(result, "measurement", timed(seconds, kMeasurement, [&] {
+                        return names["measurement_QASM"](
+                            result.attr("cvd").attr("circuit"), structure.attr("pauli_terms"),
+                            structure.attr("n_qubits"), py::arg("shots") = self.attr("shots"),
+                            py::arg("seed") = self.attr("seed"), py::arg("workdir") = self.attr("workdir"),
+                            py::arg("backend") = measurement_backend(self), py::arg("device") = self.attr("device"),
+                            py::arg("dtype") = self.attr("dtype"), **opt_in_stage_keywords(self, kMeasurement));
+                    }));
+    };
     // Path() also accepts a workdir reassigned as a string after construction.
-    run_record.attr("write_run_record")(self, result, py::arg("synthesis_seed") = synthesis_seed);
+    run_record.attr("measure_and_record")(self, result, py::cpp_function(measure),
+                                          py::arg("synthesis_seed") = synthesis_seed);
 
     py::object resolved = names["Path"](self.attr("workdir")).attr("resolve")();
     py::print(py::str("  QASM directory        : ") + py::str(resolved));

@@ -32,8 +32,6 @@ QASM_DIR = "qasm"
 JOURNAL_NAME = ".brimvale-measurement-journal.json"
 _JOURNAL_FORMAT = "brimvale_chemistry.measurement.journal/1"
 _GROUP_FILE = re.compile(r"qasm/group_[0-9]{3,}\.qasm")
-# Temporary names of earlier versions of this stage (mkstemp around the final name).
-_LEGACY_TEMPORARY = re.compile(r"\.(group_[0-9]{3,}\.qasm|measurement_summary\.json)\.[A-Za-z0-9_]{8}\.tmp")
 
 
 def group_file_name(index: int, n_groups: int) -> str:
@@ -157,10 +155,8 @@ def write_outputs(workdir: Path, programs: Mapping[str, str], summary: dict) -> 
     with _output.locked_workdir(workdir):
         qasm_dir = workdir / QASM_DIR
         for directory in (workdir, qasm_dir):
-            _output.remove_leftover_temporaries(directory)
-            for name in os.listdir(directory) if directory.is_dir() and not directory.is_symlink() else []:
-                if _LEGACY_TEMPORARY.fullmatch(name) and not os.path.isdir(directory / name):
-                    os.unlink(directory / name)
+            if not directory.is_symlink():
+                _output.remove_leftover_temporaries(directory)
         _check_layout(workdir, list(programs) + [SUMMARY_NAME])
         previous = _check_ownership(workdir, list(programs) + [SUMMARY_NAME])
         # Every name this write may leave behind, with every content it may

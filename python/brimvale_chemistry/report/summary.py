@@ -15,6 +15,7 @@ text chunk names :data:`FIGURE_SOFTWARE`.
 
 from __future__ import annotations
 
+import contextlib
 import hashlib
 import json
 import math
@@ -196,11 +197,33 @@ def _figure(result) -> bytes | None:
     )
 
 
+def measure_and_record(workflow, result, measure, *, synthesis_seed: int) -> Path:
+    """Run ``measure()`` (the measurement stage) and write the run record, both under one hold of the workdir's lock.
+
+    The previous run's record and figure are retired before the stage changes
+    anything, so whatever stops the run, and whichever run writes beside it,
+    no record describes files it did not produce.
+    """
+    workdir = Path(workflow.workdir)
+    try:
+        workdir.mkdir(parents=True, exist_ok=True)
+    except OSError:
+        measure()  # the stage says, in its words, why the workdir cannot hold its files
+        raise
+    with _output.locked_workdir(workdir):
+        check_destination(workdir)
+        for name in (SUMMARY_NAME, FIGURE_NAME):
+            with contextlib.suppress(FileNotFoundError):
+                os.unlink(workdir / name)
+        measure()
+        return write_run_record(workflow, result, synthesis_seed=synthesis_seed)
+
+
 def write_run_record(workflow, result, *, synthesis_seed: int) -> Path:
     """Write the figure, then the summary, under the workflow's workdir; returns the summary's path."""
     workdir = Path(workflow.workdir)
-    png = _figure(result)
     with _output.locked_workdir(workdir):
+        png = _figure(result)
         _output.remove_leftover_temporaries(workdir)
         check_destination(workdir)
         digest = None
