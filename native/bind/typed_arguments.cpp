@@ -65,6 +65,17 @@ double to_float(py::handle value) {
     return out;
 }
 
+std::complex<double> to_complex(py::handle value, const char* what) {
+    const Py_complex out = PyComplex_AsCComplex(value.ptr());
+    if (out.real == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw py::error_already_set();
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "%s must be a number, got %.200s", what, Py_TYPE(value.ptr())->tp_name);
+        throw py::error_already_set();
+    }
+    return {out.real, out.imag};
+}
+
 py::str require_str(py::handle value, const char* name) {
     if (!PyUnicode_CheckExact(value.ptr())) raise_incorrect_type(name, "str", value);
     return py::reinterpret_borrow<py::str>(value);

@@ -4,6 +4,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <complex>
 #include <cstdint>
 
 namespace bvc::bind {
@@ -23,6 +24,10 @@ std::int64_t to_int64(py::handle value, const char* name);
 
 // Float conversion: the interpreter's own float conversion and its errors.
 double to_float(py::handle value);
+
+// A number (anything with __complex__, __float__ or __index__) as a complex
+// double; anything else raises TypeError "<what> must be a number, got <type>".
+std::complex<double> to_complex(py::handle value, const char* what);
 
 // Exact-str check: anything but an instance of exactly `str` raises
 // TypeError "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)".

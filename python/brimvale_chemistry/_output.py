@@ -41,6 +41,26 @@ _TEMPORARY_NAME = re.compile(re.escape(TEMPORARY_PREFIX) + "[0-9a-f]{16}")
 _CREATE = os.O_WRONLY | os.O_CREAT | os.O_EXCL | getattr(os, "O_NOFOLLOW", 0) | getattr(os, "O_CLOEXEC", 0)
 
 
+def check_workdir(workdir: Path) -> None:
+    """ValueError unless ``workdir`` is a directory or can be created as one."""
+    if workdir.exists() and not workdir.is_dir():
+        raise ValueError(f"workdir {str(workdir)!r} exists and is not a directory")
+    ancestor = workdir
+    while not ancestor.exists() and ancestor != ancestor.parent:
+        ancestor = ancestor.parent
+    if ancestor.exists() and not ancestor.is_dir():
+        raise ValueError(f"workdir {str(workdir)!r} cannot be created: {str(ancestor)!r} is not a directory")
+
+
+def check_workdir_writable(workdir: Path) -> None:
+    """PermissionError when ``workdir``, or the directory it would be created in, is not writable for this user."""
+    existing = workdir
+    while not os.path.lexists(existing) and existing != existing.parent:
+        existing = existing.parent
+    if existing.is_dir() and not os.access(existing, os.W_OK | os.X_OK):
+        raise PermissionError(f"workdir {str(workdir)!r} cannot be written: {str(existing)!r} is not writable")
+
+
 # Directories whose lock a thread of this process holds, with how often: a
 # stage that takes the lock inside a caller's span of it must not wait for
 # itself.

@@ -196,7 +196,7 @@ class TestDenseRefusal:
         ):
             dmrg(self.untouchable_structure(14))
         assert capsys.readouterr().out == ""
-        driver._check_dense_fits(24)
+        driver.check_dense_fits(24)
 
 
 class TestValidation:

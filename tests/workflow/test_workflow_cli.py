@@ -2,7 +2,9 @@
 
 import importlib
 import io
+import os
 import runpy
+import subprocess
 import sys
 from pathlib import Path
 
@@ -258,3 +260,95 @@ class TestOwnMolecule:
             workflow.main()
         assert caught.value.code == 2 and complaint in capsys.readouterr().err
         assert stages.calls == []
+
+
+def _xyz(tmp_path, text, name="mol.xyz"):
+    path = tmp_path / name
+    path.write_bytes(text if isinstance(text, bytes) else text.encode())
+    return str(path)
+
+
+def _fifo(tmp_path):
+    path = tmp_path / "pipe.xyz"
+    os.mkfifo(path)
+    return str(path)
+
+
+def _owned_by_someone_else(tmp_path, name):
+    (tmp_path / name).write_text("my notes\n")
+    return []
+
+
+def _link(tmp_path, name):
+    (tmp_path / "elsewhere").write_text("{}")
+    (tmp_path / name).symlink_to(tmp_path / "elsewhere")
+    return []
+
+
+H2_XYZ = "2\nh2\nH 0 0 0\nH 0 0 0.74\n"
+ACTIVE = ["--active-occupied", "1", "--active-virtual", "1"]
+
+
+class TestUserMistakesEndInOneLine:
+    @pytest.mark.parametrize(
+        "options, complaint",
+        [
+            (
+                lambda p: ["--xyz", _xyz(p, "2\nc\nH 0 0 0\nH 0 0 0\n"), *ACTIVE],
+                "atoms 0 and 1 are at the same position",
+            ),
+            (lambda p: ["--xyz", _xyz(p, "1\nc\nH 0 0 0\n"), *ACTIVE], "spin (2S) 0 does not fit 1 electrons"),
+            (lambda p: ["--xyz", _xyz(p, H2_XYZ), *ACTIVE, "--charge", "5"], "charge 5 leaves -3 electrons"),
+            (lambda p: ["--xyz", _xyz(p, H2_XYZ), "--active-occupied", "-1", "--active-virtual", "1"], "non-negative"),
+            (lambda p: ["--xyz", _xyz(p, H2_XYZ), "--active-occupied", "1", "--active-virtual", "9"], "only 1"),
+            (lambda p: ["--xyz", _xyz(p, H2_XYZ), *ACTIVE, "--basis", "sto-4z"], "basis 'sto-4z' is unknown"),
+            (
+                lambda p: [
+                    "--xyz",
+                    _xyz(p, "1\nc\nHe 0 0 0\n"),
+                    "--active-occupied",
+                    "2",
+                    "--active-virtual",
+                    "0",
+                    "--spin",
+                    "2",
+                ],
+                "has 1 orbital, too few for 2 electrons with 2S = 2",
+            ),
+            (lambda p: ["--xyz", _xyz(p, b"\x89PNG\r\n\x1a\n\x00\xff"), *ACTIVE], "not a text file in UTF-8"),
+            (lambda p: ["--xyz", _xyz(p, "\u00b2\nc\nH 0 0 0\n"), *ACTIVE], "found '\u00b2'"),
+            (lambda p: ["--xyz", "/dev/zero", *ACTIVE], "/dev/zero: not a regular file"),
+            (lambda p: ["--xyz", _fifo(p), *ACTIVE], "pipe.xyz: not a regular file"),
+            (lambda p: _owned_by_someone_else(p, "measurement_summary.json"), "was not written by this stage"),
+            (lambda p: _owned_by_someone_else(p, "run_summary.json"), "was not written by this package"),
+            (lambda p: _link(p, "run_summary.json"), "was not written by this package"),
+            (lambda p: _owned_by_someone_else(p, ".brimvale.lock"), "refusing to use it as the lock"),
+            (lambda p: ["--max-bond", "0", "--state", "mps"], "mps_max_bond must be a positive integer or None"),
+            (lambda p: ["--max-bond", "8"], "mps_max_bond applies to state='mps' only"),
+            (lambda p: ["--demo", "h16"], "this active space has 32: use state='mps'"),
+            (lambda p: ["--threads", "0"], "threads must be a positive integer or None"),
+            (lambda p: ["--shots", "0"], "shots must be at least 1, got 0"),
+            (lambda p: ["--seed", "-1"], "seed must be a non-negative integer or None, got -1"),
+        ],
+    )
+    def test_exit_status_two_and_a_single_line(
+        self, workflow, stages, argv, capsys, tmp_path, monkeypatch, options, complaint
+    ):
+        monkeypatch.chdir(tmp_path)
+        argv(*options(tmp_path), "--workdir", str(tmp_path))
+        with pytest.raises(SystemExit) as caught:
+            workflow.main()
+        captured = capsys.readouterr()
+        assert caught.value.code == 2
+        (line,) = captured.err.splitlines()
+        assert line.startswith("brimvale-chemistry: error: ") and complaint in line
+        assert stages.calls == [] and "[1/4]" not in captured.out
+
+    def test_a_closed_pipe_ends_the_run_quietly(self, tmp_path):
+        child = subprocess.run(
+            f"{sys.executable} -m brimvale_chemistry --target electronic_structure --workdir {tmp_path} | head -1",
+            shell=True,
+            capture_output=True,
+            text=True,
+        )
+        assert child.stdout.startswith("Demo: ") and child.stderr == ""

@@ -280,7 +280,7 @@ py::object expectation(const Arguments& a) {
     std::vector<cplx> coefficients;
     const py::str coefficient_name("coefficient"), paulis_name("paulis");
     for (py::handle term : a[1]) {
-        coefficients.push_back(py::cast<cplx>(term.attr(coefficient_name)));
+        coefficients.push_back(to_complex(term.attr(coefficient_name), "the coefficient of a Pauli term"));
         mps::PauliString string;
         for (py::handle factor : term.attr(paulis_name)) read_factor(state, term, factor, string);
         strings.push_back(std::move(string));

@@ -75,6 +75,29 @@ py::object stdout_needing_replacement() {
 
 py::object run_main(const ModuleNames& names);
 
+// Runs `step`; a mistake of the user's that it raises (a value a check
+// refuses, a file that cannot be read or written) ends the program with exit
+// status 2, as an option error does, in one line: the message, without usage
+// or traceback. Anything else is a fault and keeps its traceback.
+template <class Step>
+py::object as_user_mistake(const py::object& parser, Step&& step) {
+    try {
+        return step();
+    } catch (py::error_already_set& error) {
+        const bool mistake = error.matches(PyExc_ValueError) || error.matches(PyExc_OSError);
+        // A closed standard output is no mistake; the caller ends the run quietly.
+        if (!mistake || error.matches(PyExc_BrokenPipeError)) throw;
+        py::list lines;
+        for (py::handle line : py::str(error.value()).attr("splitlines")()) {
+            py::object stripped = line.attr("strip")();
+            if (truth(stripped)) lines.append(stripped);
+        }
+        py::str message = py::str("; ").attr("join")(lines);
+        parser.attr("exit")(2, py::str("{}: error: {}\n").format(parser.attr("prog"), message));
+        throw;  // exit() raised SystemExit
+    }
+}
+
 // Prints the "Demo: " line and builds the preset's Molecule.
 py::object preset_molecule(const ModuleNames& names, const py::object& options) {
     py::object record = names["_DEMOS"][options.attr("demo")];
@@ -120,15 +143,9 @@ std::optional<std::pair<py::object, py::str>> molecule_from_xyz(const ModuleName
     if (options.attr("active_occupied").is_none() || options.attr("active_virtual").is_none()) {
         parser.attr("error")("--xyz needs --active-occupied and --active-virtual");
     }
-    py::object xyz_module = py::module_::import("brimvale_chemistry.molecule.xyz");
-    py::object read = xyz_module.attr("read_xyz");
-    py::object file;
-    try {
-        file = read(options.attr("xyz"));
-    } catch (py::error_already_set& error) {
-        if (!error.matches(xyz_module.attr("XyzFormatError")) && !error.matches(PyExc_OSError)) throw;
-        parser.attr("error")(py::str(error.value()));
-    }
+    // A malformed or unreadable file (XyzFormatError, OSError) is the user's
+    // mistake, reported by the caller in one line.
+    py::object file = py::module_::import("brimvale_chemistry.molecule.xyz").attr("read_xyz")(options.attr("xyz"));
     py::dict kwargs;
     kwargs["geometry"] = file.attr("geometry");
     kwargs["basis"] = options.attr("basis").is_none() ? py::str("sto-3g") : options.attr("basis");
@@ -140,15 +157,31 @@ std::optional<std::pair<py::object, py::str>> molecule_from_xyz(const ModuleName
     return std::make_pair(molecule, py::str(molecule.attr("description")));
 }
 
+// A reader that stopped reading (`| head`) ends the run quietly: standard
+// output goes to the null device, so that nothing more fails on the closed
+// pipe, and the program exits with status 1.
+py::object run_main_until_pipe_closes(const ModuleNames& names) {
+    try {
+        return run_main(names);
+    } catch (py::error_already_set& error) {
+        if (!error.matches(PyExc_BrokenPipeError)) throw;
+        py::module_ os = py::module_::import("os");
+        py::object null_device = os.attr("open")(os.attr("devnull"), os.attr("O_WRONLY"));
+        os.attr("dup2")(null_device, py::module_::import("sys").attr("stdout").attr("fileno")());
+        PyErr_SetObject(PyExc_SystemExit, py::int_(1).ptr());
+        throw py::error_already_set();
+    }
+}
+
 py::object main(const ModuleNames& names) {
     // For this run only, what the output cannot encode is replaced ("?")
     // instead of stopping the program; the stream is put back afterwards.
     py::object stream = stdout_needing_replacement();
-    if (stream.is_none()) return run_main(names);
+    if (stream.is_none()) return run_main_until_pipe_closes(names);
     const py::object own_errors = stream.attr("errors");
     stream.attr("reconfigure")(py::arg("errors") = "replace");
     try {
-        run_main(names);
+        run_main_until_pipe_closes(names);
     } catch (...) {
         stream.attr("reconfigure")(py::arg("errors") = own_errors);
         throw;
@@ -185,23 +218,28 @@ py::object run_main(const ModuleNames& names) {
     add_molecule_options(parser, path_type);
     py::object options = parser.attr("parse_args")();
 
-    py::object molecule;
-    if (auto own = molecule_from_xyz(names, parser, options)) {
-        py::print(py::str("Molecule: ") + own->second);
-        molecule = own->first;
-    } else {
-        molecule = preset_molecule(names, options);
-    }
-
-    py::dict keywords = opt_in_workflow_keywords(options);
-    for (const char* setting : kDmrgSettings) {
-        py::object value = options.attr(setting);
-        if (!value.is_none()) keywords[setting] = value;
-    }
-    py::object workflow = names["MolecularDMRGWorkflow"](
-        molecule, py::arg("shots") = options.attr("shots"), py::arg("layers") = options.attr("layers"),
-        py::arg("seed") = options.attr("seed"), py::arg("workdir") = options.attr("workdir"), **keywords);
-    workflow.attr("run")(py::arg("target") = options.attr("target"));
+    // Everything the run will need is checked before its first stage.
+    py::object workflow = as_user_mistake(parser, [&] {
+        py::object molecule;
+        if (auto own = molecule_from_xyz(names, parser, options)) {
+            py::print(py::str("Molecule: ") + own->second);
+            molecule = own->first;
+        } else {
+            molecule = preset_molecule(names, options);
+        }
+        py::dict keywords = opt_in_workflow_keywords(options);
+        for (const char* setting : kDmrgSettings) {
+            py::object value = options.attr(setting);
+            if (!value.is_none()) keywords[setting] = value;
+        }
+        py::object built = names["MolecularDMRGWorkflow"](
+            molecule, py::arg("shots") = options.attr("shots"), py::arg("layers") = options.attr("layers"),
+            py::arg("seed") = options.attr("seed"), py::arg("workdir") = options.attr("workdir"), **keywords);
+        py::module_::import("brimvale_chemistry.run_checks")
+            .attr("check_before_first_stage")(built, names["WORKFLOW_STAGES"].attr("index")(options.attr("target")));
+        return built;
+    });
+    as_user_mistake(parser, [&] { return workflow.attr("run")(py::arg("target") = options.attr("target")); });
     return py::none();
 }
 

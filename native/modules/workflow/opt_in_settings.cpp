@@ -136,10 +136,13 @@ std::vector<py::object> convert_opt_in_settings(const Arguments& a, std::size_t 
     for (std::size_t i = 0; i < table().size(); ++i) values.push_back(convert(table()[i], a[first + i]));
     for (std::size_t i = 0; i < table().size(); ++i) {
         const OptInSetting& s = table()[i];
-        if (s.needs_keyword == nullptr || !differs_from_default(s, values[i])) continue;
+        if (!differs_from_default(s, values[i])) continue;
+        // Every count here is of something there must be at least one of;
+        // refused now rather than by its stage, hours into a run.
         if (s.kind == Kind::kOptionalCount && values[i] < py::int_(1)) {
             raise(PyExc_ValueError, std::string(s.keyword) + " must be a positive integer or None");
         }
+        if (s.needs_keyword == nullptr) continue;
         for (std::size_t j = 0; j < table().size(); ++j) {
             if (std::string(table()[j].keyword) == s.needs_keyword && !values[j].equal(py::str(s.needs_value))) {
                 raise(PyExc_ValueError,

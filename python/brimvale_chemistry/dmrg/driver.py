@@ -76,7 +76,7 @@ def _physical_memory() -> int | None:
         return None
 
 
-def _check_dense_fits(n_qubits: int) -> None:
+def check_dense_fits(n_qubits: int) -> None:
     """Refuse a dense ground state this machine cannot hold, before any DMRG work."""
     if n_qubits > MAX_DENSE_QUBITS:
         raise ValueError(
@@ -265,7 +265,7 @@ def dmrg(
         raise ValueError(f"electronic structure has {n_qubits} qubits for {n_sites} spatial orbitals")
     target_charge = (int(es.n_electrons), int(es.twice_sz))
     if state == "dense":
-        _check_dense_fits(n_qubits)
+        check_dense_fits(n_qubits)
     else:
         integrals = _active_space_integrals(es, n_sites)
 

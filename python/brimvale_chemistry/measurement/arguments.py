@@ -72,6 +72,13 @@ def check_workdir(workdir) -> Path:
     return Path(workdir)
 
 
+def check_shots(shots) -> int:
+    shots = to_int(shots, "shots")
+    if shots < 1:
+        raise ValueError(f"shots must be at least 1, got {shots}")
+    return shots
+
+
 def check_seed(seed) -> int | None:
     if seed is None:
         return None
@@ -132,9 +139,7 @@ def check_arguments(
     if n_qubits != circuit.num_qubits:
         raise ValueError(f"n_qubits is {n_qubits} but the circuit acts on {circuit.num_qubits} qubits")
     terms = check_pauli_terms(pauli_terms, n_qubits)
-    shots = to_int(shots, "shots")
-    if shots < 1:
-        raise ValueError(f"shots must be at least 1, got {shots}")
+    shots = check_shots(shots)
     seed = check_seed(seed)
     workdir = check_workdir(workdir)
     dtype = check_simulator(backend, device, dtype)

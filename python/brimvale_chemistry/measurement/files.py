@@ -97,13 +97,7 @@ def _digest(path: Path) -> str | None:
 
 
 def _check_layout(workdir: Path, relative_names: list[str]) -> None:
-    if workdir.exists() and not workdir.is_dir():
-        raise ValueError(f"workdir {str(workdir)!r} exists and is not a directory")
-    ancestor = workdir
-    while not ancestor.exists() and ancestor != ancestor.parent:
-        ancestor = ancestor.parent
-    if ancestor.exists() and not ancestor.is_dir():
-        raise ValueError(f"workdir {str(workdir)!r} cannot be created: {str(ancestor)!r} is not a directory")
+    _output.check_workdir(workdir)
     qasm_dir = workdir / QASM_DIR
     if qasm_dir.is_symlink():
         raise FileExistsError(

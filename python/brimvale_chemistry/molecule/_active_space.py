@@ -55,7 +55,10 @@ def determinant_count(n_orbitals: int, n_alpha: int, n_beta: int) -> int:
 
 
 def _build_pyscf_molecule(molecule: Molecule):
+    import warnings
+
     from pyscf import gto
+    from pyscf.lib.exceptions import BasisNotFoundError
 
     mol = gto.Mole()
     mol.atom = [(symbol, position) for symbol, position in molecule.geometry]
@@ -64,14 +67,35 @@ def _build_pyscf_molecule(molecule: Molecule):
     mol.spin = molecule.spin
     mol.unit = "Angstrom"
     mol.verbose = 0
-    mol.build()
+    try:
+        # PySCF warns of an online source of basis sets before it fails.
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", UserWarning)
+            mol.build()
+    except BasisNotFoundError:
+        elements = ", ".join(sorted({symbol for symbol, _ in molecule.geometry}))
+        raise ValueError(f"basis {molecule.basis!r} is unknown, or has no functions for one of {elements}") from None
     return mol
+
+
+def check_against_basis(molecule: Molecule) -> None:
+    """ValueError when the basis is unknown or the active space does not fit it; no SCF is run.
+
+    The orbitals the SCF might drop as linearly dependent are not known yet;
+    the stage itself checks again after it.
+    """
+    _check_active_space(molecule, _build_pyscf_molecule(molecule).nao_nr())
 
 
 def _check_active_space(molecule: Molecule, n_orbitals: int, n_dropped: int = 0) -> None:
     """``n_orbitals`` molecular orbitals, after the SCF dropped ``n_dropped`` linearly dependent ones."""
     occupied = molecule.n_occupied_orbitals
     virtual = n_orbitals - occupied
+    if occupied > n_orbitals:
+        raise ValueError(
+            f"{molecule.formula} in basis {molecule.basis} has {n_orbitals} orbital{'s' if n_orbitals > 1 else ''}, "
+            f"too few for {molecule.n_electrons} electrons with 2S = {molecule.spin}: they need {occupied}"
+        )
     note = ""
     if n_dropped:
         note = (

@@ -58,6 +58,29 @@ def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
 _SUBSCRIPT_DIGITS = str.maketrans("0123456789", "\u2080\u2081\u2082\u2083\u2084\u2085\u2086\u2087\u2088\u2089")
 
 
+def _refuse_coincident_atoms(atoms) -> None:
+    """ValueError naming the first pair (in input order) closer than _COINCIDENT_DISTANCE.
+
+    Atoms are binned in cubes of that edge, so only the 27 cubes around an
+    atom can hold a partner: linear time, where comparing every pair would
+    take hours on a file of a million atoms.
+    """
+    cells: dict[tuple[int, int, int], list[int]] = {}
+    for i, (_, position) in enumerate(atoms):
+        cell = tuple(math.floor(c / _COINCIDENT_DISTANCE) for c in position)
+        partners = [
+            j
+            for dx in (-1, 0, 1)
+            for dy in (-1, 0, 1)
+            for dz in (-1, 0, 1)
+            for j in cells.get((cell[0] + dx, cell[1] + dy, cell[2] + dz), ())
+            if math.dist(position, atoms[j][1]) < _COINCIDENT_DISTANCE
+        ]
+        if partners:
+            raise ValueError(f"atoms {min(partners)} and {i} are at the same position {position}")
+        cells.setdefault(cell, []).append(i)
+
+
 def _hill_formula(symbols: Sequence[str]) -> str:
     counts = Counter(symbols)
     if "C" in counts:
@@ -105,10 +128,7 @@ class Molecule:
         if not atoms:
             raise ValueError("geometry must contain at least one atom")
         checked = tuple(_atom(i, atom) for i, atom in enumerate(atoms))
-        for i in range(len(checked)):
-            for j in range(i):
-                if math.dist(checked[i][1], checked[j][1]) < _COINCIDENT_DISTANCE:
-                    raise ValueError(f"atoms {j} and {i} are at the same position {checked[i][1]}")
+        _refuse_coincident_atoms(checked)
 
         if not isinstance(basis, str):
             raise TypeError(f"basis must be a string, got {basis!r}")

@@ -9,12 +9,21 @@ refused, so a truncated or miscounted file never passes silently.
 from __future__ import annotations
 
 import math
+import os
+import re
+import stat
 from dataclasses import dataclass
 from pathlib import Path
 
 from ._elements import ATOMIC_NUMBERS, canonical_symbol
 
 _SYMBOL_OF = {z: symbol for symbol, z in ATOMIC_NUMBERS.items()}
+# A molecule this package can treat has at most a few hundred atoms; a file
+# this large is something else (a trajectory, a device), and reading it whole
+# would only exhaust memory.
+MAX_XYZ_BYTES = 16 << 20
+# str.isdigit() also accepts superscripts and other scripts' digits, which int() refuses.
+_UNSIGNED = re.compile(r"[0-9]+")
 
 
 @dataclass(frozen=True)
@@ -30,7 +39,7 @@ class XyzFormatError(ValueError):
 
 
 def _element(token: str, fail) -> str:
-    if token.isdigit():
+    if _UNSIGNED.fullmatch(token):
         symbol = _SYMBOL_OF.get(int(token))
         if symbol is None:
             fail(f"no element has atomic number {token}")
@@ -51,10 +60,29 @@ def _coordinate(token: str, axis: str, fail) -> float:
     return value
 
 
+def _read_text(path: Path) -> str:
+    """The file's text; only a regular file of at most MAX_XYZ_BYTES in UTF-8 is read.
+
+    Opened without blocking, so a FIFO without a writer is refused rather
+    than waited for, and a device such as /dev/zero never read.
+    """
+    handle = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0))
+    with os.fdopen(handle, "rb") as stream:
+        if not stat.S_ISREG(os.fstat(handle).st_mode):
+            raise XyzFormatError(f"{path}: not a regular file")
+        data = stream.read(MAX_XYZ_BYTES + 1)
+    if len(data) > MAX_XYZ_BYTES:
+        raise XyzFormatError(f"{path}: larger than {MAX_XYZ_BYTES >> 20} MiB, too large for a molecule's geometry")
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise XyzFormatError(f"{path}: not a text file in UTF-8 (byte {error.start} cannot be decoded)") from None
+
+
 def read_xyz(path) -> XyzGeometry:
     """Read the first frame of the XYZ file at ``path``; XyzFormatError names the faulty line."""
     path = Path(path)
-    lines = path.read_text(encoding="utf-8").splitlines()
+    lines = _read_text(path).splitlines()
 
     def fail_at(number: int):
         def fail(reason: str):
@@ -68,7 +96,7 @@ def read_xyz(path) -> XyzGeometry:
         return lines[number - 1]
 
     count_text = line(1, "the number of atoms").strip()
-    if not count_text.isdigit() or int(count_text) < 1:
+    if not _UNSIGNED.fullmatch(count_text) or int(count_text) < 1:
         fail_at(1)(f"expected the number of atoms (a positive integer), found {count_text!r}")
     count = int(count_text)
     comment = line(2, "a comment line").strip()
