@@ -1,28 +1,30 @@
 #include "core/blas_threads.hpp"
 
-#include <complex>
-#include <condition_variable>
-#include <cstdint>
-#include <cstring>
-#include <map>
-#include <mutex>
+#include <dlfcn.h>
+#include <link.h>
 
-#include "core/aligned_vector.hpp"
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "core/lapack.hpp"
 
 namespace bvc::lapack {
 
 namespace {
 
+// One OpenBLAS of the process and the thread count it had before the first scope.
+struct Library {
+    get_num_threads_fn* get;
+    set_num_threads_fn* set;
+    int restored;
+};
+
 struct Control {
     std::mutex mutex;
-    std::condition_variable sections_closed;
-    int lean_scopes = 0;
-    int sections = 0;
-    int configured = 1;
-    int current = 1;
-    // Probe answers for the current configuration, by matrix size.
-    std::map<int, bool> depends;
+    int scopes = 0;
+    std::vector<Library> libraries;
 };
 
 Control& control() {
@@ -30,89 +32,65 @@ Control& control() {
     return c;
 }
 
-bool controllable() { return table.set_num_threads != nullptr && table.get_num_threads != nullptr; }
-
-// Caller holds the mutex.
-void apply(Control& c) {
-    const int wanted = c.lean_scopes > 0 && c.sections == 0 ? 1 : c.configured;
-    if (wanted != c.current) {
-        table.set_num_threads(wanted);
-        c.current = wanted;
-    }
-}
-
-// Eigenvalues of a fixed Hermitian matrix of size n with the library at `threads`.
-AlignedVector<double> probe_eigenvalues(int n, int threads) {
-    table.set_num_threads(threads);
-    AlignedVector<cplx> a(static_cast<std::size_t>(n) * n);
-    std::uint64_t state = 0x9E3779B97F4A7C15ull;
-    auto next = [&] {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return static_cast<double>(state >> 11) * 0x1.0p-53 - 0.5;
+// Every OpenBLAS loaded into the process: SciPy's LAPACK (the table's) and
+// NumPy's own, which is another copy with another thread pool and another
+// prefix. Found by name among the loaded objects; a library loaded later is
+// found by the next scope.
+std::vector<Library> loaded_libraries() {
+    std::vector<std::string> paths;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            if (info->dlpi_name != nullptr && std::strstr(info->dlpi_name, "openblas") != nullptr)
+                static_cast<std::vector<std::string>*>(data)->push_back(info->dlpi_name);
+            return 0;
+        },
+        &paths);
+    static const char* const kPrefixes[] = {"scipy_openblas_", "openblas_"};
+    static const char* const kSuffixes[] = {"64_", ""};
+    std::vector<Library> found;
+    auto add = [&found](get_num_threads_fn* get, set_num_threads_fn* set) {
+        if (get == nullptr || set == nullptr) return;
+        for (const Library& known : found)
+            if (known.set == set) return;
+        found.push_back({get, set, 1});
     };
-    for (int c = 0; c < n; ++c) {
-        for (int r = c; r < n; ++r) a[r + static_cast<std::size_t>(c) * n] = cplx(next(), r == c ? 0.0 : next());
+    add(table.get_num_threads, table.set_num_threads);
+    for (const std::string& path : paths) {
+        void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+        if (handle == nullptr) continue;
+        for (const char* prefix : kPrefixes) {
+            for (const char* suffix : kSuffixes) {
+                const std::string get = std::string(prefix) + "get_num_threads" + suffix;
+                const std::string set = std::string(prefix) + "set_num_threads" + suffix;
+                add(reinterpret_cast<get_num_threads_fn*>(dlsym(handle, get.c_str())),
+                    reinterpret_cast<set_num_threads_fn*>(dlsym(handle, set.c_str())));
+            }
+        }
+        dlclose(handle);  // only drops the reference dlopen added; the library stays loaded
     }
-    AlignedVector<double> w(n);
-    Workspace ws;
-    if (hermitian_eigenvalues(n, a.data(), w.data(), ws) != 0) w.assign(n, 0.0);
-    return w;
+    return found;
 }
 
 }  // namespace
 
-LeanBlas::LeanBlas() {
-    if (!controllable()) return;
+SingleThreadedBlas::SingleThreadedBlas() {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.mutex);
-    if (c.lean_scopes++ == 0) {
-        const int configured = table.get_num_threads();
-        if (configured != c.configured) c.depends.clear();
-        c.configured = c.current = configured;
+    if (c.scopes++ > 0) return;
+    c.libraries = loaded_libraries();
+    for (Library& library : c.libraries) {
+        library.restored = library.get();
+        if (library.restored != 1) library.set(1);
     }
-    apply(c);
 }
 
-LeanBlas::~LeanBlas() {
-    if (!controllable()) return;
+SingleThreadedBlas::~SingleThreadedBlas() {
     Control& c = control();
     std::lock_guard<std::mutex> lock(c.mutex);
-    --c.lean_scopes;
-    apply(c);
-}
-
-ConfiguredBlas::ConfiguredBlas(bool active) : active_(active && controllable()) {
-    if (!active_) return;
-    Control& c = control();
-    std::lock_guard<std::mutex> lock(c.mutex);
-    ++c.sections;
-    apply(c);
-}
-
-ConfiguredBlas::~ConfiguredBlas() {
-    if (!active_) return;
-    Control& c = control();
-    std::lock_guard<std::mutex> lock(c.mutex);
-    if (--c.sections == 0) c.sections_closed.notify_all();
-    apply(c);
-}
-
-bool eigenvalues_depend_on_threads(int n) {
-    if (!controllable() || n <= 2) return false;
-    Control& c = control();
-    std::unique_lock<std::mutex> lock(c.mutex);
-    if (c.lean_scopes == 0 || c.configured == 1) return false;
-    if (auto known = c.depends.find(n); known != c.depends.end()) return known->second;
-    // Switching the count back and forth must not hit a computation that
-    // needs the configured one; the lock keeps new sections out meanwhile.
-    // Computations outside sections do not depend on the count.
-    c.sections_closed.wait(lock, [&] { return c.sections == 0; });
-    const AlignedVector<double> single = probe_eigenvalues(n, 1);
-    const AlignedVector<double> split = probe_eigenvalues(n, c.configured);
-    table.set_num_threads(c.current);
-    const bool depends = std::memcmp(single.data(), split.data(), sizeof(double) * n) != 0;
-    c.depends.emplace(n, depends);
-    return depends;
+    if (--c.scopes > 0) return;
+    for (const Library& library : c.libraries) {
+        if (library.restored != 1) library.set(library.restored);
+    }
 }
 
 }  // namespace bvc::lapack

@@ -6,6 +6,10 @@ import _thread
 import contextlib
 import inspect
 import io
+import os
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 import warnings
@@ -16,6 +20,7 @@ from corvinth_reference import random_state
 from scipy.optimize import minimize
 from scipy.optimize._minimize import _minimize_lbfgsb
 
+import brimvale_chemistry
 from brimvale_chemistry import corvinth
 from brimvale_chemistry.utils import PauliTerm
 
@@ -200,3 +205,49 @@ class TestThreads:
         assert all(p.kind is inspect.Parameter.KEYWORD_ONLY for p in parameters[1:])
         with pytest.raises(TypeError, match="unexpected keyword argument 'threads'"):
             corvinth._cvd_dmrg_reference(np.ones(4), threads=1)
+
+
+def child_env():
+    env = dict(os.environ)
+    package_root = os.path.dirname(os.path.dirname(brimvale_chemistry.__file__))
+    env["PYTHONPATH"] = package_root + os.pathsep + env.get("PYTHONPATH", "")
+    return env
+
+
+SAME_DIGITS_RUN = textwrap.dedent(
+    """
+    import contextlib, io, sys
+    import numpy as np
+    from brimvale_chemistry import corvinth
+    from brimvale_chemistry.utils import PauliTerm
+
+    rng = np.random.default_rng(7)
+    psi = rng.normal(size=2**14) + 1j * rng.normal(size=2**14)
+    terms = [PauliTerm.from_string(-0.5, ""), PauliTerm.from_string(0.3, "Z0 Z1"), PauliTerm.from_string(0.2, "X4 X5")]
+    for threads in (1, 2, None):
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            r = corvinth.cvd_dmrg(psi, pauli_terms=terms, layers=1, restarts=1, maxiter=15, threads=threads)
+        print(out.getvalue(), repr(r.overlap_mod), repr(r.energy), [op.params for op in r.circuit.operations])
+        print("=== end of run")
+    """
+)
+
+
+class TestTheSameDigitsOnEveryMachine:
+    def test_neither_threads_nor_the_blas_setting_moves_a_digit(self):
+        # On 14 qubits the middle bonds' eigenproblems are large enough for
+        # OpenBLAS to split them over its threads, which changes their rounding.
+        outputs = set()
+        for blas_threads in (None, "1", "2"):
+            env = child_env()
+            env.pop("OPENBLAS_NUM_THREADS", None)
+            if blas_threads is not None:
+                env["OPENBLAS_NUM_THREADS"] = blas_threads
+            child = subprocess.run(
+                [sys.executable, "-c", SAME_DIGITS_RUN], env=env, capture_output=True, text=True, check=True
+            )
+            runs = child.stdout.split("=== end of run\n")
+            assert len(runs) == 4 and runs[-1] == ""
+            outputs.update(runs[:3])
+        assert len(outputs) == 1

@@ -9,7 +9,6 @@
 
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/blas_threads.hpp"
 #include "objective_binding.hpp"
 
 namespace bvc::cvd {
@@ -145,13 +144,6 @@ void BondSearch::execute(Group& group, std::vector<Slot>& batch, const Progress&
             progress(finished);
         }
     };
-    // Worker threads beside OpenBLAS's own compete for the same cores: with
-    // more than one worker the optimiser's tiny solves and the evaluations
-    // whose rounding does not depend on it run the library single-threaded,
-    // and only the decompositions whose digits depend on its count keep it
-    // (see core/blas_threads). One thread leaves the library as it is.
-    std::optional<bvc::lapack::LeanBlas> lean;
-    if (pool_ && settings_.gradient == GradientMode::kForwardDifference) lean.emplace();
     if (!pool_) {
         for (std::size_t i = 0; i < batch.size(); ++i) {
             run_slot(group, batch[i], i, 0);
@@ -191,10 +183,8 @@ void BondSearch::run_identity(Group& group, Slot& slot, unsigned worker) {
     std::optional<py::gil_scoped_release> release;
     if (!pool_) release.emplace();
     Bond& bond = group.bonds[slot.bond];
-    const bool configured = settings_.gradient == GradientMode::kForwardDifference;
     ObjectivePtr objective;
     try {
-        bvc::lapack::ConfiguredBlas section(configured);
         objective = group.objectives(bond.q0, group.alpha);
     } catch (...) {
         bond.promise.set_exception(std::current_exception());
@@ -203,8 +193,6 @@ void BondSearch::run_identity(Group& group, Slot& slot, unsigned worker) {
     bond.promise.set_value(objective);
     const EntanglerParams zero{};
     ObjectiveScratch& scratch = scratches_[worker];
-    bvc::lapack::ConfiguredBlas section(configured &&
-                                        bvc::lapack::eigenvalues_depend_on_threads(objective->gram_dimension()));
     if (settings_.gradient == GradientMode::kAnalytic) {
         // The value of the same decomposition the runs are scored with.
         double gradient[kEntanglerParams];
@@ -228,7 +216,7 @@ void BondSearch::run_restart(Group& group, Slot& slot, std::size_t index, unsign
 
     auto owned = std::make_unique<NativeObjective>(
         objective,
-        TaskSlot{pool_.get(), &scratches_, index, worker, settings_.gradient == GradientMode::kForwardDifference});
+        TaskSlot{pool_.get(), &scratches_, index, worker});
     NativeObjective& native = *owned;
     py::object callable = py::cast(std::move(owned));
     // The optimiser may keep the callable; past this task it must not use

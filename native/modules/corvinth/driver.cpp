@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
+#include "core/blas_threads.hpp"
 #include "core/defaults.hpp"
 #include "dense_state.hpp"
 #include "metrics_line.hpp"
@@ -69,6 +70,10 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
     if (s.pauli_terms.is_none()) {
         if (PyErr_WarnEx(PyExc_UserWarning, kNoHamiltonianWarning, 1) != 0) throw py::error_already_set();
     }
+    // Every decomposition from here on, the state's preparation included, on
+    // any worker, runs with one BLAS thread: the same digits on every machine
+    // and for every `threads` (see core/blas_threads).
+    bvc::lapack::SingleThreadedBlas single_threaded_blas;
     std::unique_ptr<SynthesisState> state;
     if (use_mps) {
         if (!is_result && !is_mps) {

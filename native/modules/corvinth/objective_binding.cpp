@@ -12,7 +12,6 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/instances.hpp"
-#include "core/blas_threads.hpp"
 #include "core/forward_difference.hpp"
 #include "core/mps_local_form.hpp"
 #include "mps_state.hpp"
@@ -49,11 +48,6 @@ void NativeObjective::detach() {
 
 ObjectiveScratch& NativeObjective::scratch() { return attached_ ? (*slot_.scratches)[slot_.worker] : own_; }
 
-bool NativeObjective::configured_decompositions() const {
-    return attached_ && slot_.configured_decompositions &&
-           bvc::lapack::eigenvalues_depend_on_threads(objective_->gram_dimension());
-}
-
 void NativeObjective::check_not_aborted() const {
     if (attached_ && slot_.pool != nullptr && slot_.pool->aborted(slot_.task)) throw TaskAborted();
 }
@@ -62,7 +56,6 @@ double NativeObjective::value(const double* params) {
     std::lock_guard<std::mutex> lock(mutex_);
     check_not_aborted();
     ++evaluations_;
-    bvc::lapack::ConfiguredBlas section(configured_decompositions());
     return objective_->value(params, scratch());
 }
 
@@ -87,9 +80,6 @@ double NativeObjective::forward_difference(const double* params, double* gradien
         steps[i] = step.step;
     }
     std::array<double, kPoints> values;
-    // One section for all ten evaluations: the workers sharing them run
-    // while this thread waits inside it.
-    bvc::lapack::ConfiguredBlas section(configured_decompositions());
     if (attached_ && slot_.pool != nullptr && objective_->gram_dimension() >= kShareFromDimension) {
         auto& scratches = *slot_.scratches;
         slot_.pool->share(

@@ -28,10 +28,6 @@ struct TaskSlot {
     std::vector<ObjectiveScratch>* scratches = nullptr;
     std::size_t task = 0;
     unsigned worker = 0;
-    // Decompositions whose rounding depends on the BLAS library's thread
-    // count run with the library's configured count (the default gradient,
-    // whose digits must not change); see core/blas_threads.
-    bool configured_decompositions = false;
 };
 
 class NativeObjective {
@@ -57,7 +53,6 @@ public:
 
 private:
     ObjectiveScratch& scratch();
-    bool configured_decompositions() const;
     void check_not_aborted() const;
 
     std::shared_ptr<const DisentanglerObjective> objective_;

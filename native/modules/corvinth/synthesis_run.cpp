@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
-#include "core/blas_threads.hpp"
 #include "core/gates.hpp"
 #include "metrics_line.hpp"
 
@@ -55,12 +54,6 @@ py::object run_cvd(SynthesisState& state, Settings& s) {
     };
     snapshot(0);
 
-    // Nothing ties the exact gradient's rounding to the BLAS library's thread
-    // count: its whole run keeps that library single-threaded, leaving the
-    // cores to the synthesis' own workers. The default gradient keeps the
-    // library's count wherever its digits depend on it (see core/blas_threads).
-    std::optional<bvc::lapack::LeanBlas> lean_blas;
-    if (search.gradient == GradientMode::kAnalytic) lean_blas.emplace();
     BondSearch bond_search(search, s.module);
     py::object progress_bar = py::module_::import("brimvale_chemistry._progress").attr("progress_bar");
     for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
