@@ -214,9 +214,7 @@ void BondSearch::run_restart(Group& group, Slot& slot, std::size_t index, unsign
     py::object rng = default_rng_(settings_.seed.attr("__add__")(py::int_(offset)));
     py::object initial = rng.attr("normal")(0.0, settings_.init_scale, kEntanglerParams);
 
-    auto owned = std::make_unique<NativeObjective>(
-        objective,
-        TaskSlot{pool_.get(), &scratches_, index, worker});
+    auto owned = std::make_unique<NativeObjective>(objective, TaskSlot{pool_.get(), &scratches_, index, worker});
     NativeObjective& native = *owned;
     py::object callable = py::cast(std::move(owned));
     // The optimiser may keep the callable; past this task it must not use
