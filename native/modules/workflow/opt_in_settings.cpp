@@ -29,6 +29,8 @@ struct OptInSetting {
     // (checked at construction, before any stage runs); none if null.
     const char* needs_keyword = nullptr;
     const char* needs_value = nullptr;
+    // A count that must be at least 1 when set (checked at construction).
+    bool positive = false;
 };
 
 const std::vector<OptInSetting>& table() {
@@ -74,6 +76,23 @@ const std::vector<OptInSetting>& table() {
          {{kDmrg, "max_bond"}, {kCvd, "max_bond"}, {kMeasurement, "max_bond"}},
          "state",
          "mps"},
+        // With basis-rotation the measurement also receives the active-space integrals (measurement_keywords).
+        {"measurement_grouping",
+         "--grouping",
+         "how the measurement groups the Hamiltonian: qubit-wise commuting Pauli terms, or one orbital "
+         "rotation per factor of the two-electron integrals",
+         Kind::kChoice,
+         {"qubit-wise", "basis-rotation"},
+         {{kMeasurement, "grouping"}}},
+        {"measurement_total_shots",
+         "--total-shots",
+         "a total shot budget spread over the measurement groups by weight (default: --shots per group)",
+         Kind::kOptionalCount,
+         {},
+         {{kMeasurement, "total_shots"}},
+         nullptr,
+         nullptr,
+         true},
     };
     return settings;
 }
@@ -136,6 +155,9 @@ std::vector<py::object> convert_opt_in_settings(const Arguments& a, std::size_t 
     for (std::size_t i = 0; i < table().size(); ++i) values.push_back(convert(table()[i], a[first + i]));
     for (std::size_t i = 0; i < table().size(); ++i) {
         const OptInSetting& s = table()[i];
+        if (s.positive && !values[i].is_none() && values[i] < py::int_(1)) {
+            raise(PyExc_ValueError, std::string(s.keyword) + " must be a positive integer or None");
+        }
         if (s.needs_keyword == nullptr || !differs_from_default(s, values[i])) continue;
         if (s.kind == Kind::kOptionalCount && values[i] < py::int_(1)) {
             raise(PyExc_ValueError, std::string(s.keyword) + " must be a positive integer or None");
@@ -162,6 +184,16 @@ py::dict opt_in_stage_keywords(const py::object& self, std::size_t stage) {
             py::object value = self.attr(s.keyword);
             if (differs_from_default(s, value)) keywords[keyword] = value;
         }
+    }
+    return keywords;
+}
+
+py::dict measurement_keywords(const py::object& self, const py::object& structure) {
+    py::dict keywords = opt_in_stage_keywords(self, kMeasurement);
+    py::object grouping = self.attr("measurement_grouping");
+    if (grouping.equal(py::str("basis-rotation"))) {
+        keywords["integrals"] =
+            py::module_::import("brimvale_chemistry.measurement").attr("active_space_integrals")(structure);
     }
     return keywords;
 }
