@@ -7,7 +7,6 @@ circuit's exact energy is the error of the factorisation on this state.
 
 from __future__ import annotations
 
-import copy
 import math
 import warnings
 from dataclasses import dataclass
@@ -58,7 +57,9 @@ class _DenseRotations:
         return circuit.execute(backend=a.backend, device=a.device, dtype=a.dtype).state
 
     def rotated(self, group: RotationGroup):
-        rotated = copy.deepcopy(self._circuit)
+        rotated = Circuit(self._circuit.num_qubits)
+        for operation in self._circuit.operations:  # immutable records: copied by appending
+            getattr(rotated, operation.name)(*operation.params, *operation.qubits)
         append_gates(rotated, list(group.network), group.n_qubits // 2)
         state = self._execute(rotated)
         n = self._arguments.n_qubits
