@@ -16,6 +16,7 @@ from .molecule import ElectronicStructureResult, Molecule
 _Stage: TypeAlias = Literal["electronic_structure", "dmrg", "cvd_dmrg", "measurement_QASM"]
 _Gradient: TypeAlias = Literal["finite-difference", "analytic"]
 _State: TypeAlias = Literal["dense", "mps"]
+_Grouping: TypeAlias = Literal["qubit-wise", "basis-rotation"]
 
 WORKFLOW_STAGES: tuple[_Stage, ...]
 # Demo presets by key: geometry, basis, active_occupied, active_virtual, desc.
@@ -59,6 +60,8 @@ class MolecularDMRGWorkflow:
     cvd_refine: bool
     state: _State
     mps_max_bond: int | None
+    measurement_grouping: _Grouping
+    measurement_total_shots: int | None
     def __init__(
         self,
         molecule: Molecule,
@@ -84,6 +87,8 @@ class MolecularDMRGWorkflow:
         cvd_refine: bool = False,
         state: _State = "dense",
         mps_max_bond: SupportsIndex | None = None,
+        measurement_grouping: _Grouping = "qubit-wise",
+        measurement_total_shots: SupportsIndex | None = None,
     ) -> None:
         """Keep the molecule and the settings of its run; ``workdir`` None means the current directory."""
 

@@ -32,6 +32,8 @@ OPT_IN_DEFAULTS = {
     "cvd_refine": False,
     "state": "dense",
     "mps_max_bond": None,
+    "measurement_grouping": "qubit-wise",
+    "measurement_total_shots": None,
 }
 
 

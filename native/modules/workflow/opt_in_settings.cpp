@@ -74,6 +74,20 @@ const std::vector<OptInSetting>& table() {
          {{kDmrg, "max_bond"}, {kCvd, "max_bond"}, {kMeasurement, "max_bond"}},
          "state",
          "mps"},
+        // With basis-rotation the measurement also receives the active-space integrals (measurement_keywords).
+        {"measurement_grouping",
+         "--grouping",
+         "how the measurement groups the Hamiltonian: qubit-wise commuting Pauli terms, or one orbital "
+         "rotation per factor of the two-electron integrals",
+         Kind::kChoice,
+         {"qubit-wise", "basis-rotation"},
+         {{kMeasurement, "grouping"}}},
+        {"measurement_total_shots",
+         "--total-shots",
+         "a total shot budget spread over the measurement groups by weight (default: --shots per group)",
+         Kind::kOptionalCount,
+         {},
+         {{kMeasurement, "total_shots"}}},
     };
     return settings;
 }
@@ -165,6 +179,16 @@ py::dict opt_in_stage_keywords(const py::object& self, std::size_t stage) {
             py::object value = self.attr(s.keyword);
             if (differs_from_default(s, value)) keywords[keyword] = value;
         }
+    }
+    return keywords;
+}
+
+py::dict measurement_keywords(const py::object& self, const py::object& structure) {
+    py::dict keywords = opt_in_stage_keywords(self, kMeasurement);
+    py::object grouping = self.attr("measurement_grouping");
+    if (grouping.equal(py::str("basis-rotation"))) {
+        keywords["integrals"] =
+            py::module_::import("brimvale_chemistry.measurement").attr("active_space_integrals")(structure);
     }
     return keywords;
 }

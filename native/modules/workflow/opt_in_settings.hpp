@@ -31,6 +31,10 @@ void store_opt_in_settings(const py::object& self, const std::vector<py::object>
 // defaults, in table order; read from the instance at each call.
 py::dict opt_in_stage_keywords(const py::object& self, std::size_t stage);
 
+// The measurement stage's opt-in keywords, and with basis-rotation grouping
+// its `integrals`, taken from the electronic-structure result `structure`.
+py::dict measurement_keywords(const py::object& self, const py::object& structure);
+
 // The measurement stage's `backend`: "mps" when the run holds its states as
 // matrix product states, the workflow's `backend` setting otherwise.
 py::object measurement_backend(const py::object& self);

@@ -196,7 +196,7 @@ py::object run(const ModuleNames& names, const Arguments& a) {
                             structure.attr("n_qubits"), py::arg("shots") = self.attr("shots"),
                             py::arg("seed") = self.attr("seed"), py::arg("workdir") = self.attr("workdir"),
                             py::arg("backend") = measurement_backend(self), py::arg("device") = self.attr("device"),
-                            py::arg("dtype") = self.attr("dtype"), **opt_in_stage_keywords(self, kMeasurement));
+                            py::arg("dtype") = self.attr("dtype"), **measurement_keywords(self, structure));
                     }));
     };
     // Path() also accepts a workdir reassigned as a string after construction.

@@ -15,6 +15,12 @@ from brimvale.mps import check_max_bond_for
 
 from .._kernels import require_str, to_int
 from ..utils import PauliTerm
+from .factorisation import DEFAULT_TRUNCATION
+from .integrals import check_integrals
+
+QUBIT_WISE = "qubit-wise"
+BASIS_ROTATION = "basis-rotation"
+GROUPINGS = (QUBIT_WISE, BASIS_ROTATION)
 
 _HEAP_TYPE = 1 << 9  # Py_TPFLAGS_HEAPTYPE
 
@@ -114,6 +120,22 @@ def check_width(backend: str, n_qubits: int) -> None:
         )
 
 
+def check_grouping(grouping) -> str:
+    grouping = require_str(grouping, "grouping")
+    if grouping not in GROUPINGS:
+        raise ValueError(f"grouping must be one of: {', '.join(map(repr, GROUPINGS))}; got {reprlib.repr(grouping)}")
+    return grouping
+
+
+def check_total_shots(total_shots) -> int | None:
+    if total_shots is None:
+        return None
+    total_shots = to_int(total_shots, "total_shots")
+    if total_shots < 1:
+        raise ValueError(f"total_shots must be a positive integer or None, got {total_shots}")
+    return total_shots
+
+
 @dataclass(frozen=True)
 class StageArguments:
     """The measurement stage's arguments, checked and converted."""
@@ -128,10 +150,29 @@ class StageArguments:
     dtype: np.dtype
     # Largest bond of the circuit's MPS (backend="mps"); None: the stage's cap.
     max_bond: int | None = None
+    grouping: str = QUBIT_WISE
+    # A budget spread over the groups by weight, in place of `shots` per group.
+    total_shots: int | None = None
+    # (constant, one_body, two_body, occupations or None) of grouping="basis-rotation".
+    integrals: tuple[float, np.ndarray, np.ndarray, np.ndarray | None] | None = None
+    truncation_threshold: float = DEFAULT_TRUNCATION
 
 
 def check_arguments(
-    circuit, pauli_terms, n_qubits, shots, seed, workdir, backend, device, dtype, max_bond=None
+    circuit,
+    pauli_terms,
+    n_qubits,
+    shots,
+    seed,
+    workdir,
+    backend,
+    device,
+    dtype,
+    max_bond=None,
+    grouping=QUBIT_WISE,
+    total_shots=None,
+    integrals=None,
+    truncation_threshold=None,
 ) -> StageArguments:
     """Every argument of the stage, in the order their errors are reported."""
     check_circuit(circuit)
@@ -145,4 +186,21 @@ def check_arguments(
     dtype = check_simulator(backend, device, dtype)
     check_width(backend, n_qubits)
     max_bond = check_max_bond_for(max_bond, "backend", MPS_BACKEND, backend)
-    return StageArguments(n_qubits, terms, shots, seed, workdir, backend, device, dtype, max_bond)
+    grouping = check_grouping(grouping)
+    total_shots = check_total_shots(total_shots)
+    integrals, threshold = check_integrals(grouping == BASIS_ROTATION, integrals, truncation_threshold, n_qubits)
+    return StageArguments(
+        n_qubits,
+        terms,
+        shots,
+        seed,
+        workdir,
+        backend,
+        device,
+        dtype,
+        max_bond,
+        grouping,
+        total_shots,
+        integrals,
+        threshold,
+    )

@@ -5,6 +5,8 @@ from __future__ import annotations
 from collections.abc import Iterator, Mapping
 
 from .records import MeasurementGroup
+from .rotation_groups import RotationGroup
+from .rotation_qasm import rotation_program
 
 
 def preparation_lines(circuit) -> list[str]:
@@ -51,13 +53,16 @@ class GroupPrograms(Mapping[str, str]):
     them would take gigabytes if they were all held at once.
     """
 
-    def __init__(self, names: list[str], preparation: list[str], n_qubits: int, groups: list[MeasurementGroup]):
+    def __init__(self, names: list[str], preparation: list[str], n_qubits: int, groups: list):
         self._index = {name: k for k, name in enumerate(names)}
         self._preparation, self._n_qubits, self._groups = preparation, n_qubits, groups
 
     def __getitem__(self, name: str) -> str:
         k = self._index[name]
-        return group_program(self._preparation, self._n_qubits, self._groups[k], k, len(self._groups))
+        group = self._groups[k]
+        if isinstance(group, RotationGroup):
+            return rotation_program(self._preparation, self._n_qubits, group, k, len(self._groups))
+        return group_program(self._preparation, self._n_qubits, group, k, len(self._groups))
 
     def __iter__(self) -> Iterator[str]:
         return iter(self._index)

@@ -84,10 +84,14 @@ def _versions() -> dict[str, str | None]:
     return versions
 
 
+# Settings recorded only when set, so that a default run's record stays as it was.
+_RECORDED_WHEN_SET = {"measurement_grouping": "qubit-wise", "measurement_total_shots": None}
+
+
 def _settings(workflow) -> dict:
     settings = {}
     for name, value in vars(workflow).items():
-        if name == "molecule":
+        if name == "molecule" or (name in _RECORDED_WHEN_SET and value == _RECORDED_WHEN_SET[name]):
             continue
         if name == "workdir":
             value = str(Path(value).resolve())
@@ -127,6 +131,23 @@ def _layers(cvd) -> list[dict]:
     ]
 
 
+def _measurement(measurement, total_shots) -> dict:
+    grouping = getattr(measurement, "grouping", "qubit-wise")
+    budget = total_shots is not None
+    record = {
+        "groups": measurement.n_groups,
+        "shots_per_group": None if budget else measurement.shots,
+        "seed_entropy": measurement.seed_entropy,
+    }
+    if grouping != "qubit-wise":
+        record["grouping"] = grouping
+        record["factorisation"] = getattr(measurement, "factorisation", None)
+    if budget:
+        record["total_shots"] = total_shots
+        record["group_shots"] = list(measurement.group_shots)
+    return record
+
+
 def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str | None) -> dict:
     """The summary of a run that reached the measurement stage, as a JSON-ready dict."""
     structure, dmrg, cvd, measurement = result.electronic_structure, result.dmrg, result.cvd, result.measurement
@@ -162,11 +183,7 @@ def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str |
             # What the synthesis on the MPS dropped; None on the dense path.
             "discarded_weight": _finite(getattr(cvd, "discarded_weight", None)),
         },
-        "measurement": {
-            "groups": measurement.n_groups,
-            "shots_per_group": measurement.shots,
-            "seed_entropy": measurement.seed_entropy,
-        },
+        "measurement": _measurement(measurement, getattr(workflow, "measurement_total_shots", None)),
         "settings": _settings(workflow) | {"synthesis_seed": synthesis_seed},
         "stage_seconds": dict(result.stage_seconds),
         "versions": _versions(),
