@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -116,6 +117,13 @@ double vector_norm(const cplx* v, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         sum += std::norm(cplx(std::ldexp(v[i].real(), -exponent), std::ldexp(v[i].imag(), -exponent)));
     return std::ldexp(std::sqrt(sum), exponent);
+}
+
+// A double for a message, in the shortest form that shows its size.
+std::string shown(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
 }
 
 // 2^exponent times `value`, the exponent clamped where the result is 0 or
@@ -321,6 +329,74 @@ Mps from_dense(const cplx* psi, int n, const Truncation& truncation, Interrupt& 
     out.norm = times_power_of_two(out.norm, exponent);
     if (!std::isfinite(out.norm)) throw std::invalid_argument("the state's norm is outside the range of a double");
     return out;
+}
+
+void check_canonical(const Mps& state, Interrupt& interrupt) {
+    check_chain(state.sites);
+    const int n = state.size();
+    if (!(state.norm > 0.0) || !std::isfinite(state.norm)) {
+        throw std::invalid_argument("the norm must be finite and positive, got " + shown(state.norm));
+    }
+    if (!(state.discarded_weight >= 0.0 && state.discarded_weight <= 1.0)) {
+        throw std::invalid_argument("the discarded weight must be between 0 and 1, got " +
+                                    shown(state.discarded_weight));
+    }
+    if (state.schmidt.size() != static_cast<std::size_t>(n) + 1) {
+        throw std::invalid_argument("the Schmidt values do not match the bonds of the tensors");
+    }
+    // Bonds are named as the Python face names them: bond b between qubits b and b + 1.
+    for (int b = 0; b <= n; ++b) {
+        const std::vector<double>& values = state.schmidt[b];
+        const std::size_t dimension = b == 0 || b == n ? 1 : static_cast<std::size_t>(state.sites[b].left);
+        const std::string bond = "bond " + std::to_string(b - 1);
+        if (values.size() != dimension) {
+            throw std::invalid_argument("the Schmidt values do not match the bonds of the tensors");
+        }
+        double sum = 0.0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (!(values[i] >= 0.0) || !std::isfinite(values[i])) {
+                throw std::invalid_argument("the Schmidt values of " + bond + " must be finite and non-negative");
+            }
+            if (i > 0 && values[i] > values[i - 1]) {
+                throw std::invalid_argument("the Schmidt values of " + bond + " must be in descending order");
+            }
+            sum += values[i] * values[i];
+        }
+        if (!(std::abs(sum - 1.0) <= kCanonicalTolerance)) {
+            throw std::invalid_argument("the squares of the Schmidt values of " + bond + " must add up to 1, got " +
+                                        shown(sum));
+        }
+    }
+    std::vector<cplx> gram;
+    for (int k = 0; k < n; ++k) {
+        const Tensor& t = state.sites[k];
+        const std::string site = "site " + std::to_string(k);
+        if (!all_finite(t.data.data(), t.data.size())) throw std::invalid_argument(site + " must have finite entries");
+        // A right isometry has rank `left`, at most its 2 right columns; this
+        // also bounds the Gram matrix below by the tensor's own size.
+        if (t.left > 2 * t.right) {
+            throw std::invalid_argument(site + " cannot be right-isometric: its left bond " + std::to_string(t.left) +
+                                        " exceeds twice its right bond " + std::to_string(t.right));
+        }
+        // sum_s B[s] B[s]^dagger must be the identity.
+        gram.assign(static_cast<std::size_t>(t.left) * t.left, cplx(0.0));
+        for (int s = 0; s < 2; ++s) {
+            lapack::gemm('N', 'C', t.left, t.left, t.right, 1.0, t.slice(s), 2 * t.left, t.slice(s), 2 * t.left, 1.0,
+                         gram.data(), t.left);
+        }
+        double deviation = 0.0;
+        for (int j = 0; j < t.left; ++j) {
+            for (int i = 0; i < t.left; ++i) {
+                const cplx entry = gram[i + static_cast<std::size_t>(t.left) * j] - (i == j ? 1.0 : 0.0);
+                deviation = std::max(deviation, std::abs(entry));
+            }
+        }
+        if (!(deviation <= kCanonicalTolerance)) {
+            throw std::invalid_argument(site + " is not right-isometric (sum_s B[s] B[s]^dagger differs from the " +
+                                        "identity by " + shown(deviation) + ")");
+        }
+        interrupt.progress(static_cast<std::uint64_t>(t.left) * t.left * t.right * 2);
+    }
 }
 
 void to_dense(const Mps& state, cplx* out, Interrupt& interrupt) {

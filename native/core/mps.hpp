@@ -29,6 +29,10 @@ inline constexpr int kMaxSites = 1 << 16;
 inline constexpr int kMaxBond = 1 << 14;
 // to_dense writes 2^n amplitudes; 2^30 of complex128 are 16 GiB.
 inline constexpr int kMaxDenseQubits = 30;
+// How far a stored state may stray from the canonical form before it is
+// refused: rounding leaves about 1e-16 times the bond dimension (at most
+// 1e-12 at kMaxBond), while any real damage is many orders larger.
+inline constexpr double kCanonicalTolerance = 1e-9;
 
 struct Tensor {
     int left = 1;
@@ -99,6 +103,14 @@ Mps from_dense(const cplx* psi, int n, const Truncation& truncation, Interrupt& 
 // assumed. `discarded` is the weight already discarded by the caller.
 Mps canonicalize(std::vector<Tensor> tensors, int centre, const Truncation& truncation, double discarded,
                  Interrupt& interrupt);
+
+// std::invalid_argument unless `state` is in the canonical form above: chain
+// sizes that match, finite entries, every site right-isometric within
+// kCanonicalTolerance, the Schmidt values of every bond as many as its
+// dimension, finite, non-negative, descending and of unit sum of squares
+// (within kCanonicalTolerance), the norm finite and positive and the
+// discarded weight in [0, 1]. For states read from outside (a pickle).
+void check_canonical(const Mps& state, Interrupt& interrupt);
 
 // `state` brought within `truncation` (one canonicalising sweep, its
 // discarded weight added), or an unchanged copy where every bond already is.

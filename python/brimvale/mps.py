@@ -231,5 +231,5 @@ class MPS:
 
 
 def _restore(tensors, schmidt_values, norm, discarded_weight) -> MPS:
-    """The state a pickle of an MPS holds."""
+    """The state a pickle of an MPS holds; ValueError unless the data is in canonical form."""
     return MPS._from_data(_native.mps_restore(tensors, schmidt_values, norm, discarded_weight))
