@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "bind/arrays.hpp"
@@ -81,6 +82,11 @@ py::tuple MpsSynthesisState::score(const py::object& circuit, const py::object& 
         circuit.attr("execute")("backend"_a = "mps", "max_bond"_a = max_bond, "cutoff"_a = truncation_.cutoff);
     const py::object prepared = result.attr("mps");
     const std::shared_ptr<const bvc::mps::Mps> state = native_mps(prepared);
+    // The overlap kernel reads both chains site by site.
+    if (state->size() != psi0_.size()) {
+        raise(PyExc_ValueError, "the circuit's state has " + std::to_string(state->size()) + " qubits, psi0 " +
+                                    std::to_string(psi0_.size()));
+    }
     cplx value;
     {
         py::gil_scoped_release release;
