@@ -11,6 +11,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
+#include "core/defaults.hpp"
 #include "core/gates.hpp"
 #include "core/mps_adjoint_gradient.hpp"
 #include "core/mps_evolution.hpp"
@@ -39,6 +40,14 @@ MpsSynthesisState::MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::
     py::gil_scoped_release release;
     bvc::Interrupt interrupt = signal_interrupt();
     current_ = bvc::mps::truncated(psi0_, truncation_, interrupt);
+}
+
+std::string MpsSynthesisState::overlap_estimate_bounds() const {
+    const int half = psi0_.size() / 2;
+    const bool cap_binds = truncation_.max_bond > 0 && (half >= 30 || truncation_.max_bond < (1 << half));
+    if (!cap_binds && !(truncation_.cutoff > bvc::defaults::kCvdMpsCutoff)) return {};
+    return "max_bond=" + std::to_string(truncation_.max_bond) +
+           ", cutoff=" + py::cast<std::string>(py::repr(py::float_(truncation_.cutoff)));
 }
 
 ObjectiveFactory MpsSynthesisState::objectives() {
