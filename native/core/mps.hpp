@@ -9,6 +9,7 @@
 // contraction below is a BLAS call on the stored data.
 #pragma once
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
 #include <vector>
@@ -28,6 +29,10 @@ inline constexpr int kMaxSites = 1 << 16;
 inline constexpr int kMaxBond = 1 << 14;
 // to_dense writes 2^n amplitudes; 2^30 of complex128 are 16 GiB.
 inline constexpr int kMaxDenseQubits = 30;
+// How far a stored state may stray from the canonical form before it is
+// refused: rounding leaves about 1e-16 times the bond dimension (at most
+// 1e-12 at kMaxBond), while any real damage is many orders larger.
+inline constexpr double kCanonicalTolerance = 1e-9;
 
 struct Tensor {
     int left = 1;
@@ -64,26 +69,48 @@ struct Mps {
     // trivial ends ({1}). Values descending, unit sum of squares.
     std::vector<std::vector<double>> schmidt;
     double norm = 1.0;
-    // Sum over every truncation in the state's history of the fraction of
-    // the squared norm it discarded.
+    // 1 - prod_i (1 - f_i) over every truncation i in the state's history,
+    // f_i the fraction of the squared norm it discarded: a fraction in
+    // [0, 1]. For the truncations of one canonicalising sweep the projections
+    // nest, and it is 1 - |<truncated|exact>|^2 (both normalised) exactly.
     double discarded_weight = 0.0;
 
     int size() const { return static_cast<int>(sites.size()); }
 };
 
+// The discarded weight of a state that had lost `discarded` and then loses
+// the fraction `fraction` of what was left: 1 - (1 - d)(1 - f), written
+// d + f (1 - d) so that weights at rounding level come out as their plain
+// sum, to the last bit.
+inline double compose_discarded(double discarded, double fraction) {
+    return std::min(1.0, discarded + fraction * (1.0 - discarded));
+}
+
 // |0...0> on n qubits, 1 <= n <= kMaxSites (std::invalid_argument otherwise).
 Mps product_zero(int n);
 
 // The MPS of the 2^n amplitudes `psi` (qubit 0 the least significant bit),
-// by successive SVDs; std::invalid_argument for a zero or non-finite norm.
+// by successive SVDs; amplitudes of any finite size (their norm within the
+// double range). std::invalid_argument for a non-finite amplitude, before
+// any LAPACK call, or a zero norm.
 Mps from_dense(const cplx* psi, int n, const Truncation& truncation, Interrupt& interrupt);
 
 // The canonical form of the product of arbitrary tensors (neighbouring
-// bonds must match and the ends be 1; std::invalid_argument otherwise).
+// bonds must match, the ends be 1 and every entry finite;
+// std::invalid_argument otherwise, before any LAPACK call). Entries of any
+// finite size are accepted: the factors are kept near 1 by powers of two.
 // Tensors left of `centre` must be left-isometric; with centre 0 nothing is
 // assumed. `discarded` is the weight already discarded by the caller.
 Mps canonicalize(std::vector<Tensor> tensors, int centre, const Truncation& truncation, double discarded,
                  Interrupt& interrupt);
+
+// std::invalid_argument unless `state` is in the canonical form above: chain
+// sizes that match, finite entries, every site right-isometric within
+// kCanonicalTolerance, the Schmidt values of every bond as many as its
+// dimension, finite, non-negative, descending and of unit sum of squares
+// (within kCanonicalTolerance), the norm finite and positive and the
+// discarded weight in [0, 1]. For states read from outside (a pickle).
+void check_canonical(const Mps& state, Interrupt& interrupt);
 
 // `state` brought within `truncation` (one canonicalising sweep, its
 // discarded weight added), or an unchanged copy where every bond already is.

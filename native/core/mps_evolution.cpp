@@ -68,7 +68,7 @@ void Evolution::apply_pair(int site, const sv::Mat4& u, bool centre_right) {
     s_.resize(k);
     detail::svd(rows, cols, theta_.data(), u_.data(), s_.data(), vt_.data(), ws_);
     const Kept kept = kept_values(s_.data(), k, truncation_);
-    discarded_ += kept.discarded_fraction;
+    discarded_ = compose_discarded(discarded_, kept.discarded_fraction);
     const int r = kept.count;
     Tensor new_first(left, r), new_second(r, right);
     std::copy_n(u_.data(), static_cast<std::size_t>(rows) * r, new_first.data.data());

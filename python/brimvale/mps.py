@@ -10,8 +10,12 @@ Decompositions are truncated by ``max_bond`` (keep at most that many
 Schmidt values per bond; None: no limit) and ``cutoff`` (drop the Schmidt
 values that are at most ``cutoff`` times the state's norm; 0 drops exact
 zeros only). The kept values are rescaled so that the norm is unchanged, and
-the fraction of the squared norm each truncation dropped is added up in
-:attr:`MPS.discarded_weight`.
+the fractions f of the squared norm the truncations dropped are composed in
+:attr:`MPS.discarded_weight` as 1 − Π(1 − f).
+
+Amplitudes and tensor entries of any finite size are accepted (they are
+scaled by powers of two, exactly, before they are squared); non-finite ones
+are refused with ValueError.
 """
 
 from __future__ import annotations
@@ -111,8 +115,8 @@ class MPS:
     def truncated(self, *, max_bond=None, cutoff=DEFAULT_CUTOFF) -> MPS:
         """This state within ``max_bond`` and ``cutoff``, norm kept, by one canonical sweep.
 
-        Its ``discarded_weight`` is this state's plus what the sweep dropped;
-        a state already within the bounds comes back unchanged.
+        Its ``discarded_weight`` is this state's composed with what the sweep
+        dropped; a state already within the bounds comes back unchanged.
         """
         max_bond, cutoff = check_truncation(max_bond, cutoff)
         return MPS._from_data(_native.mps_truncated(self._data, max_bond, cutoff))
@@ -130,9 +134,13 @@ class MPS:
 
     @property
     def discarded_weight(self) -> float:
-        """Sum over every truncation that made this state of the fraction of the squared norm it dropped.
+        """The fraction of the squared norm lost to truncation, in [0, 1]: 1 − Π(1 − f_i) over every
+        truncation i that made this state, f_i the fraction of the squared norm it dropped.
 
-        For a single truncation of a normalised state this is 1 − |⟨truncated|exact⟩|².
+        For the truncations of one canonicalising sweep (``from_dense``, ``from_tensors``,
+        ``truncated``) the kept parts nest and this is 1 − |⟨truncated|exact⟩|² of the normalised
+        states, to rounding; across the separate truncations of a circuit's gates it estimates that
+        infidelity.
         """
         return self._data.discarded_weight
 
@@ -223,5 +231,5 @@ class MPS:
 
 
 def _restore(tensors, schmidt_values, norm, discarded_weight) -> MPS:
-    """The state a pickle of an MPS holds."""
+    """The state a pickle of an MPS holds; ValueError unless the data is in canonical form."""
     return MPS._from_data(_native.mps_restore(tensors, schmidt_values, norm, discarded_weight))

@@ -37,6 +37,7 @@ class CvdResult:
     two_qubit_depth: int = 0
     layer_cnot_counts: list[int] = ...
     discarded_weight: float = 0.0
+    overlap_is_estimate: bool = False
 
 def cvd_dmrg(
     source: DmrgResult | MPS | ArrayLike,

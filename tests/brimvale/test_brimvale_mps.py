@@ -202,9 +202,9 @@ class TestTruncation:
         assert max(capped.bond_dimensions) <= 4 < max(exact.bond_dimensions)
         assert capped.norm() == pytest.approx(1.0)
         infidelity = 1 - abs(capped.overlap(exact)) ** 2
-        assert capped.discarded_weight > 0.01
-        # Each truncation loses at most its own share, so the losses add up to at least the infidelity.
-        assert infidelity <= capped.discarded_weight * (1 + 1e-9)
+        # The truncations of separate gates compose as 1 - prod(1 - f): an estimate of the
+        # infidelity (exact only where the kept parts nest, as in one sweep), and a fraction.
+        assert 0.01 < capped.discarded_weight <= 1.0 and infidelity > 0.01
         # One more step with the same state as start: the weight accumulates.
         more = Circuit(10)
         more.cx(0, 9)

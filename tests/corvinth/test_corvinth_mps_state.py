@@ -173,6 +173,24 @@ class TestTruncation:
         # A bound beyond every bond is no bound.
         assert synthesise(state, max_bond=2**80, **options)[1].discarded_weight == exact
 
+    @pytest.mark.parametrize(
+        "bounds, estimate",
+        [({}, False), ({"max_bond": 16}, False), ({"max_bond": 2}, True), ({"cutoff": 0.05}, True)],
+    )
+    def test_overlap_under_truncation_is_marked_an_estimate(self, rng, bounds, estimate):
+        # Bonds up to 8 of the 16 a chain of 8 qubits can have: a cap of 16 cannot cut anything.
+        state = random_mps(rng, 8, 8)
+        lines, result = synthesise(state, state="mps", layers=1, maxiter=4, restarts=1, **bounds)
+        assert result.overlap_is_estimate is estimate
+        parameters = "  Parameters            : layers=1, Renyi indices=[1.0], maxiter=4, restarts=1"
+        if estimate:
+            max_bond, cutoff = bounds.get("max_bond", 1024), bounds.get("cutoff", 1e-14)
+            parameters += f"; overlaps are estimates on an MPS within max_bond={max_bond}, cutoff={cutoff!r}"
+        assert lines[1] == parameters
+        if not estimate:  # then it is the exact overlap of the returned circuit, on the state vector
+            exact = abs(np.vdot(state.to_dense() / state.norm(), result.circuit.execute().state))
+            assert result.overlap_mod == pytest.approx(exact, abs=1e-10)
+
     def test_bad_settings(self, rng):
         state = random_mps(rng, 4, 2)
         for options, error, message in [

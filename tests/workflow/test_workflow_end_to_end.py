@@ -198,3 +198,4 @@ class TestCompactState:
         assert summary["settings"]["mps_max_bond"] == 2
         assert summary["dmrg"]["mps_discarded_weight"] == result.dmrg.mps_discarded_weight > 1e-8
         assert summary["circuit"]["discarded_weight"] == result.cvd.discarded_weight
+        assert summary["circuit"]["overlap_is_estimate"] is result.cvd.overlap_is_estimate is True

@@ -181,6 +181,13 @@ py::object restore(const Arguments& a) {
     bool chained = state.sites[0].left == 1 && state.sites[n - 1].right == 1;
     for (int k = 0; k + 1 < n; ++k) chained = chained && state.sites[k].right == state.sites[k + 1].left;
     if (!chained) raise(PyExc_ValueError, "the bonds of the tensors do not match");
+    // Every operation trusts the canonical form; damaged data would give
+    // wrong norms, samples and overlaps without any error, so it is refused.
+    {
+        py::gil_scoped_release release;
+        bvc::Interrupt interrupt = signal_interrupt();
+        mps::check_canonical(state, interrupt);
+    }
     return wrap(std::move(state));
 }
 
@@ -380,7 +387,10 @@ void register_mps(py::module_& m) {
     def_function(m, "mps_parts", {arg("state")},
                  "(tensors without the norm, Schmidt values of bonds 1 ... n-1, norm, discarded weight).", parts);
     def_function(m, "mps_restore", {arg("tensors"), arg("schmidt_values"), arg("norm"), arg("discarded_weight")},
-                 "The state of mps_parts, exactly.", restore);
+                 "The state of mps_parts, exactly; ValueError unless it is in canonical form (finite, right-isometric "
+                 "sites, Schmidt values descending with unit sum of squares, positive norm, discarded weight in "
+                 "[0, 1]).",
+                 restore);
     def_function(m, "mps_schmidt_values", {arg("state"), arg("bond")},
                  "The Schmidt values across the bond between qubits bond and bond + 1.", schmidt_values);
 }

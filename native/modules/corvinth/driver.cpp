@@ -86,11 +86,14 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         if (!py::isinstance(psi0, mps_type)) {
             raise(PyExc_TypeError, "DmrgResult.mps must be a brimvale MPS, got " + short_type_name(psi0));
         }
-        search.n = py::cast<int>(psi0.attr("n_qubits"));
+        // Every size comes from the native data the synthesis works on; what
+        // the objects around it report must agree with it.
+        search.n = native_mps(psi0)->size();
         if (n_qubits && !n_qubits->equal(py::int_(search.n))) {
             raise(PyExc_ValueError, "n_qubits is " + py::cast<std::string>(py::str(*n_qubits)) + " but the MPS has " +
                                         std::to_string(search.n) + " qubits");
         }
+        check_reported_qubits(psi0, is_result ? source : py::none(), search.n);
     } else {
         if (is_mps) raise(PyExc_ValueError, "source is a brimvale MPS: pass state='mps' to synthesise from it");
         if (psi0.is_none()) {

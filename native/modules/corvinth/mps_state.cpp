@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
+#include "core/defaults.hpp"
 #include "core/gates.hpp"
 #include "core/mps_adjoint_gradient.hpp"
 #include "core/mps_evolution.hpp"
@@ -38,6 +40,14 @@ MpsSynthesisState::MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::
     py::gil_scoped_release release;
     bvc::Interrupt interrupt = signal_interrupt();
     current_ = bvc::mps::truncated(psi0_, truncation_, interrupt);
+}
+
+std::string MpsSynthesisState::overlap_estimate_bounds() const {
+    const int half = psi0_.size() / 2;
+    const bool cap_binds = truncation_.max_bond > 0 && (half >= 30 || truncation_.max_bond < (1 << half));
+    if (!cap_binds && !(truncation_.cutoff > bvc::defaults::kCvdMpsCutoff)) return {};
+    return "max_bond=" + std::to_string(truncation_.max_bond) +
+           ", cutoff=" + py::cast<std::string>(py::repr(py::float_(truncation_.cutoff)));
 }
 
 ObjectiveFactory MpsSynthesisState::objectives() {
@@ -81,6 +91,11 @@ py::tuple MpsSynthesisState::score(const py::object& circuit, const py::object& 
         circuit.attr("execute")("backend"_a = "mps", "max_bond"_a = max_bond, "cutoff"_a = truncation_.cutoff);
     const py::object prepared = result.attr("mps");
     const std::shared_ptr<const bvc::mps::Mps> state = native_mps(prepared);
+    // The overlap kernel reads both chains site by site.
+    if (state->size() != psi0_.size()) {
+        raise(PyExc_ValueError, "the circuit's state has " + std::to_string(state->size()) + " qubits, psi0 " +
+                                    std::to_string(psi0_.size()));
+    }
     cplx value;
     {
         py::gil_scoped_release release;

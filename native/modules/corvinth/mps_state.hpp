@@ -30,6 +30,10 @@ public:
                      const py::tuple& unrefined) override;
     // What the gates applied to the state have dropped so far.
     double discarded_weight() const override { return current_.discarded_weight; }
+    // "max_bond=..., cutoff=..." when the bounds can drop more than rounding:
+    // a max_bond below the largest bond a chain of n qubits can have,
+    // 2^(n/2), or a cutoff above the default, which only drops rounding noise.
+    std::string overlap_estimate_bounds() const override;
 
 private:
     // The rotations preparing the product-state approximation of the current state.

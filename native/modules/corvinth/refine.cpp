@@ -158,7 +158,8 @@ void register_refine_objective(py::module_& m) {
                  [](const Arguments& a) -> py::object {
                      const std::int64_t n = to_int64(a[1], "n_qubits");
                      const bool is_mps = py::isinstance(a[0], py::module_::import("brimvale").attr("MPS"));
-                     if (is_mps && py::cast<std::int64_t>(a[0].attr("n_qubits")) != n) {
+                     // The size of the native data, never what the object reports.
+                     if (is_mps && bvc::cvd::native_mps(a[0])->size() != n) {
                          raise(PyExc_ValueError, "psi0 must have n_qubits qubits");
                      }
                      const ComplexArray psi0 = is_mps ? ComplexArray() : as_complex_array(a[0]);

@@ -40,6 +40,7 @@ py::object make_result_record(const py::module_& m) {
     fields.append(py::make_tuple("two_qubit_depth", int_type, field("default"_a = 0)));
     fields.append(py::make_tuple("layer_cnot_counts", list_type[int_type], field("default_factory"_a = list_type)));
     fields.append(py::make_tuple("discarded_weight", float_type, field("default"_a = 0.0)));
+    fields.append(py::make_tuple("overlap_is_estimate", builtins.attr("bool"), field("default"_a = false)));
     py::dict namespace_;
     namespace_["__doc__"] =
         "Result of the circuit synthesis.\n\n"
@@ -54,7 +55,10 @@ py::object make_result_record(const py::module_& m) {
         "cnot_count, two_qubit_depth: CNOTs and depth in two-qubit gates of the returned circuit.\n"
         "layer_cnot_counts: CNOTs of every layer's circuit, layer 0 first.\n"
         "discarded_weight: with state='mps', the fraction of the squared norm that truncation dropped while the "
-        "disentanglers were applied to the state (0.0 on the dense path).";
+        "disentanglers were applied to the state (0.0 on the dense path).\n"
+        "overlap_is_estimate: True when overlap_mod and layer_overlaps were taken on an MPS simulation whose "
+        "max_bond or cutoff can drop more than rounding (state='mps' only): estimates of the circuit's exact "
+        "overlap, which they may exceed.";
     return dataclasses.attr("make_dataclass")("CvdResult", fields, "namespace"_a = namespace_,
                                               "module"_a = kModuleName);
 }

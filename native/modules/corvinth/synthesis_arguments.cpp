@@ -82,6 +82,31 @@ ComplexArray normalised_state(const py::object& psi0, int n) {
     return as_complex_array(flat.attr("__truediv__")(py::float_(norm)));
 }
 
+// An MPS subclass or a record may report its own sizes; a size that
+// disagrees with the native data would steer the synthesis off its chain.
+void check_reported_qubits(const py::object& mps, const py::object& result, int n) {
+    const py::int_ actual(n);
+    const py::object reported = py::getattr(mps, "n_qubits");
+    if (!reported.equal(actual)) {
+        raise(PyExc_ValueError, "the MPS reports n_qubits = " + py::cast<std::string>(py::repr(reported)) +
+                                    " but its data holds " + std::to_string(n) + " qubits");
+    }
+    if (result.is_none()) return;
+    const py::object result_qubits = py::getattr(result, "n_qubits", py::none());
+    if (!result_qubits.is_none() && !result_qubits.equal(actual)) {
+        raise(PyExc_ValueError, "DmrgResult.n_qubits is " + py::cast<std::string>(py::repr(result_qubits)) +
+                                    " but DmrgResult.mps has " + std::to_string(n) + " qubits");
+    }
+    const py::object psi0 = py::getattr(result, "psi0", py::none());
+    if (psi0.is_none()) return;
+    // The dense vector of the same state holds 2**n amplitudes.
+    const py::object amplitudes = py::module_::import("numpy").attr("size")(psi0);
+    if (!amplitudes.equal(py::int_(1).attr("__lshift__")(actual))) {
+        raise(PyExc_ValueError, "DmrgResult.psi0 holds " + py::cast<std::string>(py::str(amplitudes)) +
+                                    " amplitudes but DmrgResult.mps has " + std::to_string(n) + " qubits");
+    }
+}
+
 py::list resolve_renyi_indices(const py::object& given, std::int64_t layers, const py::object& module) {
     py::list indices;
     if (given.is_none()) {

@@ -47,6 +47,12 @@ std::string short_type_name(py::handle value);
 // `state`: "dense" (the vector of 2^n amplitudes) or "mps".
 bool resolve_mps_state(const py::str& given);
 
+// ValueError unless the qubit count `n` of an MPS's native data agrees with
+// the `n_qubits` the MPS reports and, for the DmrgResult `result` (None for
+// a bare MPS), with its `n_qubits` and the length of its `psi0` where they
+// exist.
+void check_reported_qubits(const py::object& mps, const py::object& result, int n);
+
 // `max_bond` and `cutoff` of the MPS path, checked by the circuit library's
 // own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff);

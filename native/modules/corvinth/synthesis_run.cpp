@@ -35,10 +35,15 @@ struct LayerHistory {
 
 py::object run_cvd(SynthesisState& state, Settings& s) {
     const SearchSettings& search = s.search;
+    // Overlaps taken on a simulation that may truncate are estimates of the
+    // circuit's exact overlap (and may exceed it): the Parameters line says
+    // so once, and the layer lines keep their format.
+    const std::string estimate_bounds = state.overlap_estimate_bounds();
     print_line("[3/4] Classical variational disentanglement\n  Parameters            : layers=" +
                std::to_string(s.layers) + ", Renyi indices=" + py::cast<std::string>(py::repr(s.renyi_indices)) +
                ", maxiter=" + py::cast<std::string>(py::str(search.maxiter)) +
-               ", restarts=" + py::cast<std::string>(py::str(s.restarts_given)));
+               ", restarts=" + py::cast<std::string>(py::str(s.restarts_given)) +
+               (estimate_bounds.empty() ? "" : "; overlaps are estimates on an MPS within " + estimate_bounds));
 
     py::list gate_rows;
     py::object circuit = py::none(), overlap = py::none(), energy = py::none();
@@ -105,7 +110,8 @@ py::object run_cvd(SynthesisState& state, Settings& s) {
             py::int_(3 * static_cast<std::int64_t>(search.n) + 9 * static_cast<std::int64_t>(gate_rows.size())),
         "circuit"_a = circuit, "layer_overlaps"_a = history.overlaps, "layer_energies"_a = history.energies,
         "cnot_count"_a = cnot_count(circuit), "two_qubit_depth"_a = circuit.attr("depth")("two_qubit_only"_a = true),
-        "layer_cnot_counts"_a = history.cnot_counts, "discarded_weight"_a = py::float_(state.discarded_weight()));
+        "layer_cnot_counts"_a = history.cnot_counts, "discarded_weight"_a = py::float_(state.discarded_weight()),
+        "overlap_is_estimate"_a = py::bool_(!estimate_bounds.empty()));
 }
 
 }  // namespace bvc::cvd

@@ -6,6 +6,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
 #include <vector>
 
 #include "bond_search.hpp"
@@ -36,6 +37,10 @@ public:
 
     // Fraction of the squared norm dropped by truncations so far.
     virtual double discarded_weight() const { return 0.0; }
+
+    // Empty when the snapshots' overlaps are exact (to rounding); else what
+    // bounded the simulation they were taken on, for the Parameters line.
+    virtual std::string overlap_estimate_bounds() const { return {}; }
 };
 
 }  // namespace bvc::cvd

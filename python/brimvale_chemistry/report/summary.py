@@ -182,6 +182,8 @@ def build_summary(workflow, result, *, synthesis_seed: int, figure_sha256: str |
             "renyi_indices": [_finite(a) if math.isfinite(a) else str(a) for a in cvd.renyi_indices],
             # What the synthesis on the MPS dropped; None on the dense path.
             "discarded_weight": _finite(getattr(cvd, "discarded_weight", None)),
+            # True when "overlap" and the layers' overlaps come from a truncated MPS simulation.
+            "overlap_is_estimate": bool(getattr(cvd, "overlap_is_estimate", False)),
         },
         "measurement": _measurement(measurement, getattr(workflow, "measurement_total_shots", None)),
         "settings": _settings(workflow) | {"synthesis_seed": synthesis_seed},
