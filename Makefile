@@ -1,5 +1,5 @@
 # make demo   – set up .venv, build and install the package, run the H2 demo
-# make test   – set up .venv, build and install the package, check the style, run the C++ and Python tests
+# make test   – the same build (reused when make demo made it), the test and lint tools, style, C++ and Python tests
 # make dev    – in-place build of the extension modules for PYTHONPATH=python
 # make lint   – ruff (lint and format) and clang-format in check mode
 VENV    ?= .venv
@@ -7,21 +7,35 @@ PY      := $(VENV)/bin/python
 WORKDIR ?= demo-output
 DEVPY   ?= $(PY)
 
-.PHONY: setup install demo test test-cxx test-python bench dev lint clean
+.PHONY: setup install install-test demo test test-cxx test-python bench dev lint clean
+
+# What the build needs, installed once into the environment itself.
+BUILD_DEPS = "scikit-build-core>=0.10" "pybind11>=2.12" cmake ninja
 
 $(PY):
 	"$$(scripts/find-python)" -m venv $(VENV)
 	$(PY) -m pip install --upgrade pip
+	$(PY) -m pip install $(BUILD_DEPS)
 
+# No isolated build environment: CMake then finds the same interpreter and
+# pybind11 each time and keeps its build directory (build/<wheel tag>), so
+# an install after the first recompiles only what changed.
+PIP_INSTALL = $(PY) -m pip install --no-build-isolation
+
+# The package and what it needs at run time: all the demo uses.
 install: $(PY)
-	$(PY) -m pip install ".[test,lint]"
+	$(PIP_INSTALL) .
+
+# The same build, with the test and lint tools.
+install-test: $(PY)
+	$(PIP_INSTALL) ".[test,lint]"
 
 setup: install
 
 demo: install
 	$(VENV)/bin/brimvale-chemistry --demo h2 --workdir $(WORKDIR)
 
-test: install lint test-cxx test-python
+test: install-test lint test-cxx test-python
 
 # The C++ tests load the OpenBLAS of the scipy-openblas32 wheel (the test
 # extra), found through $(DEVPY); without it CMake looks for a system LAPACK.
@@ -37,7 +51,7 @@ test-cxx:
 test-python:
 	$(PY) -m pytest tests
 
-bench: install
+bench: install-test
 	for b in bench/bench_*.py; do $(PY) $$b || exit 1; done
 
 dev:
