@@ -128,8 +128,8 @@ def _open_lock(path: Path, workdir: Path) -> int:
                     f"{path} is a symbolic link; refusing to use it as the lock of {workdir}"
                 ) from None
             raise
-        # An empty file is what an earlier version's killed run left; removing
-        # it loses nothing.
+        # An empty file is what a run killed between creating and marking the
+        # lock left, or an earlier version's; removing it loses nothing.
         if stat.S_ISREG(os.fstat(handle).st_mode) and os.pread(handle, len(_LOCK_MARK) + 1, 0) in (_LOCK_MARK, b""):
             return handle
         os.close(handle)
@@ -139,33 +139,22 @@ def _open_lock(path: Path, workdir: Path) -> int:
 
 
 def _create_marked_lock(path: Path) -> int | None:
-    """The lock file created with its mark already in it (a marked temporary linked into place), or None if taken."""
-    handle, temporary = _create_temporary(path.parent)
+    """The lock file, created exclusively with its mark written at once; None when another run made it first.
+
+    A run killed between the two steps leaves an empty file, which the next
+    run takes as a lock (see _open_lock). No temporary is involved: a holder
+    sweeping leftover temporaries would remove it from under this run.
+    """
+    try:
+        handle = os.open(path, _CREATE, 0o666)
+    except FileExistsError:
+        return None
     try:
         os.write(handle, _LOCK_MARK)
-        try:
-            os.link(temporary, path, follow_symlinks=False)
-        except FileExistsError:
-            os.close(handle)
-            return None
-        except OSError as error:
-            if error.errno not in (errno.EPERM, errno.EOPNOTSUPP, errno.ENOSYS):
-                raise
-            # No hard links here: the mark follows the creation at once.
-            os.close(handle)
-            try:
-                handle = os.open(path, _CREATE, 0o666)
-            except FileExistsError:
-                return None
-            os.write(handle, _LOCK_MARK)
-        return handle
     except BaseException:
-        with contextlib.suppress(OSError):
-            os.close(handle)
+        os.close(handle)
         raise
-    finally:
-        with contextlib.suppress(FileNotFoundError):
-            os.unlink(temporary)
+    return handle
 
 
 def _lock(handle: int, workdir: Path) -> None:
