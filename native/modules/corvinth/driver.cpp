@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/blas_threads.hpp"
 #include "core/defaults.hpp"
 #include "dense_state.hpp"
@@ -135,6 +136,8 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         raise(PyExc_ValueError, "max_bond and cutoff apply to state='mps' only");
     }
 
+    // A Ctrl-C during the run is answered even where Python drops it.
+    bvc::bind::SigintLatch sigint_latch;
     return run_cvd(*state, s);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
+#include "bind/signals.hpp"
 #include "core/gates.hpp"
 #include "metrics_line.hpp"
 
@@ -62,6 +63,7 @@ py::object run_cvd(SynthesisState& state, Settings& s) {
     BondSearch bond_search(search, s.module);
     py::object progress_bar = py::module_::import("brimvale_chemistry._progress").attr("progress_bar");
     for (std::int64_t layer_index = 0; layer_index < s.layers; ++layer_index) {
+        bvc::bind::check_signals();
         const double alpha = py::cast<double>(s.renyi_indices[layer_index]);
         // Bonds done of the layer's n - 1, on standard error when it is a terminal.
         py::object bar = progress_bar(py::int_(std::max(search.n - 1, 0)),
