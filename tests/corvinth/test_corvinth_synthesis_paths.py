@@ -6,6 +6,7 @@ import _thread
 import contextlib
 import inspect
 import io
+import os
 import subprocess
 import sys
 import textwrap
@@ -19,6 +20,7 @@ from corvinth_reference import random_state
 from scipy.optimize import minimize
 from scipy.optimize._minimize import _minimize_lbfgsb
 
+import brimvale_chemistry
 from brimvale_chemistry import corvinth
 from brimvale_chemistry.utils import PauliTerm
 
@@ -205,6 +207,13 @@ class TestThreads:
             corvinth._cvd_dmrg_reference(np.ones(4), threads=1)
 
 
+def child_env():
+    env = dict(os.environ)
+    package_root = os.path.dirname(os.path.dirname(brimvale_chemistry.__file__))
+    env["PYTHONPATH"] = package_root + os.pathsep + env.get("PYTHONPATH", "")
+    return env
+
+
 SAME_DIGITS_RUN = textwrap.dedent(
     """
     import contextlib, io, sys
@@ -226,12 +235,12 @@ SAME_DIGITS_RUN = textwrap.dedent(
 
 
 class TestTheSameDigitsOnEveryMachine:
-    def test_neither_threads_nor_the_blas_setting_moves_a_digit(self, child_env):
+    def test_neither_threads_nor_the_blas_setting_moves_a_digit(self):
         # On 14 qubits the middle bonds' eigenproblems are large enough for
         # OpenBLAS to split them over its threads, which changes their rounding.
         outputs = set()
         for blas_threads in (None, "1", "2"):
-            env = dict(child_env)
+            env = child_env()
             env.pop("OPENBLAS_NUM_THREADS", None)
             if blas_threads is not None:
                 env["OPENBLAS_NUM_THREADS"] = blas_threads

@@ -5,6 +5,7 @@ regression fails one test instead of killing the whole run.
 """
 
 import json
+import os
 import queue
 import signal
 import subprocess
@@ -16,11 +17,20 @@ import time
 import numpy as np
 import pytest
 
+import brimvale_chemistry
 from brimvale import _native
 from brimvale_chemistry import _kernels, corvinth
 from brimvale_chemistry.dmrg import mallorek
 from brimvale_chemistry.molecule import pellisk
 from brimvale_chemistry.utils import PauliTerm, hamiltonian_expectation
+
+
+def child_env():
+    env = dict(os.environ)
+    package_root = os.path.dirname(os.path.dirname(brimvale_chemistry.__file__))
+    env["PYTHONPATH"] = package_root + os.pathsep + env.get("PYTHONPATH", "")
+    return env
+
 
 HOSTILE_CALLS = textwrap.dedent(
     """
@@ -99,9 +109,9 @@ EXPECTED = {
 
 
 class TestCallsThatUsedToCrash:
-    def test_every_call_raises_a_plain_error(self, child_env):
+    def test_every_call_raises_a_plain_error(self):
         child = subprocess.run(
-            [sys.executable, "-c", HOSTILE_CALLS], capture_output=True, text=True, env=child_env, timeout=120
+            [sys.executable, "-c", HOSTILE_CALLS], capture_output=True, text=True, env=child_env(), timeout=120
         )
         outcomes = dict(json.loads(line) for line in child.stdout.splitlines())
         assert child.returncode == 0, (child.returncode, list(outcomes)[-1:], child.stderr[-2000:])
@@ -139,13 +149,13 @@ LONG_CALLS = textwrap.dedent(
 
 
 class TestCtrlCStopsLongNativeLoops:
-    def test_keyboard_interrupt_arrives_within_seconds(self, child_env):
+    def test_keyboard_interrupt_arrives_within_seconds(self):
         child = subprocess.Popen(
             [sys.executable, "-c", LONG_CALLS],
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
             text=True,
-            env=child_env,
+            env=child_env(),
         )
         # Lines are read on a thread: two lines arriving together would leave
         # the second in the reader's buffer, out of sight of select().
