@@ -45,6 +45,9 @@ SigintLatch::SigintLatch() {
 
 SigintLatch::~SigintLatch() {
     if (!previous_) return;
+    // Answered or carried out by a KeyboardInterrupt by now; it must not
+    // stop a later call.
+    pending_sigint = false;
     // Put back unless someone replaced the wrapper meanwhile; an error here
     // (a KeyboardInterrupt arriving now) must not escape a destructor.
     PyObject* type = nullptr;

@@ -32,6 +32,10 @@ constexpr const char* kNoHamiltonianWarning =
 // The specified arguments, a[0] to a[8]; `compact`, `refine`, `threads`,
 // `gradient`, `state`, `max_bond` and `cutoff` follow in cvd_dmrg only.
 py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference) {
+    // A Ctrl-C at any moment of the call is answered, even where Python
+    // drops the KeyboardInterrupt it raised: at the next poll or layer, at
+    // the latest before the call returns.
+    bvc::bind::SigintLatch sigint_latch;
     const py::object& source = a[0];
     // Declared types first, in parameter order.
     std::optional<py::int_> n_qubits;
@@ -136,9 +140,9 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         raise(PyExc_ValueError, "max_bond and cutoff apply to state='mps' only");
     }
 
-    // A Ctrl-C during the run is answered even where Python drops it.
-    bvc::bind::SigintLatch sigint_latch;
-    return run_cvd(*state, s);
+    py::object result = run_cvd(*state, s);
+    check_signals();
+    return result;
 }
 
 }  // namespace
