@@ -7,6 +7,7 @@ import contextlib
 import inspect
 import io
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -164,6 +165,16 @@ class TestThreads:
         ],
     )
     def test_interrupt_stops_the_workers(self, rng, n_qubits, layers, delay):
+        # A process started in the background of a shell without job control
+        # (as CI may be) inherits an ignored SIGINT, and Python then has no
+        # handler that raises KeyboardInterrupt: put Python's own in place.
+        previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+        try:
+            self._interrupt_the_workers(rng, n_qubits, layers, delay)
+        finally:
+            signal.signal(signal.SIGINT, previous)
+
+    def _interrupt_the_workers(self, rng, n_qubits, layers, delay):
         # Each run takes minutes, so the Ctrl-C always arrives before its end;
         # the bound on the wait only tells a late stop from a lost one.
         psi = random_state(rng, n_qubits)

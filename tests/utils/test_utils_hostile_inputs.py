@@ -120,6 +120,9 @@ class TestCallsThatUsedToCrash:
 
 LONG_CALLS = textwrap.dedent(
     """
+    import signal
+    # Started from a shell's background, the child may inherit an ignored SIGINT.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     import numpy as np
     from brimvale import _native
     from brimvale_chemistry import _kernels
