@@ -10,7 +10,6 @@ groups' means.
 
 from __future__ import annotations
 
-import math
 from collections.abc import Iterable
 
 from . import files
@@ -18,16 +17,12 @@ from .allocation import ALLOCATION_RULE
 from .arguments import StageArguments
 from .rotation_groups import RotationGroup
 from .rotation_sampling import RotationEstimate
-from .summary import BIT_ORDER, SUMMARY_FORMAT
+from .summary import BIT_ORDER, SUMMARY_FORMAT, finite_or_none
 
 ESTIMATE_RULE = (
     "energy = sum over groups of their means; a group's value in an outcome is its constant plus the "
     "coefficients of its number operators whose qubits all read 1"
 )
-
-
-def _finite_or_none(value: float) -> float | None:
-    return value if math.isfinite(value) else None
 
 
 def rotation_summary_record(
@@ -54,7 +49,7 @@ def rotation_summary_record(
         "energy_unit": "Hartree",
         "identity_energy": 0.0,
         "energy": result.energy,
-        "standard_error": _finite_or_none(result.standard_error),
+        "standard_error": finite_or_none(result.standard_error),
         "exact_energy": result.exact,
         "groups": [
             {
@@ -63,7 +58,7 @@ def rotation_summary_record(
                 "sha256": files.sha256_text(program),
                 "bases": "Z on every qubit, after the orbital rotation",
                 "mean": estimate.mean,
-                "variance": _finite_or_none(estimate.variance),
+                "variance": finite_or_none(estimate.variance),
                 "kind": group.label,
                 "rotation": group.rotation.tolist(),
                 "givens_rotations": [[i, i + 1, theta] for i, theta in group.network],

@@ -14,7 +14,7 @@ SUMMARY_FORMAT = files.SUMMARY_FORMAT
 BIT_ORDER = "c[n-1]...c[0]: the rightmost character is qubit 0, as OpenQASM readers print the register"
 
 
-def _finite_or_none(value: float) -> float | None:
+def finite_or_none(value: float) -> float | None:
     return value if math.isfinite(value) else None
 
 
@@ -38,7 +38,7 @@ def summary_record(
         "energy_unit": "Hartree",
         "identity_energy": result.identity,
         "energy": result.energy,
-        "standard_error": _finite_or_none(result.standard_error),
+        "standard_error": finite_or_none(result.standard_error),
         "exact_energy": result.exact,
         "groups": [
             {
@@ -47,7 +47,7 @@ def summary_record(
                 "sha256": files.sha256_text(program),
                 "bases": group.label,
                 "mean": estimate.mean,
-                "variance": _finite_or_none(estimate.variance),
+                "variance": finite_or_none(estimate.variance),
                 "terms": [
                     {
                         "pauli": " ".join(f"{letter}{q}" for q, letter in term.paulis),
