@@ -5,7 +5,7 @@
 
 #include <initializer_list>
 
-#include "core/lapack.hpp"
+#include "core/runtime/lapack.hpp"
 
 namespace bvc::bind {
 

@@ -5,7 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
-#include "core/interrupt.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace bvc::bind {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/adjoint_gradient.hpp"
+#include "core/synthesis/adjoint_gradient.hpp"
 
 // The adjoint gradient of the fidelity agrees with central differences on a
 // random six-qubit brick circuit, zero parameters (an identity row and an
@@ -18,7 +18,7 @@ BVC_TEST(adjoint_gradient_matches_central_differences) {
     for (int layer = 0; layer < 2; ++layer)
         for (int start = 0; start < 2; ++start)
             for (int q0 = start; q0 < n - 1; q0 += 2) pairs.push_back({q0, q0 + 1});
-    std::vector<bvc::cvd::cplx> target(std::size_t{1} << n);
+    std::vector<bvc::synthesis::cplx> target(std::size_t{1} << n);
     double norm = 0.0;
     for (auto& a : target) {
         a = {normal(gen), normal(gen)};
@@ -26,7 +26,7 @@ BVC_TEST(adjoint_gradient_matches_central_differences) {
     }
     for (auto& a : target) a /= std::sqrt(norm);
 
-    bvc::cvd::ReversePreparationFidelity fidelity(target.data(), n, pairs);
+    bvc::synthesis::ReversePreparationFidelity fidelity(target.data(), n, pairs);
     const std::size_t count = fidelity.parameter_count();
     BVC_CHECK(count == 3 * n + 9 * pairs.size());
     std::vector<double> x(count);

@@ -4,28 +4,29 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/circuit.hpp"
-#include "core/compact_circuit.hpp"
-#include "core/gates.hpp"
+#include "core/statevector/circuit.hpp"
+#include "core/synthesis/compact_circuit.hpp"
+#include "core/synthesis/gates.hpp"
 
 namespace {
 
 using bvc::circuit::Gate;
 using bvc::circuit::Operation;
-using bvc::cvd::cplx;
-using bvc::cvd::kGateRowWidth;
 using bvc::sv::adjoint;
 using bvc::sv::Mat2;
 using bvc::sv::Mat4;
+using bvc::synthesis::cplx;
+using bvc::synthesis::kGateRowWidth;
 
 // The state of the plain reverse preparation from the gate matrices.
 std::vector<cplx> reference_state(int n, const std::vector<double>& rotations, const std::vector<double>& rows) {
     std::vector<cplx> psi(std::size_t{1} << n, 0.0);
     psi[0] = 1.0;
-    for (int q = 0; q < n; ++q) bvc::sv::apply_1q(psi.data(), n, q, bvc::cvd::axis_rotation_matrix(&rotations[3 * q]));
+    for (int q = 0; q < n; ++q)
+        bvc::sv::apply_1q(psi.data(), n, q, bvc::synthesis::axis_rotation_matrix(&rotations[3 * q]));
     for (std::size_t k = rows.size() / kGateRowWidth; k-- > 0;) {
         const double* row = &rows[k * kGateRowWidth];
-        bvc::sv::apply_2q(psi.data(), n, int(row[0]), int(row[1]), adjoint(bvc::cvd::entangler_matrix(row + 2)));
+        bvc::sv::apply_2q(psi.data(), n, int(row[0]), int(row[1]), adjoint(bvc::synthesis::entangler_matrix(row + 2)));
     }
     return psi;
 }
@@ -69,15 +70,15 @@ void append_row(std::vector<double>& rows, int q0, const std::vector<double>& pa
 // remainder of exactly pi/4 is a CNOT, a zero remainder saves one.
 BVC_TEST(pauli_core_cnot_counts) {
     const double h = 1.5707963267948966, q = 0.7853981633974483;
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(0.0, -0.0, 0.0) == 0);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(h, -3 * h, 2 * h) == 0);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(0.0, -q, 0.0) == 1);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(h + q, 0.0, 0.0) == 1);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(0.3, 0.0, 0.0) == 2);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(0.3, h, -0.2) == 2);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(q, q, 0.0) == 2);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(0.3, -0.2, 0.1) == 3);
-    BVC_CHECK(bvc::cvd::pauli_core_cnots(q, q, q) == 3);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(0.0, -0.0, 0.0) == 0);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(h, -3 * h, 2 * h) == 0);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(0.0, -q, 0.0) == 1);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(h + q, 0.0, 0.0) == 1);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(0.3, 0.0, 0.0) == 2);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(0.3, h, -0.2) == 2);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(q, q, 0.0) == 2);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(0.3, -0.2, 0.1) == 3);
+    BVC_CHECK(bvc::synthesis::pauli_core_cnots(q, q, q) == 3);
 }
 
 // The compact gates prepare exactly the state of the gate matrices, global
@@ -119,12 +120,12 @@ BVC_TEST(compact_reverse_preparation_is_exact) {
                     const auto params =
                         pick_special ? special[(trial + 3 * layer + q0) % special.size()] : random_params();
                     append_row(rows, q0, params);
-                    budget += bvc::cvd::pauli_core_cnots(params[6], params[7], params[8]);
+                    budget += bvc::synthesis::pauli_core_cnots(params[6], params[7], params[8]);
                 }
             }
         }
         const auto ops =
-            bvc::cvd::compact_reverse_preparation(n, rotations.data(), rows.data(), rows.size() / kGateRowWidth);
+            bvc::synthesis::compact_reverse_preparation(n, rotations.data(), rows.data(), rows.size() / kGateRowWidth);
         std::vector<cplx> state(std::size_t{1} << n);
         bvc::circuit::simulate(ops, n, state.data());
         BVC_CHECK(distance(state, reference_state(n, rotations, rows)) < 1e-13);
@@ -143,6 +144,6 @@ BVC_TEST(identity_disentanglers_emit_nothing) {
     std::vector<double> rows;
     append_row(rows, 0, std::vector<double>(9, 0.0));
     append_row(rows, 1, std::vector<double>(9, 0.0));
-    const auto ops = bvc::cvd::compact_reverse_preparation(n, rotations.data(), rows.data(), 2);
+    const auto ops = bvc::synthesis::compact_reverse_preparation(n, rotations.data(), rows.data(), 2);
     BVC_CHECK(ops.size() == 1 && ops[0].gate == Gate::RX && ops[0].q0 == 1);
 }

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/disentangler_objective.hpp"
-#include "core/entanglement.hpp"
-#include "core/gates.hpp"
-#include "core/statevector.hpp"
+#include "core/statevector/statevector.hpp"
+#include "core/synthesis/disentangler_objective.hpp"
+#include "core/synthesis/entanglement.hpp"
+#include "core/synthesis/gates.hpp"
 #include "states.hpp"
 
 namespace {
@@ -37,14 +37,14 @@ double renyi2_across(const std::vector<cplx>& psi, int bond) {
 // The state after the disentangler of `p` on (q0, q0 + 1), by the
 // state-vector kernel.
 std::vector<cplx> gated(std::vector<cplx> psi, int q0, const double* p) {
-    bvc::sv::apply_2q(psi.data(), kQubits, q0, q0 + 1, bvc::cvd::entangler_matrix(p));
+    bvc::sv::apply_2q(psi.data(), kQubits, q0, q0 + 1, bvc::synthesis::entangler_matrix(p));
     return psi;
 }
 
 std::vector<double> random_parameters(unsigned seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<double> normal(0.0, 1.0);
-    std::vector<double> p(bvc::cvd::kEntanglerParams);
+    std::vector<double> p(bvc::synthesis::kEntanglerParams);
     for (double& v : p) v = normal(gen);
     return p;
 }
@@ -61,20 +61,20 @@ std::vector<std::vector<cplx>> test_states() {
 // dense state's: Renyi-2 against the purity, von Neumann against the SVD
 // of the gated state.
 BVC_TEST(disentangler_objective_matches_dense_entropies) {
-    bvc::cvd::ObjectiveScratch scratch;
-    bvc::cvd::SchmidtWorkspace ws;
+    bvc::synthesis::ObjectiveScratch scratch;
+    bvc::synthesis::SchmidtWorkspace ws;
     std::vector<double> probabilities(std::size_t{1} << (kQubits / 2));
     double worst = 0.0;
     for (const auto& psi : test_states()) {
         for (int q0 = 0; q0 < kQubits - 1; ++q0) {
             const auto p = random_parameters(10 + q0);
             const auto after = gated(psi, q0, p.data());
-            const bvc::cvd::DisentanglerObjective renyi2(psi.data(), kQubits, q0, 2.0);
+            const bvc::synthesis::DisentanglerObjective renyi2(psi.data(), kQubits, q0, 2.0);
             worst = std::max(worst, std::abs(renyi2.value(p.data(), scratch) - renyi2_across(after, q0)));
-            const bvc::cvd::DisentanglerObjective von_neumann(psi.data(), kQubits, q0, 1.0);
-            bvc::cvd::schmidt_probabilities(after.data(), kQubits, q0, probabilities.data(), ws);
+            const bvc::synthesis::DisentanglerObjective von_neumann(psi.data(), kQubits, q0, 1.0);
+            bvc::synthesis::schmidt_probabilities(after.data(), kQubits, q0, probabilities.data(), ws);
             const double reference =
-                bvc::cvd::renyi_entropy(probabilities.data(), bvc::cvd::schmidt_count(kQubits, q0), 1.0);
+                bvc::synthesis::renyi_entropy(probabilities.data(), bvc::synthesis::schmidt_count(kQubits, q0), 1.0);
             worst = std::max(worst, std::abs(von_neumann.value(p.data(), scratch) - reference));
         }
     }
@@ -84,18 +84,18 @@ BVC_TEST(disentangler_objective_matches_dense_entropies) {
 // The exact gradient agrees with central differences of the value, for the
 // von Neumann and a Renyi index, on both kinds of state.
 BVC_TEST(disentangler_gradient_matches_central_differences) {
-    bvc::cvd::ObjectiveScratch scratch;
+    bvc::synthesis::ObjectiveScratch scratch;
     double worst = 0.0, largest = 0.0;
     for (const auto& psi : test_states()) {
         for (double alpha : {1.0, 2.0}) {
             const int q0 = 2;
-            const bvc::cvd::DisentanglerObjective objective(psi.data(), kQubits, q0, alpha);
+            const bvc::synthesis::DisentanglerObjective objective(psi.data(), kQubits, q0, alpha);
             auto p = random_parameters(20);
-            double gradient[bvc::cvd::kEntanglerParams];
+            double gradient[bvc::synthesis::kEntanglerParams];
             const double value = objective.value_and_gradient(p.data(), gradient, scratch);
             BVC_CHECK(std::abs(value - objective.value(p.data(), scratch)) < 1e-13);
             const double h = 1e-5;
-            for (int k = 0; k < bvc::cvd::kEntanglerParams; ++k) {
+            for (int k = 0; k < bvc::synthesis::kEntanglerParams; ++k) {
                 const double saved = p[k];
                 p[k] = saved + h;
                 const double up = objective.value(p.data(), scratch);
@@ -117,20 +117,22 @@ BVC_TEST(schmidt_spectrum_and_objective_at_extreme_norms) {
     const auto psi = random_state(kQubits, 6);
     const auto p = random_parameters(30);
     const int bond = 2;
-    const std::size_t count = bvc::cvd::schmidt_count(kQubits, bond);
-    bvc::cvd::SchmidtWorkspace ws;
-    bvc::cvd::ObjectiveScratch scratch;
+    const std::size_t count = bvc::synthesis::schmidt_count(kQubits, bond);
+    bvc::synthesis::SchmidtWorkspace ws;
+    bvc::synthesis::ObjectiveScratch scratch;
     std::vector<double> unit(count), scaled(count);
-    bvc::cvd::schmidt_probabilities(psi.data(), kQubits, bond, unit.data(), ws);
-    const double unit_value = bvc::cvd::DisentanglerObjective(psi.data(), kQubits, bond, 2.0).value(p.data(), scratch);
+    bvc::synthesis::schmidt_probabilities(psi.data(), kQubits, bond, unit.data(), ws);
+    const double unit_value =
+        bvc::synthesis::DisentanglerObjective(psi.data(), kQubits, bond, 2.0).value(p.data(), scratch);
     for (double norm : {1e-160, 1e200}) {
         std::vector<cplx> far = psi;
         for (cplx& a : far) a *= norm;
-        bvc::cvd::schmidt_probabilities(far.data(), kQubits, bond, scaled.data(), ws);
+        bvc::synthesis::schmidt_probabilities(far.data(), kQubits, bond, scaled.data(), ws);
         double error = 0.0;
         for (std::size_t k = 0; k < count; ++k) error = std::max(error, std::abs(scaled[k] - unit[k]));
         BVC_CHECK(error < 1e-14);
-        const double value = bvc::cvd::DisentanglerObjective(far.data(), kQubits, bond, 2.0).value(p.data(), scratch);
+        const double value =
+            bvc::synthesis::DisentanglerObjective(far.data(), kQubits, bond, 2.0).value(p.data(), scratch);
         BVC_CHECK(std::abs(value - unit_value) < 1e-12);
     }
     BVC_CHECK(unit[0] > unit[count - 1] && unit[count - 1] > 0.0);

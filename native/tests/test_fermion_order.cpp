@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/fermion_order.hpp"
+#include "core/chemistry/fermion_order.hpp"
 
 namespace {
 

@@ -3,26 +3,26 @@
 #include <random>
 
 #include "check.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/gates.hpp"
 
 namespace {
 
 using bvc::sv::Mat4;
 
 // Largest entry of |du_k - (U(p + h e_k) - U(p - h e_k)) / 2h| over all k.
-double central_difference_error(const double p[bvc::cvd::kEntanglerParams]) {
-    Mat4 u, du[bvc::cvd::kEntanglerParams];
-    bvc::cvd::entangler_matrix_derivatives(p, u, du);
-    const Mat4 reference = bvc::cvd::entangler_matrix(p);
+double central_difference_error(const double p[bvc::synthesis::kEntanglerParams]) {
+    Mat4 u, du[bvc::synthesis::kEntanglerParams];
+    bvc::synthesis::entangler_matrix_derivatives(p, u, du);
+    const Mat4 reference = bvc::synthesis::entangler_matrix(p);
     double error = 0.0;
     for (int e = 0; e < 16; ++e) error = std::max(error, std::abs(u.m[e] - reference.m[e]));
     const double h = 1e-6;
-    for (int k = 0; k < bvc::cvd::kEntanglerParams; ++k) {
-        double plus[bvc::cvd::kEntanglerParams], minus[bvc::cvd::kEntanglerParams];
-        for (int i = 0; i < bvc::cvd::kEntanglerParams; ++i) plus[i] = minus[i] = p[i];
+    for (int k = 0; k < bvc::synthesis::kEntanglerParams; ++k) {
+        double plus[bvc::synthesis::kEntanglerParams], minus[bvc::synthesis::kEntanglerParams];
+        for (int i = 0; i < bvc::synthesis::kEntanglerParams; ++i) plus[i] = minus[i] = p[i];
         plus[k] += h;
         minus[k] -= h;
-        const Mat4 up = bvc::cvd::entangler_matrix(plus), down = bvc::cvd::entangler_matrix(minus);
+        const Mat4 up = bvc::synthesis::entangler_matrix(plus), down = bvc::synthesis::entangler_matrix(minus);
         for (int e = 0; e < 16; ++e) {
             error = std::max(error, std::abs(du[k].m[e] - (up.m[e] - down.m[e]) / (2.0 * h)));
         }
@@ -40,7 +40,7 @@ BVC_TEST(entangler_derivatives_match_central_differences) {
     std::mt19937 gen(7);
     std::normal_distribution<double> normal;
     for (int trial = 0; trial < 20; ++trial) {
-        double p[bvc::cvd::kEntanglerParams];
+        double p[bvc::synthesis::kEntanglerParams];
         const double scale = trial < 10 ? 1.0 : 4e-4;  // second half: |v| mostly in the series range
         for (int i = 0; i < 6; ++i) p[i] = scale * normal(gen);
         for (int i = 6; i < 9; ++i) p[i] = normal(gen);
@@ -49,7 +49,7 @@ BVC_TEST(entangler_derivatives_match_central_differences) {
 
     const double zero[3] = {0.0, 0.0, 0.0};
     bvc::sv::Mat2 d[3];
-    bvc::cvd::axis_rotation_derivatives(zero, d);
+    bvc::synthesis::axis_rotation_derivatives(zero, d);
     const std::complex<double> i(0.0, 1.0);
     const bvc::sv::Mat2 half_pauli[3] = {
         {{0.0, -0.5 * i, -0.5 * i, 0.0}}, {{0.0, -0.5, 0.5, 0.0}}, {{-0.5 * i, 0.0, 0.0, 0.5 * i}}};

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/integral_mpo.hpp"
+#include "core/chemistry/integral_mpo.hpp"
 
 namespace {
 

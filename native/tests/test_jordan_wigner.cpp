@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "check.hpp"
-#include "core/jordan_wigner.hpp"
+#include "core/chemistry/jordan_wigner.hpp"
 
 namespace {
 

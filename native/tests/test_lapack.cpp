@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "core/lapack.hpp"
+#include "core/runtime/lapack.hpp"
 
 #ifndef BVC_TEST_LAPACK_LIBRARIES
 #error "BVC_TEST_LAPACK_LIBRARIES must name the LAPACK libraries of the tests"

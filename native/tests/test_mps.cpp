@@ -5,16 +5,16 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/circuit.hpp"
-#include "core/entanglement.hpp"
-#include "core/gates.hpp"
-#include "core/mps.hpp"
-#include "core/mps_circuit.hpp"
-#include "core/mps_evolution.hpp"
-#include "core/mps_expectation.hpp"
-#include "core/mps_sampling.hpp"
-#include "core/sampling.hpp"
-#include "core/statevector.hpp"
+#include "core/mps/mps.hpp"
+#include "core/mps/mps_circuit.hpp"
+#include "core/mps/mps_evolution.hpp"
+#include "core/mps/mps_expectation.hpp"
+#include "core/mps/mps_sampling.hpp"
+#include "core/statevector/circuit.hpp"
+#include "core/statevector/sampling.hpp"
+#include "core/statevector/statevector.hpp"
+#include "core/synthesis/entanglement.hpp"
+#include "core/synthesis/gates.hpp"
 #include "states.hpp"
 
 namespace {
@@ -65,11 +65,11 @@ BVC_TEST(mps_round_trip_schmidt_values_and_overlap) {
             }
     }
     BVC_CHECK(isometry < 1e-13);
-    bvc::cvd::SchmidtWorkspace ws;
+    bvc::synthesis::SchmidtWorkspace ws;
     double spectrum = 0.0;
     for (int bond = 0; bond + 1 < kQubits; ++bond) {
-        std::vector<double> p(bvc::cvd::schmidt_count(kQubits, bond));
-        bvc::cvd::schmidt_probabilities(psi.data(), kQubits, bond, p.data(), ws);
+        std::vector<double> p(bvc::synthesis::schmidt_count(kQubits, bond));
+        bvc::synthesis::schmidt_probabilities(psi.data(), kQubits, bond, p.data(), ws);
         const auto& s = state.schmidt[bond + 1];  // MPS bond b is the cut left of qubit b
         BVC_CHECK(s.size() == p.size());
         for (std::size_t k = 0; k < p.size() && k < s.size(); ++k)
@@ -126,9 +126,9 @@ BVC_TEST(mps_gates_match_state_vector_kernels) {
     mps::Evolution evolution(from_dense(psi), mps::Truncation{}, bvc::Interrupt{});
     std::normal_distribution<double> normal;
     for (int site : {2, 0, 4, 1}) {
-        double p[bvc::cvd::kEntanglerParams];
+        double p[bvc::synthesis::kEntanglerParams];
         for (double& v : p) v = normal(gen);
-        const auto u = bvc::cvd::entangler_matrix(p);
+        const auto u = bvc::synthesis::entangler_matrix(p);
         bvc::sv::apply_2q(psi.data(), kQubits, site, site + 1, u);
         evolution.apply_pair(site, u, site % 2 == 0);
     }

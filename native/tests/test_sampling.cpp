@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/sampling.hpp"
+#include "core/statevector/sampling.hpp"
 #include "states.hpp"
 
 namespace {

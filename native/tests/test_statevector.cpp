@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/circuit.hpp"
-#include "core/statevector.hpp"
+#include "core/statevector/circuit.hpp"
+#include "core/statevector/statevector.hpp"
 #include "states.hpp"
 
 using bvc::sv::cplx;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "check.hpp"
-#include "core/task_pool.hpp"
+#include "core/runtime/task_pool.hpp"
 
 namespace {
 

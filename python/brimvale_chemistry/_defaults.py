@@ -1,6 +1,6 @@
 """The defaults of a run that the stages written in Python read.
 
-native/core/defaults.hpp holds the same values for the command line, the
+native/core/runtime/defaults.hpp holds the same values for the command line, the
 workflow and the synthesis; a test keeps the two in step.
 """
 

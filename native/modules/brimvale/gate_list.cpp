@@ -7,7 +7,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 
-namespace brimvale {
+namespace bvc::brimvale {
 
 using namespace bvc::bind;
 using bvc::circuit::Gate;
@@ -54,4 +54,4 @@ void check_gate_qubits(const std::vector<bvc::circuit::Operation>& ops, std::int
     }
 }
 
-}  // namespace brimvale
+}  // namespace bvc::brimvale

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/circuit.hpp"
+#include "core/statevector/circuit.hpp"
 
-namespace brimvale {
+namespace bvc::brimvale {
 
 namespace py = pybind11;
 
@@ -21,4 +21,4 @@ std::vector<bvc::circuit::Operation> read_gate_list(py::handle codes, py::handle
 // outside 0 ... n_qubits - 1.
 void check_gate_qubits(const std::vector<bvc::circuit::Operation>& ops, std::int64_t n_qubits);
 
-}  // namespace brimvale
+}  // namespace bvc::brimvale

@@ -15,13 +15,13 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/mps.hpp"
-#include "core/mps_circuit.hpp"
-#include "core/mps_expectation.hpp"
-#include "core/mps_sampling.hpp"
+#include "core/mps/mps.hpp"
+#include "core/mps/mps_circuit.hpp"
+#include "core/mps/mps_expectation.hpp"
+#include "core/mps/mps_sampling.hpp"
 #include "gate_list.hpp"
 
-namespace brimvale {
+namespace bvc::brimvale {
 
 using namespace bvc::bind;
 namespace mps = bvc::mps;
@@ -395,4 +395,4 @@ void register_mps(py::module_& m) {
                  "The Schmidt values across the bond between qubits bond and bond + 1.", schmidt_values);
 }
 
-}  // namespace brimvale
+}  // namespace bvc::brimvale

@@ -2,9 +2,9 @@
 
 #include <pybind11/pybind11.h>
 
-namespace brimvale {
+namespace bvc::brimvale {
 
 // The native MPS state class and the MPS functions of brimvale._native.
 void register_mps(pybind11::module_& m);
 
-}  // namespace brimvale
+}  // namespace bvc::brimvale

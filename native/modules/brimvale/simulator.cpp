@@ -7,7 +7,7 @@
 #include "bind/conventions.hpp"
 #include "bind/lapack_loader.hpp"
 #include "bind/signals.hpp"
-#include "core/circuit.hpp"
+#include "core/statevector/circuit.hpp"
 #include "gate_list.hpp"
 #include "mps_binding.hpp"
 
@@ -20,9 +20,9 @@ py::object simulate(const Arguments& a) {
     // Judged as a 64-bit value before anything is narrowed: 2**32 + 3 qubits
     // must not wrap around to a valid count.
     const std::int64_t n_qubits = to_int64(a[0], "n_qubits");
-    const std::vector<bvc::circuit::Operation> ops = brimvale::read_gate_list(a[1], a[2], a[3]);
+    const std::vector<bvc::circuit::Operation> ops = bvc::brimvale::read_gate_list(a[1], a[2], a[3]);
     if (n_qubits < 1 || n_qubits > 30) raise(PyExc_ValueError, "n_qubits must be between 1 and 30");
-    brimvale::check_gate_qubits(ops, n_qubits);
+    bvc::brimvale::check_gate_qubits(ops, n_qubits);
     auto state = new_array<cplx>({py::ssize_t{1} << n_qubits});
     {
         py::gil_scoped_release release;
@@ -38,5 +38,5 @@ PYBIND11_MODULE(_native, m) {
     load_lapack();
     def_function(m, "simulate", {arg("n_qubits"), arg("codes"), arg("qubits"), arg("angles")},
                  "Run a gate list from |0...0> and return the state (complex128).", simulate);
-    brimvale::register_mps(m);
+    bvc::brimvale::register_mps(m);
 }

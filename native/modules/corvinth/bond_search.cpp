@@ -11,7 +11,7 @@
 #include "bind/signals.hpp"
 #include "objective_binding.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 using namespace pybind11::literals;
 
@@ -26,9 +26,9 @@ constexpr auto kSignalPollInterval = std::chrono::milliseconds(50);
 // grows by ten per point (the value and nine differences), with jac=True by
 // one, so the same stop needs 15000 // 10.
 constexpr long kLibraryMaxfun = 15000;
-constexpr long kSingleCallMaxfun = kLibraryMaxfun / (kEntanglerParams + 1);
+constexpr long kSingleCallMaxfun = kLibraryMaxfun / (synthesis::kEntanglerParams + 1);
 
-using ObjectivePtr = std::shared_ptr<const DisentanglerObjective>;
+using ObjectivePtr = std::shared_ptr<const synthesis::DisentanglerObjective>;
 
 }  // namespace
 
@@ -192,10 +192,10 @@ void BondSearch::run_identity(Group& group, Slot& slot, unsigned worker) {
     }
     bond.promise.set_value(objective);
     const EntanglerParams zero{};
-    ObjectiveScratch& scratch = scratches_[worker];
+    synthesis::ObjectiveScratch& scratch = scratches_[worker];
     if (settings_.gradient == GradientMode::kAnalytic) {
         // The value of the same decomposition the runs are scored with.
-        double gradient[kEntanglerParams];
+        double gradient[synthesis::kEntanglerParams];
         slot.fun = objective->value_and_gradient(zero.data(), gradient, scratch);
     } else {
         slot.fun = objective->value(zero.data(), scratch);
@@ -212,7 +212,7 @@ void BondSearch::run_restart(Group& group, Slot& slot, std::size_t index, unsign
     const std::int64_t restart = static_cast<std::int64_t>(slot.slot - 1);
     const std::int64_t offset = 1009 * group.layer_index + 37 * static_cast<std::int64_t>(bond.q0) + restart;
     py::object rng = default_rng_(settings_.seed.attr("__add__")(py::int_(offset)));
-    py::object initial = rng.attr("normal")(0.0, settings_.init_scale, kEntanglerParams);
+    py::object initial = rng.attr("normal")(0.0, settings_.init_scale, synthesis::kEntanglerParams);
 
     auto owned = std::make_unique<NativeObjective>(objective, TaskSlot{pool_.get(), &scratches_, index, worker});
     NativeObjective& native = *owned;
@@ -244,4 +244,4 @@ void BondSearch::run_restart(Group& group, Slot& slot, std::size_t index, unsign
     slot.x = candidate.attr("x");
 }
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "bind/arrays.hpp"
-#include "core/disentangler_objective.hpp"
-#include "core/task_pool.hpp"
+#include "core/runtime/task_pool.hpp"
+#include "core/synthesis/disentangler_objective.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 namespace py = pybind11;
 
@@ -51,12 +51,12 @@ struct SearchSettings {
     std::uint64_t threads = 1;
 };
 
-using EntanglerParams = std::array<double, kEntanglerParams>;
+using EntanglerParams = std::array<double, synthesis::kEntanglerParams>;
 
 // The objective of the bond (q0, q0 + 1) for the Renyi index `alpha`, scored
 // against the input of a brick group: read off a state vector or a matrix
 // product state. Called from worker threads without the GIL, several at once.
-using ObjectiveFactory = std::function<std::shared_ptr<const DisentanglerObjective>(int q0, double alpha)>;
+using ObjectiveFactory = std::function<std::shared_ptr<const synthesis::DisentanglerObjective>(int q0, double alpha)>;
 
 class BondSearch {
 public:
@@ -90,7 +90,7 @@ private:
     py::object default_rng_;
     std::unique_ptr<bvc::parallel::WorkerPool> pool_;
     // One per worker (one for the serial run).
-    std::vector<ObjectiveScratch> scratches_;
+    std::vector<synthesis::ObjectiveScratch> scratches_;
 };
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

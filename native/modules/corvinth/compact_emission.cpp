@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "bind/conventions.hpp"
-#include "core/compact_circuit.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/compact_circuit.hpp"
+#include "core/synthesis/gates.hpp"
 
 namespace bvc::corvinth {
 
@@ -28,7 +28,7 @@ void emit_compact_reverse_preparation(py::handle circuit, int n_qubits,
     }
     const std::size_t count = static_cast<std::size_t>(rows.shape(0));
     for (std::size_t k = 0; k < count; ++k) {
-        const double* row = rows.data() + k * bvc::cvd::kGateRowWidth;
+        const double* row = rows.data() + k * bvc::synthesis::kGateRowWidth;
         const int q0 = qubit_column(row[0], n_qubits), q1 = qubit_column(row[1], n_qubits);
         if (q0 < 0 || q1 < 0 || q0 >= q1)
             raise(PyExc_ValueError, "two-qubit sites must satisfy 0 <= q0 < q1 < n_qubits");
@@ -38,7 +38,7 @@ void emit_compact_reverse_preparation(py::handle circuit, int n_qubits,
     std::vector<bvc::circuit::Operation> ops;
     {
         py::gil_scoped_release release;
-        ops = bvc::cvd::compact_reverse_preparation(n_qubits, flat_rotations.data(), rows.data(), count);
+        ops = bvc::synthesis::compact_reverse_preparation(n_qubits, flat_rotations.data(), rows.data(), count);
     }
     const py::object rx = circuit.attr("rx"), ry = circuit.attr("ry"), rz = circuit.attr("rz"), cx = circuit.attr("cx");
     for (const auto& op : ops) {

@@ -7,17 +7,17 @@
 
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/blas_threads.hpp"
-#include "core/defaults.hpp"
-#include "dense_state.hpp"
+#include "core/runtime/blas_threads.hpp"
+#include "core/runtime/defaults.hpp"
+#include "cvd_result.hpp"
 #include "metrics_line.hpp"
 #include "mps_state.hpp"
 #include "objective_binding.hpp"
-#include "result_record.hpp"
+#include "statevector_state.hpp"
 #include "synthesis_arguments.hpp"
 #include "synthesis_run.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 namespace py = pybind11;
 using namespace bvc::bind;
@@ -77,7 +77,7 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
     }
     // Every decomposition from here on, the state's preparation included, on
     // any worker, runs with one BLAS thread: the same digits on every machine
-    // and for every `threads` (see core/blas_threads).
+    // and for every `threads` (see core/runtime/blas_threads).
     bvc::lapack::SingleThreadedBlas single_threaded_blas;
     std::unique_ptr<SynthesisState> state;
     if (use_mps) {
@@ -149,7 +149,7 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
 
 void register_cvd_driver(py::module_& m) {
     register_objective(m);
-    m.attr("CvdResult") = make_result_record(m);
+    m.attr("CvdResult") = make_cvd_result_class(m);
 
     py::object module = m;
     const std::vector<Param> specified = {arg("source"),
@@ -214,4 +214,4 @@ void register_cvd_driver(py::module_& m) {
                  });
 }
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

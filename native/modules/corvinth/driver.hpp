@@ -5,8 +5,8 @@
 
 #include <pybind11/pybind11.h>
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 void register_cvd_driver(pybind11::module_& m);
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

@@ -7,7 +7,7 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/gates.hpp"
 #include "kernels.hpp"
 #include "rotation_vector.hpp"
 
@@ -42,7 +42,7 @@ py::object negated(py::handle value) {
 void emit_axis_rotation(py::handle circuit, py::handle qubit, py::handle vector) {
     double v[3];
     if (!rotation_components(as_real_array(vector), v)) return;
-    const auto angles = bvc::cvd::zyz_angles(v);
+    const auto angles = bvc::synthesis::zyz_angles(v);
     rotation(circuit, "rz", angles.first_z, qubit);
     rotation(circuit, "ry", angles.y, qubit);
     rotation(circuit, "rz", angles.last_z, qubit);

@@ -6,7 +6,7 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
-#include "core/entanglement.hpp"
+#include "core/synthesis/entanglement.hpp"
 #include "kernels.hpp"
 #include "limits.hpp"
 #include "numpy_interop.hpp"
@@ -32,9 +32,9 @@ py::object schmidt_probabilities(const Arguments& a) {
         raise_reshape_error(psi, py::make_tuple(rows, cols));
     }
     const int b = py::cast<int>(bond);
-    auto out = new_array<double>({static_cast<py::ssize_t>(bvc::cvd::schmidt_count(static_cast<int>(n), b))});
-    bvc::cvd::SchmidtWorkspace workspace;
-    bvc::cvd::schmidt_probabilities(psi.data(), static_cast<int>(n), b, out.mutable_data(), workspace);
+    auto out = new_array<double>({static_cast<py::ssize_t>(bvc::synthesis::schmidt_count(static_cast<int>(n), b))});
+    bvc::synthesis::SchmidtWorkspace workspace;
+    bvc::synthesis::schmidt_probabilities(psi.data(), static_cast<int>(n), b, out.mutable_data(), workspace);
     return out;
 }
 
@@ -44,7 +44,7 @@ py::object renyi_entropy(const Arguments& a) {
     if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi index must be positive");
     const RealArray p = as_real_array(a[0]);
     if (p.ndim() != 1) raise(PyExc_ValueError, "probabilities must be a nonnegative one-dimensional array");
-    return py::float_(bvc::cvd::renyi_entropy(p.data(), static_cast<std::size_t>(p.size()), alpha));
+    return py::float_(bvc::synthesis::renyi_entropy(p.data(), static_cast<std::size_t>(p.size()), alpha));
 }
 
 py::object default_renyi_indices(const Arguments& a) {

@@ -6,7 +6,7 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/gates.hpp"
 #include "kernels.hpp"
 #include "numpy_interop.hpp"
 #include "rotation_vector.hpp"
@@ -27,15 +27,16 @@ py::object axis_rotation_matrix(const Arguments& a) {
     const RealArray v = as_real_array(a[0]);
     double components[3] = {0.0, 0.0, 0.0};
     rotation_components(v, components);  // zero components below the floor: the identity
-    return matrix_array(bvc::cvd::axis_rotation_matrix(components).m, 2);
+    return matrix_array(bvc::synthesis::axis_rotation_matrix(components).m, 2);
 }
 
 py::object entangler_matrix(const Arguments& a) {
     const RealArray p = as_real_array(a[0]);
-    if (p.ndim() != 1 || p.shape(0) != bvc::cvd::kEntanglerParams) {
-        raise(PyExc_ValueError, "entangler requires " + std::to_string(bvc::cvd::kEntanglerParams) + " parameters");
+    if (p.ndim() != 1 || p.shape(0) != bvc::synthesis::kEntanglerParams) {
+        raise(PyExc_ValueError,
+              "entangler requires " + std::to_string(bvc::synthesis::kEntanglerParams) + " parameters");
     }
-    return matrix_array(bvc::cvd::entangler_matrix(p.data()).m, 4);
+    return matrix_array(bvc::synthesis::entangler_matrix(p.data()).m, 4);
 }
 
 // The 2^n amplitudes of `state` for n_qubits = n, or NumPy's reshape error
@@ -74,7 +75,7 @@ py::object apply_two_qubit_unitary(const Arguments& a) {
     bvc::sv::Mat4 m;
     std::memcpy(m.m, matrix.data(), sizeof(m.m));
     auto out = new_array<cplx>({psi.size()});
-    bvc::cvd::apply_two_qubit_unitary(psi.data(), out.mutable_data(), py::cast<int>(q0), py::cast<int>(q1), n, m);
+    bvc::synthesis::apply_two_qubit_unitary(psi.data(), out.mutable_data(), py::cast<int>(q0), py::cast<int>(q1), n, m);
     return out;
 }
 

@@ -1,8 +1,8 @@
 // Counts that the synthesis refuses before it allocates or loops for them.
 #pragma once
 
-#include "core/defaults.hpp"
-#include "core/mps.hpp"
+#include "core/mps/mps.hpp"
+#include "core/runtime/defaults.hpp"
 
 namespace bvc::corvinth {
 

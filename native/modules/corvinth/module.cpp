@@ -5,8 +5,8 @@
 #include "bind/conventions.hpp"
 #include "bind/imports.hpp"
 #include "bind/lapack_loader.hpp"
-#include "core/entanglement.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/entanglement.hpp"
+#include "core/synthesis/gates.hpp"
 #include "driver.hpp"
 #include "kernels.hpp"
 #include "refine.hpp"
@@ -19,7 +19,7 @@ void register_kernels(py::module_& m) {
     py::register_local_exception_translator([](std::exception_ptr failure) {
         try {
             if (failure) std::rethrow_exception(failure);
-        } catch (const bvc::cvd::DecompositionFailed& e) {
+        } catch (const bvc::synthesis::DecompositionFailed& e) {
             // The same exception NumPy raises when its decomposition fails.
             py::object error = py::module_::import("numpy.linalg").attr("LinAlgError");
             PyErr_SetString(error.ptr(), e.what());
@@ -56,13 +56,13 @@ PYBIND11_MODULE(corvinth, m) {
     import_name(m, "brimvale_chemistry.utils", "hamiltonian_expectation");
     bvc::bind::load_lapack();
 
-    m.attr("_PAULI_AXES") = py::str(bvc::cvd::kPauliAxes);
-    m.attr("_ENTANGLER_PARAMS") = py::int_(bvc::cvd::kEntanglerParams);
-    m.attr("_ROW_WIDTH") = py::int_(bvc::cvd::kGateRowWidth);
+    m.attr("_PAULI_AXES") = py::str(bvc::synthesis::kPauliAxes);
+    m.attr("_ENTANGLER_PARAMS") = py::int_(bvc::synthesis::kEntanglerParams);
+    m.attr("_ROW_WIDTH") = py::int_(bvc::synthesis::kGateRowWidth);
     py::list public_names;
     for (const char* name : {"CvdResult", "default_renyi_indices", "cvd_dmrg"}) public_names.append(name);
     m.attr("__all__") = public_names;
 
     bvc::corvinth::register_kernels(m);
-    bvc::cvd::register_cvd_driver(m);
+    bvc::corvinth::register_cvd_driver(m);
 }

@@ -11,15 +11,15 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/defaults.hpp"
-#include "core/gates.hpp"
-#include "core/mps_adjoint_gradient.hpp"
-#include "core/mps_evolution.hpp"
-#include "core/mps_local_form.hpp"
-#include "core/product_state.hpp"
+#include "core/mps/mps_evolution.hpp"
+#include "core/runtime/defaults.hpp"
+#include "core/synthesis/gates.hpp"
+#include "core/synthesis/mps_adjoint_gradient.hpp"
+#include "core/synthesis/mps_local_form.hpp"
+#include "core/synthesis/product_state.hpp"
 #include "snapshot.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 using namespace bvc::bind;
 using namespace pybind11::literals;
@@ -52,8 +52,8 @@ std::string MpsSynthesisState::overlap_estimate_bounds() const {
 
 ObjectiveFactory MpsSynthesisState::objectives() {
     return [state = &current_](int q0, double alpha) {
-        return std::make_shared<const DisentanglerObjective>(bvc::mps::local_form(*state, q0), state->size(), q0,
-                                                             alpha);
+        return std::make_shared<const synthesis::DisentanglerObjective>(bvc::mps::local_form(*state, q0), state->size(),
+                                                                        q0, alpha);
     };
 }
 
@@ -61,7 +61,7 @@ void MpsSynthesisState::apply_group(const std::vector<int>& bonds, const std::ve
     py::gil_scoped_release release;
     bvc::mps::Evolution evolution(std::move(current_), truncation_, signal_interrupt());
     for (std::size_t b = 0; b < bonds.size(); ++b) {
-        evolution.apply_pair(bonds[b], entangler_matrix(params[b].data()), true);
+        evolution.apply_pair(bonds[b], synthesis::entangler_matrix(params[b].data()), true);
     }
     current_ = evolution.finish();
 }
@@ -74,12 +74,12 @@ bvc::corvinth::Rotations MpsSynthesisState::product_rotations() const {
         factors = bvc::mps::product_factors(current_, workspace);
     }
     bvc::corvinth::Rotations rotations;
-    for (const auto& f : factors) rotations.push_back(product_factor_rotation(f[0], f[1]));
+    for (const auto& f : factors) rotations.push_back(synthesis::product_factor_rotation(f[0], f[1]));
     return rotations;
 }
 
 py::tuple MpsSynthesisState::snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) {
-    const py::object rows = as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth);
+    const py::object rows = as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth);
     const py::object circuit = bvc::corvinth::build_reverse_preparation(module_, py::int_(current_.size()),
                                                                         product_rotations(), rows, compact);
     return score(circuit, pauli_terms);
@@ -115,9 +115,9 @@ py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object&
     const int n = current_.size();
     bvc::corvinth::RefineProblem problem;
     problem.rotations = product_rotations();
-    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth));
-    problem.fidelity = std::make_unique<MpsReversePreparationFidelity>(psi0_, bvc::corvinth::row_pairs(problem.rows),
-                                                                       truncation_, signal_interrupt());
+    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
+    problem.fidelity = std::make_unique<synthesis::MpsReversePreparationFidelity>(
+        psi0_, bvc::corvinth::row_pairs(problem.rows), truncation_, signal_interrupt());
     // The dense path's budget of work, a gate costing what one on 2^n
     // amplitudes would take as long for: measured, about 4 chi^3 for the
     // largest bond chi of the state, and no less than 8192 (the fixed costs
@@ -133,4 +133,4 @@ py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object&
     return bvc::corvinth::refine_circuit(module_, problem, unrefined);
 }
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

@@ -7,11 +7,11 @@
 
 #include <memory>
 
-#include "core/mps.hpp"
+#include "core/mps/mps.hpp"
 #include "refine.hpp"
 #include "synthesis_state.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 // The native state behind a brimvale.MPS.
 std::shared_ptr<const bvc::mps::Mps> native_mps(py::handle brimvale_mps);
@@ -48,4 +48,4 @@ private:
     py::object module_;
 };
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

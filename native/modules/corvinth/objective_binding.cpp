@@ -12,11 +12,11 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/instances.hpp"
-#include "core/forward_difference.hpp"
-#include "core/mps_local_form.hpp"
+#include "core/synthesis/forward_difference.hpp"
+#include "core/synthesis/mps_local_form.hpp"
 #include "mps_state.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 using namespace bvc::bind;
 
@@ -35,10 +35,11 @@ public:
 
 }  // namespace
 
-NativeObjective::NativeObjective(std::shared_ptr<const DisentanglerObjective> objective)
+NativeObjective::NativeObjective(std::shared_ptr<const synthesis::DisentanglerObjective> objective)
     : objective_(std::move(objective)) {}
 
-NativeObjective::NativeObjective(std::shared_ptr<const DisentanglerObjective> objective, const TaskSlot& slot)
+NativeObjective::NativeObjective(std::shared_ptr<const synthesis::DisentanglerObjective> objective,
+                                 const TaskSlot& slot)
     : objective_(std::move(objective)), slot_(slot), attached_(true) {}
 
 void NativeObjective::detach() {
@@ -46,7 +47,7 @@ void NativeObjective::detach() {
     attached_ = false;
 }
 
-ObjectiveScratch& NativeObjective::scratch() { return attached_ ? (*slot_.scratches)[slot_.worker] : own_; }
+synthesis::ObjectiveScratch& NativeObjective::scratch() { return attached_ ? (*slot_.scratches)[slot_.worker] : own_; }
 
 void NativeObjective::check_not_aborted() const {
     if (attached_ && slot_.pool != nullptr && slot_.pool->aborted(slot_.task)) throw TaskAborted();
@@ -70,12 +71,12 @@ double NativeObjective::forward_difference(const double* params, double* gradien
     std::lock_guard<std::mutex> lock(mutex_);
     check_not_aborted();
     // Point 0 is x itself, point i + 1 is x shifted along coordinate i.
-    constexpr std::size_t kPoints = kEntanglerParams + 1;
-    std::array<std::array<double, kEntanglerParams>, kPoints> points;
-    std::array<double, kEntanglerParams> steps;
-    for (auto& point : points) std::copy(params, params + kEntanglerParams, point.begin());
-    for (int i = 0; i < kEntanglerParams; ++i) {
-        const DifferenceStep step = forward_difference_step(params[i]);
+    constexpr std::size_t kPoints = synthesis::kEntanglerParams + 1;
+    std::array<std::array<double, synthesis::kEntanglerParams>, kPoints> points;
+    std::array<double, synthesis::kEntanglerParams> steps;
+    for (auto& point : points) std::copy(params, params + synthesis::kEntanglerParams, point.begin());
+    for (int i = 0; i < synthesis::kEntanglerParams; ++i) {
+        const synthesis::DifferenceStep step = synthesis::forward_difference_step(params[i]);
         points[i + 1][i] = step.shifted;
         steps[i] = step.step;
     }
@@ -87,11 +88,12 @@ double NativeObjective::forward_difference(const double* params, double* gradien
             [&](std::size_t i, unsigned worker) { values[i] = objective_->value(points[i].data(), scratches[worker]); },
             slot_.worker);
     } else {
-        ObjectiveScratch& own = scratch();
+        synthesis::ObjectiveScratch& own = scratch();
         for (std::size_t i = 0; i < kPoints; ++i) values[i] = objective_->value(points[i].data(), own);
     }
     evaluations_ += kPoints;
-    for (int i = 0; i < kEntanglerParams; ++i) gradient[i] = difference_quotient(values[i + 1], values[0], steps[i]);
+    for (int i = 0; i < synthesis::kEntanglerParams; ++i)
+        gradient[i] = synthesis::difference_quotient(values[i + 1], values[0], steps[i]);
     return values[0];
 }
 
@@ -99,25 +101,25 @@ std::vector<double> NativeObjective::probabilities(const double* params) {
     std::lock_guard<std::mutex> lock(mutex_);
     check_not_aborted();
     ++evaluations_;
-    ObjectiveScratch& s = scratch();
+    synthesis::ObjectiveScratch& s = scratch();
     objective_->schmidt_probabilities(params, s);
     return s.probabilities;
 }
 
-void read_params(py::handle value, double out[kEntanglerParams]) {
+void read_params(py::handle value, double out[synthesis::kEntanglerParams]) {
     // The optimiser passes a fresh float64 vector on every call; read it in place.
     if (py::isinstance<py::array_t<double>>(value)) {
         auto arr = py::reinterpret_borrow<py::array>(value);
-        if (arr.ndim() == 1 && arr.shape(0) == kEntanglerParams && arr.strides(0) == sizeof(double)) {
-            std::memcpy(out, arr.data(), sizeof(double) * kEntanglerParams);
+        if (arr.ndim() == 1 && arr.shape(0) == synthesis::kEntanglerParams && arr.strides(0) == sizeof(double)) {
+            std::memcpy(out, arr.data(), sizeof(double) * synthesis::kEntanglerParams);
             return;
         }
     }
     RealArray converted = as_real_array(value);
-    if (converted.ndim() != 1 || converted.shape(0) != kEntanglerParams) {
-        raise(PyExc_ValueError, "entangler requires " + std::to_string(kEntanglerParams) + " parameters");
+    if (converted.ndim() != 1 || converted.shape(0) != synthesis::kEntanglerParams) {
+        raise(PyExc_ValueError, "entangler requires " + std::to_string(synthesis::kEntanglerParams) + " parameters");
     }
-    std::memcpy(out, converted.data(), sizeof(double) * kEntanglerParams);
+    std::memcpy(out, converted.data(), sizeof(double) * synthesis::kEntanglerParams);
 }
 
 namespace {
@@ -131,9 +133,9 @@ double renyi_index(py::handle value) {
 
 // (value, gradient) as the optimiser takes them with jac=True: a float and a
 // new float64 array (it keeps the array it is given).
-py::tuple value_with_gradient(double value, const double gradient[kEntanglerParams]) {
-    auto out = new_array<double>({kEntanglerParams});
-    std::copy(gradient, gradient + kEntanglerParams, out.mutable_data());
+py::tuple value_with_gradient(double value, const double gradient[synthesis::kEntanglerParams]) {
+    auto out = new_array<double>({synthesis::kEntanglerParams});
+    std::copy(gradient, gradient + synthesis::kEntanglerParams, out.mutable_data());
     return py::make_tuple(py::float_(value), std::move(out));
 }
 
@@ -147,9 +149,9 @@ using GradientMethod = double (NativeObjective::*)(const double*, double*);
 
 py::object call_with_gradient(const Arguments& a, const char* name, GradientMethod method) {
     NativeObjective& objective = objective_of(a[0], name);
-    double params[kEntanglerParams];
+    double params[synthesis::kEntanglerParams];
     read_params(a[1], params);
-    double gradient[kEntanglerParams];
+    double gradient[synthesis::kEntanglerParams];
     double value;
     {
         py::gil_scoped_release release;
@@ -178,7 +180,7 @@ void register_objective(py::module_& m) {
                "The Renyi entropy (nats) across the bond after the disentangler of `params`.",
                [](const Arguments& a) -> py::object {
                    NativeObjective& objective = objective_of(a[0], "__call__");
-                   double params[kEntanglerParams];
+                   double params[synthesis::kEntanglerParams];
                    read_params(a[1], params);
                    double value;
                    {
@@ -202,7 +204,7 @@ void register_objective(py::module_& m) {
                "largest first; values that are zero by rank are left out.",
                [](const Arguments& a) -> py::object {
                    NativeObjective& objective = objective_of(a[0], "schmidt_probabilities");
-                   double params[kEntanglerParams];
+                   double params[synthesis::kEntanglerParams];
                    read_params(a[1], params);
                    std::vector<double> p;
                    {
@@ -226,10 +228,10 @@ void register_objective(py::module_& m) {
                      if (py::isinstance(a[0], py::module_::import("brimvale").attr("MPS"))) {
                          const std::shared_ptr<const bvc::mps::Mps> state = native_mps(a[0]);
                          if (state->size() != n) raise(PyExc_ValueError, "state must have n_qubits qubits");
-                         std::shared_ptr<const DisentanglerObjective> objective;
+                         std::shared_ptr<const synthesis::DisentanglerObjective> objective;
                          {
                              py::gil_scoped_release release;
-                             objective = std::make_shared<const DisentanglerObjective>(
+                             objective = std::make_shared<const synthesis::DisentanglerObjective>(
                                  bvc::mps::local_form(*state, static_cast<int>(q0)), static_cast<int>(n),
                                  static_cast<int>(q0), alpha);
                          }
@@ -239,14 +241,14 @@ void register_objective(py::module_& m) {
                      if (n > 62 || state.ndim() != 1 || state.size() != (py::ssize_t{1} << n)) {
                          raise(PyExc_ValueError, "state must hold exactly 2**n_qubits amplitudes");
                      }
-                     std::shared_ptr<const DisentanglerObjective> objective;
+                     std::shared_ptr<const synthesis::DisentanglerObjective> objective;
                      {
                          py::gil_scoped_release release;
-                         objective = std::make_shared<const DisentanglerObjective>(state.data(), static_cast<int>(n),
-                                                                                   static_cast<int>(q0), alpha);
+                         objective = std::make_shared<const synthesis::DisentanglerObjective>(
+                             state.data(), static_cast<int>(n), static_cast<int>(q0), alpha);
                      }
                      return py::cast(std::make_unique<NativeObjective>(std::move(objective)));
                  });
 }
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

@@ -13,10 +13,10 @@
 #include <mutex>
 #include <vector>
 
-#include "core/disentangler_objective.hpp"
-#include "core/task_pool.hpp"
+#include "core/runtime/task_pool.hpp"
+#include "core/synthesis/disentangler_objective.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 namespace py = pybind11;
 
@@ -25,7 +25,7 @@ namespace py = pybind11;
 // gradient are shared with idle workers.
 struct TaskSlot {
     bvc::parallel::WorkerPool* pool = nullptr;  // null for the serial run
-    std::vector<ObjectiveScratch>* scratches = nullptr;
+    std::vector<synthesis::ObjectiveScratch>* scratches = nullptr;
     std::size_t task = 0;
     unsigned worker = 0;
 };
@@ -33,9 +33,9 @@ struct TaskSlot {
 class NativeObjective {
 public:
     // Standalone: evaluated with its own scratch, from any thread.
-    explicit NativeObjective(std::shared_ptr<const DisentanglerObjective> objective);
+    explicit NativeObjective(std::shared_ptr<const synthesis::DisentanglerObjective> objective);
     // Inside a task, until detach().
-    NativeObjective(std::shared_ptr<const DisentanglerObjective> objective, const TaskSlot& slot);
+    NativeObjective(std::shared_ptr<const synthesis::DisentanglerObjective> objective, const TaskSlot& slot);
 
     // The task is over: later calls (an optimiser may keep the callable)
     // use the object's own scratch.
@@ -48,17 +48,17 @@ public:
     double forward_difference(const double* params, double* gradient);
     std::vector<double> probabilities(const double* params);
 
-    const DisentanglerObjective& kernel() const { return *objective_; }
+    const synthesis::DisentanglerObjective& kernel() const { return *objective_; }
     std::uint64_t evaluations() const { return evaluations_.load(); }
 
 private:
-    ObjectiveScratch& scratch();
+    synthesis::ObjectiveScratch& scratch();
     void check_not_aborted() const;
 
-    std::shared_ptr<const DisentanglerObjective> objective_;
+    std::shared_ptr<const synthesis::DisentanglerObjective> objective_;
     TaskSlot slot_;
     bool attached_ = false;
-    ObjectiveScratch own_;
+    synthesis::ObjectiveScratch own_;
     std::atomic<std::uint64_t> evaluations_{0};
     // Only matters when Python threads share one standalone objective.
     std::mutex mutex_;
@@ -66,9 +66,9 @@ private:
 
 // The nine parameters of a disentangler from any array-like; the message is
 // the one of the entangler matrix for a vector of another shape.
-void read_params(py::handle value, double out[kEntanglerParams]);
+void read_params(py::handle value, double out[synthesis::kEntanglerParams]);
 
 // Registers `_DisentanglerObjective` and the factory `_disentangler_objective`.
 void register_objective(py::module_& m);
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

@@ -9,7 +9,7 @@
 
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
-#include "core/product_state.hpp"
+#include "core/synthesis/product_state.hpp"
 #include "kernels.hpp"
 
 namespace bvc::corvinth {
@@ -47,8 +47,8 @@ py::tuple product_state_approximation(py::handle state, const py::int_& n_qubits
         }
     }
     bvc::lapack::Workspace workspace;
-    const auto result = bvc::cvd::product_state_approximation(psi.data(), static_cast<std::size_t>(flat.size()),
-                                                              static_cast<int>(std::max(0LL, n)), workspace);
+    const auto result = bvc::synthesis::product_state_approximation(psi.data(), static_cast<std::size_t>(flat.size()),
+                                                                    static_cast<int>(std::max(0LL, n)), workspace);
     py::list factors;
     for (const auto& factor : result.factors) factors.append(to_array(factor));
     // A single qubit's factor is itself the product vector: one array for both.
@@ -61,7 +61,7 @@ std::array<double, 3> product_factor_rotation(py::handle factor) {
     if (f.ndim() != 1 || f.shape(0) != 2) {
         raise(PyExc_ValueError, "product factor must be a nonzero two-component vector");
     }
-    return bvc::cvd::product_factor_rotation(f.data()[0], f.data()[1]);
+    return bvc::synthesis::product_factor_rotation(f.data()[0], f.data()[1]);
 }
 
 namespace {

@@ -12,9 +12,9 @@
 
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/adjoint_gradient.hpp"
-#include "core/gates.hpp"
-#include "core/mps_adjoint_gradient.hpp"
+#include "core/synthesis/adjoint_gradient.hpp"
+#include "core/synthesis/gates.hpp"
+#include "core/synthesis/mps_adjoint_gradient.hpp"
 #include "limits.hpp"
 #include "mps_state.hpp"
 #include "product_state_functions.hpp"
@@ -24,8 +24,8 @@ namespace bvc::corvinth {
 
 using namespace bvc::bind;
 using namespace pybind11::literals;
-using bvc::cvd::kEntanglerParams;
-using bvc::cvd::kGateRowWidth;
+using bvc::synthesis::kEntanglerParams;
+using bvc::synthesis::kGateRowWidth;
 
 namespace {
 
@@ -46,7 +46,8 @@ constexpr double kRefineGtol = 1e-12;
 // 1 - F and its gradient in one call, for scipy.optimize.minimize(jac=True).
 class CircuitInfidelity {
 public:
-    explicit CircuitInfidelity(std::unique_ptr<bvc::cvd::CircuitFidelity> fidelity) : fidelity_(std::move(fidelity)) {}
+    explicit CircuitInfidelity(std::unique_ptr<bvc::synthesis::CircuitFidelity> fidelity)
+        : fidelity_(std::move(fidelity)) {}
 
     py::tuple evaluate(const RealArray& x) {
         const std::size_t count = fidelity_->parameter_count();
@@ -65,7 +66,7 @@ public:
     }
 
 private:
-    std::unique_ptr<bvc::cvd::CircuitFidelity> fidelity_;
+    std::unique_ptr<bvc::synthesis::CircuitFidelity> fidelity_;
 };
 
 std::optional<double> optional_energy(py::handle energy) {
@@ -83,7 +84,7 @@ int refine_iterations(double amplitudes, std::size_t rows) {
 std::vector<std::array<int, 2>> row_pairs(const RealArray& rows) {
     std::vector<std::array<int, 2>> pairs;
     for (py::ssize_t k = 0; k < rows.shape(0); ++k) {
-        const double* row = rows.data() + k * kGateRowWidth;
+        const double* row = rows.data() + k * synthesis::kGateRowWidth;
         pairs.push_back({static_cast<int>(row[0]), static_cast<int>(row[1])});
     }
     return pairs;
@@ -95,12 +96,12 @@ py::tuple refine_circuit(py::handle module, RefineProblem& problem, const py::tu
     const std::size_t count = static_cast<std::size_t>(rows.shape(0));
 
     // Start from the layer-by-layer circuit: its rotations, then its rows.
-    auto start = new_array<double>({static_cast<py::ssize_t>(3 * n + kEntanglerParams * count)});
+    auto start = new_array<double>({static_cast<py::ssize_t>(3 * n + synthesis::kEntanglerParams * count)});
     double* x = start.mutable_data();
     for (const std::array<double, 3>& v : problem.rotations) x = std::copy(v.begin(), v.end(), x);
     for (std::size_t k = 0; k < count; ++k) {
-        const double* row = rows.data() + k * kGateRowWidth;
-        x = std::copy(row + 2, row + kGateRowWidth, x);
+        const double* row = rows.data() + k * synthesis::kGateRowWidth;
+        x = std::copy(row + 2, row + synthesis::kGateRowWidth, x);
     }
 
     py::object objective = py::cast(std::make_unique<CircuitInfidelity>(std::move(problem.fidelity)));
@@ -111,12 +112,13 @@ py::tuple refine_circuit(py::handle module, RefineProblem& problem, const py::tu
 
     Rotations rotations(n);
     for (int q = 0; q < n; ++q) std::copy(best.data() + 3 * q, best.data() + 3 * q + 3, rotations[q].begin());
-    auto refined_rows = new_array<double>({static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(kGateRowWidth)});
+    auto refined_rows =
+        new_array<double>({static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(synthesis::kGateRowWidth)});
     for (std::size_t k = 0; k < count; ++k) {
-        double* row = refined_rows.mutable_data() + k * kGateRowWidth;
-        row[0] = rows.data()[k * kGateRowWidth];
-        row[1] = rows.data()[k * kGateRowWidth + 1];
-        std::copy_n(best.data() + 3 * n + kEntanglerParams * k, kEntanglerParams, row + 2);
+        double* row = refined_rows.mutable_data() + k * synthesis::kGateRowWidth;
+        row[0] = rows.data()[k * synthesis::kGateRowWidth];
+        row[1] = rows.data()[k * synthesis::kGateRowWidth + 1];
+        std::copy_n(best.data() + 3 * n + synthesis::kEntanglerParams * k, synthesis::kEntanglerParams, row + 2);
     }
     py::tuple refined = problem.score(rotations, refined_rows);
     // Never worse than the layer-by-layer circuit (a NaN overlap counts as worse).
@@ -132,8 +134,9 @@ py::tuple refine_reverse_preparation(py::handle module, const ComplexArray& psi0
     const py::tuple approximation = product_state_approximation(disentangled, n_qubits);
     RefineProblem problem;
     for (py::handle factor : approximation[0]) problem.rotations.push_back(product_factor_rotation(factor));
-    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth));
-    problem.fidelity = std::make_unique<bvc::cvd::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
+    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
+    problem.fidelity =
+        std::make_unique<bvc::synthesis::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
     problem.iterations = refine_iterations(std::ldexp(1.0, n), static_cast<std::size_t>(problem.rows.shape(0)));
     problem.score = [&](const Rotations& rotations, const py::object& rows) {
         return score_reverse_preparation(module, psi0, n_qubits, rotations, rows, pauli_terms, compact);
@@ -159,7 +162,7 @@ void register_refine_objective(py::module_& m) {
                      const std::int64_t n = to_int64(a[1], "n_qubits");
                      const bool is_mps = py::isinstance(a[0], py::module_::import("brimvale").attr("MPS"));
                      // The size of the native data, never what the object reports.
-                     if (is_mps && bvc::cvd::native_mps(a[0])->size() != n) {
+                     if (is_mps && bvc::corvinth::native_mps(a[0])->size() != n) {
                          raise(PyExc_ValueError, "psi0 must have n_qubits qubits");
                      }
                      const ComplexArray psi0 = is_mps ? ComplexArray() : as_complex_array(a[0]);
@@ -175,14 +178,14 @@ void register_refine_objective(py::module_& m) {
                          }
                          pairs.push_back({static_cast<int>(q0), static_cast<int>(q1)});
                      }
-                     std::unique_ptr<bvc::cvd::CircuitFidelity> fidelity;
+                     std::unique_ptr<bvc::synthesis::CircuitFidelity> fidelity;
                      if (is_mps) {
-                         bvc::mps::Mps target = *bvc::cvd::native_mps(a[0]);
+                         bvc::mps::Mps target = *bvc::corvinth::native_mps(a[0]);
                          target.norm = 1.0;
-                         fidelity = std::make_unique<bvc::cvd::MpsReversePreparationFidelity>(
+                         fidelity = std::make_unique<bvc::synthesis::MpsReversePreparationFidelity>(
                              std::move(target), std::move(pairs), rounding_truncation(), signal_interrupt());
                      } else {
-                         fidelity = std::make_unique<bvc::cvd::ReversePreparationFidelity>(
+                         fidelity = std::make_unique<bvc::synthesis::ReversePreparationFidelity>(
                              psi0.data(), static_cast<int>(n), std::move(pairs));
                      }
                      return py::cast(std::make_unique<CircuitInfidelity>(std::move(fidelity)));

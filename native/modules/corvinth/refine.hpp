@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bind/arrays.hpp"
-#include "core/adjoint_gradient.hpp"
+#include "core/synthesis/adjoint_gradient.hpp"
 
 namespace bvc::corvinth {
 
@@ -27,7 +27,7 @@ using Rotations = std::vector<std::array<double, 3>>;
 struct RefineProblem {
     Rotations rotations;
     bvc::bind::RealArray rows;
-    std::unique_ptr<bvc::cvd::CircuitFidelity> fidelity;
+    std::unique_ptr<bvc::synthesis::CircuitFidelity> fidelity;
     int iterations = 0;
     std::function<py::tuple(const Rotations& rotations, const py::object& rows)> score;
 };

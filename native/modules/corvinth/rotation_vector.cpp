@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bind/errors.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/gates.hpp"
 
 namespace bvc::corvinth {
 
@@ -15,7 +15,7 @@ bool rotation_components(const RealArray& v, double components[3]) {
     double sum = 0.0;
     for (py::ssize_t k = 0; k < v.size(); ++k) sum += data[k] * data[k];
     const double theta = std::sqrt(sum);
-    if (theta < bvc::cvd::kRotationNormFloor) return false;
+    if (theta < bvc::synthesis::kRotationNormFloor) return false;
     if (v.ndim() == 0) raise(PyExc_TypeError, "cannot unpack non-iterable numpy.float64 object");
     const py::ssize_t length = v.shape(0);
     if (length < 3) {

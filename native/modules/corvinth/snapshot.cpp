@@ -11,7 +11,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "compact_emission.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/gates.hpp"
 #include "emission.hpp"
 #include "kernels.hpp"
 #include "product_state_functions.hpp"
@@ -69,8 +69,8 @@ py::object build_reverse_preparation(py::handle module, const py::int_& n_qubits
         // Undo the disentanglers newest first, each as its exact inverse.
         const py::ssize_t count = rows.shape(0);
         for (py::ssize_t r = count - 1; r >= 0; --r) {
-            const double* row = rows.data() + r * bvc::cvd::kGateRowWidth;
-            const py::object params = rows_object[py::make_tuple(r, py::slice(2, bvc::cvd::kGateRowWidth, 1))];
+            const double* row = rows.data() + r * bvc::synthesis::kGateRowWidth;
+            const py::object params = rows_object[py::make_tuple(r, py::slice(2, bvc::synthesis::kGateRowWidth, 1))];
             emit_entangler(circuit, qubit_of(row[0]), qubit_of(row[1]), params, true);
         }
     }
@@ -100,7 +100,7 @@ py::tuple score_reverse_preparation(py::handle module, py::handle psi0, const py
 py::tuple reverse_preparation_snapshot(py::handle module, py::handle psi0, py::handle disentangled,
                                        const py::int_& n_qubits, py::handle gate_rows, py::handle pauli_terms,
                                        bool compact) {
-    const py::object rows = as_real_array(gate_rows).attr("reshape")(-1, bvc::cvd::kGateRowWidth);
+    const py::object rows = as_real_array(gate_rows).attr("reshape")(-1, bvc::synthesis::kGateRowWidth);
 
     const py::tuple approximation = product_state_approximation(disentangled, n_qubits);
     std::vector<std::array<double, 3>> rotations;

@@ -4,11 +4,11 @@
 #include <limits>
 
 #include "bind/conventions.hpp"
-#include "core/defaults.hpp"
-#include "core/task_pool.hpp"
+#include "core/runtime/defaults.hpp"
+#include "core/runtime/task_pool.hpp"
 #include "limits.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 using namespace bvc::bind;
 using namespace pybind11::literals;
@@ -186,4 +186,4 @@ bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::ob
     return truncation;
 }
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

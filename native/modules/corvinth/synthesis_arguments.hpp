@@ -11,9 +11,9 @@
 
 #include "bind/arrays.hpp"
 #include "bond_search.hpp"
-#include "core/mps.hpp"
+#include "core/mps/mps.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 namespace py = pybind11;
 
@@ -57,4 +57,4 @@ void check_reported_qubits(const py::object& mps, const py::object& result, int 
 // own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff);
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

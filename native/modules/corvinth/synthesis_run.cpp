@@ -7,10 +7,10 @@
 
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/gates.hpp"
+#include "core/synthesis/gates.hpp"
 #include "metrics_line.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 using namespace bvc::bind;
 using namespace pybind11::literals;
@@ -85,10 +85,10 @@ py::object run_cvd(SynthesisState& state, Settings& s) {
             // The bonds of a group are disjoint, so the order of these gates is immaterial.
             state.apply_group(bonds, chosen);
             for (std::size_t b = 0; b < bonds.size(); ++b) {
-                py::tuple row(2 + kEntanglerParams);
+                py::tuple row(2 + synthesis::kEntanglerParams);
                 row[0] = py::int_(bonds[b]);
                 row[1] = py::int_(bonds[b] + 1);
-                for (int k = 0; k < kEntanglerParams; ++k) row[2 + k] = py::float_(chosen[b][k]);
+                for (int k = 0; k < synthesis::kEntanglerParams; ++k) row[2 + k] = py::float_(chosen[b][k]);
                 gate_rows.append(row);
             }
         }
@@ -116,4 +116,4 @@ py::object run_cvd(SynthesisState& state, Settings& s) {
         "overlap_is_estimate"_a = py::bool_(!estimate_bounds.empty()));
 }
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

@@ -10,7 +10,7 @@
 #include "bond_search.hpp"
 #include "synthesis_state.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 namespace py = pybind11;
 
@@ -29,4 +29,4 @@ struct Settings {
 
 py::object run_cvd(SynthesisState& state, Settings& s);
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

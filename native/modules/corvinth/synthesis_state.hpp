@@ -11,7 +11,7 @@
 
 #include "bond_search.hpp"
 
-namespace bvc::cvd {
+namespace bvc::corvinth {
 
 namespace py = pybind11;
 
@@ -43,4 +43,4 @@ public:
     virtual std::string overlap_estimate_bounds() const { return {}; }
 };
 
-}  // namespace bvc::cvd
+}  // namespace bvc::corvinth

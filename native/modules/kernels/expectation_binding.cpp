@@ -9,7 +9,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/statevector.hpp"
+#include "core/statevector/statevector.hpp"
 
 namespace py = pybind11;
 using namespace bvc::bind;

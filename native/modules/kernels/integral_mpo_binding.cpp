@@ -1,4 +1,4 @@
-// Binding of native/core/integral_mpo.hpp: the MPO states and tensor terms of
+// Binding of native/core/chemistry/integral_mpo.hpp: the MPO states and tensor terms of
 // an electronic Hamiltonian, as NumPy arrays for the TeNPy tensors built in
 // brimvale_chemistry.dmrg.integral_mpo.
 #include "integral_mpo_binding.hpp"
@@ -11,7 +11,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/integral_mpo.hpp"
+#include "core/chemistry/integral_mpo.hpp"
 
 namespace py = pybind11;
 using namespace bvc::bind;

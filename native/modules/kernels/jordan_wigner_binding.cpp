@@ -1,4 +1,4 @@
-// Binding of native/core/jordan_wigner.hpp: fermionic terms as flat arrays
+// Binding of native/core/chemistry/jordan_wigner.hpp: fermionic terms as flat arrays
 // in, Pauli strings as bit masks and coefficients out.
 #include "jordan_wigner_binding.hpp"
 
@@ -10,7 +10,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/jordan_wigner.hpp"
+#include "core/chemistry/jordan_wigner.hpp"
 
 namespace py = pybind11;
 using namespace bvc::bind;

@@ -1,5 +1,5 @@
 // Binding of the measurement sampler: basis rotation and outcome drawing of
-// native/core/sampling.hpp, on a copy of the caller's state.
+// native/core/statevector/sampling.hpp, on a copy of the caller's state.
 #include "sampling_binding.hpp"
 
 #include <pybind11/numpy.h>
@@ -11,7 +11,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/sampling.hpp"
+#include "core/statevector/sampling.hpp"
 
 namespace py = pybind11;
 using namespace bvc::bind;

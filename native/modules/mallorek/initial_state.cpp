@@ -6,10 +6,10 @@
 
 #include "bind/conventions.hpp"
 #include "bind/signals.hpp"
-#include "core/sector.hpp"
+#include "core/chemistry/sector.hpp"
 #include "mallorek.hpp"
 
-namespace mallorek {
+namespace bvc::mallorek {
 
 using namespace bvc::bind;
 
@@ -136,4 +136,4 @@ void register_initial_state(py::module_& m) {
                  random_initial_mps);
 }
 
-}  // namespace mallorek
+}  // namespace bvc::mallorek

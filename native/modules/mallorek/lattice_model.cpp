@@ -5,7 +5,7 @@
 #include "bind/conventions.hpp"
 #include "mallorek.hpp"
 
-namespace mallorek {
+namespace bvc::mallorek {
 
 using namespace bvc::bind;
 
@@ -86,4 +86,4 @@ void register_lattice_model(py::module_& m) {
                  "Create the TenPy molecular MPO without importing TenPy at package import.", molecular_model);
 }
 
-}  // namespace mallorek
+}  // namespace bvc::mallorek

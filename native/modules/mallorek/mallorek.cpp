@@ -15,7 +15,7 @@ PYBIND11_MODULE(mallorek, m) {
     m.doc() =
         "TeNPy model backend of the DMRG stage: settings, local terms, molecular model, "
         "initial MPS and dense state extraction.";
-    mallorek::set_module(m);
+    bvc::mallorek::set_module(m);
 
     m.attr("comb") = py::module_::import("math").attr("comb");
     m.attr("warnings") = py::module_::import("warnings");
@@ -25,10 +25,10 @@ PYBIND11_MODULE(mallorek, m) {
     const std::string pellisk = py::cast<std::string>(
         py::module_::import("importlib.util").attr("resolve_name")("..molecule.pellisk", package));
     m.attr("interleaved_to_spin_blocked_map") =
-        mallorek::import_name(pellisk.c_str(), "interleaved_to_spin_blocked_map");
+        bvc::mallorek::import_name(pellisk.c_str(), "interleaved_to_spin_blocked_map");
 
-    mallorek::register_parameters(m);
-    mallorek::register_lattice_model(m);
-    mallorek::register_initial_state(m);
-    mallorek::register_dense_state(m);
+    bvc::mallorek::register_parameters(m);
+    bvc::mallorek::register_lattice_model(m);
+    bvc::mallorek::register_initial_state(m);
+    bvc::mallorek::register_chain_statevector(m);
 }

@@ -9,7 +9,7 @@
 #include "bind/imports.hpp"
 #include "bind/predicates.hpp"
 
-namespace mallorek {
+namespace bvc::mallorek {
 
 namespace py = pybind11;
 
@@ -33,6 +33,6 @@ py::object term_mpo(py::handle model, py::handle tol_zero);
 void register_parameters(py::module_& m);
 void register_lattice_model(py::module_& m);
 void register_initial_state(py::module_& m);
-void register_dense_state(py::module_& m);
+void register_chain_statevector(py::module_& m);
 
-}  // namespace mallorek
+}  // namespace bvc::mallorek

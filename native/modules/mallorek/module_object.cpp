@@ -1,6 +1,6 @@
 #include "mallorek.hpp"
 
-namespace mallorek {
+namespace bvc::mallorek {
 
 namespace {
 // Borrowed: the module object lives until interpreter shutdown, and holding
@@ -14,4 +14,4 @@ py::module_ this_module() { return py::reinterpret_borrow<py::module_>(g_module)
 
 std::string module_name() { return py::cast<std::string>(this_module().attr("__name__")); }
 
-}  // namespace mallorek
+}  // namespace bvc::mallorek

@@ -6,7 +6,7 @@
 #include "bind/conventions.hpp"
 #include "mallorek.hpp"
 
-namespace mallorek {
+namespace bvc::mallorek {
 
 using namespace bvc::bind;
 
@@ -112,4 +112,4 @@ void register_parameters(py::module_& m) {
                  [generator_function](const Arguments& a) -> py::object { return generator_function(a[0], a[1]); });
 }
 
-}  // namespace mallorek
+}  // namespace bvc::mallorek

@@ -18,7 +18,7 @@
 #include "bind/conventions.hpp"
 #include "mallorek.hpp"
 
-namespace mallorek {
+namespace bvc::mallorek {
 
 using namespace bvc::bind;
 using namespace pybind11::literals;
@@ -182,4 +182,4 @@ py::object term_mpo(py::handle model, py::handle tol_zero) {
     return mpo;
 }
 
-}  // namespace mallorek
+}  // namespace bvc::mallorek

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "bind/conventions.hpp"
-#include "core/defaults.hpp"
+#include "core/runtime/defaults.hpp"
 #include "opt_in_settings.hpp"
 
 namespace bvc::workflow {

@@ -5,9 +5,9 @@
 #include "bind/imports.hpp"
 #include "command_line.hpp"
 #include "module_names.hpp"
-#include "result_record.hpp"
 #include "stages.hpp"
 #include "workflow_driver.hpp"
+#include "workflow_result.hpp"
 
 namespace py = pybind11;
 using namespace bvc::workflow;
@@ -42,7 +42,7 @@ PYBIND11_MODULE(workflow, m) {
     const ModuleNames names(m.attr("__dict__"));
 
     m.attr("WORKFLOW_STAGES") = stage_names();
-    m.attr("MolecularDMRGResult") = make_result_record(names);
+    m.attr("MolecularDMRGResult") = make_workflow_result_class(names);
     m.attr("MolecularDMRGWorkflow") = make_workflow_class(names);
     m.attr("_DEMOS") = make_demos();
     def_main(m, names);

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "bind/conventions.hpp"
-#include "core/defaults.hpp"
+#include "core/runtime/defaults.hpp"
 #include "opt_in_settings.hpp"
 #include "stages.hpp"
 

@@ -10,7 +10,7 @@ sites' charges (N, 2 Sz) and TeNPy's engine runs on it as on the model's own.
 
 Each bond carries the single creation and annihilation operators of both of
 its sides and the operator pairs of its shorter side (see
-native/core/integral_mpo.hpp): its bond dimension grows as the square of the
+native/core/chemistry/integral_mpo.hpp): its bond dimension grows as the square of the
 orbital count, where the MPO TeNPy builds from the local terms grows faster and
 takes far longer to build.
 """

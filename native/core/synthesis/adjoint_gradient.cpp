@@ -1,0 +1,267 @@
+#include "core/synthesis/adjoint_gradient.hpp"
+
+#include <algorithm>
+
+namespace bvc::synthesis {
+
+namespace {
+
+using bvc::sv::adjoint;
+using bvc::sv::Mat2;
+using bvc::sv::Mat4;
+
+// The sweeps keep their states split into real and imaginary parts: the
+// loops over runs of contiguous amplitudes then vectorise, which the
+// interleaved complex layout does not. Runs are cut into chunks that stay in
+// the first-level cache between the passes over them.
+constexpr std::size_t kChunk = 256;
+constexpr int kLanes = 8;
+
+struct Coefficients {
+    double re[16], im[16];
+};
+
+Coefficients split(const Mat4& u) {
+    Coefficients c;
+    for (int e = 0; e < 16; ++e) c.re[e] = u.m[e].real(), c.im[e] = u.m[e].imag();
+    return c;
+}
+
+// The four amplitudes of a pair's local basis, each a stream of `len`
+// contiguous values: v_r <- sum_c u[r][c] v_c.
+inline __attribute__((always_inline)) void apply_streams(const Coefficients& u, std::size_t len, double* __restrict r0,
+                                                         double* __restrict i0, double* __restrict r1,
+                                                         double* __restrict i1, double* __restrict r2,
+                                                         double* __restrict i2, double* __restrict r3,
+                                                         double* __restrict i3) {
+    for (std::size_t j = 0; j < len; ++j) {
+        const double xr[4] = {r0[j], r1[j], r2[j], r3[j]}, xi[4] = {i0[j], i1[j], i2[j], i3[j]};
+        double yr[4], yi[4];
+        for (int r = 0; r < 4; ++r) {
+            double sr = 0.0, si = 0.0;
+            for (int c = 0; c < 4; ++c) {
+                sr += u.re[4 * r + c] * xr[c] - u.im[4 * r + c] * xi[c];
+                si += u.re[4 * r + c] * xi[c] + u.im[4 * r + c] * xr[c];
+            }
+            yr[r] = sr, yi[r] = si;
+        }
+        r0[j] = yr[0], r1[j] = yr[1], r2[j] = yr[2], r3[j] = yr[3];
+        i0[j] = yi[0], i1[j] = yi[1], i2[j] = yi[2], i3[j] = yi[3];
+    }
+}
+
+// t[a][b] += sum_j conj(bra_a[j]) ket_b[j], with partial sums per lane so
+// that the sums vectorise without reassociation.
+inline __attribute__((always_inline)) void accumulate_transition(std::size_t len, double* const bra_re[4],
+                                                                 double* const bra_im[4], double* const ket_re[4],
+                                                                 double* const ket_im[4], double t_re[16],
+                                                                 double t_im[16]) {
+    const double *k0r = ket_re[0], *k1r = ket_re[1], *k2r = ket_re[2], *k3r = ket_re[3];
+    const double *k0i = ket_im[0], *k1i = ket_im[1], *k2i = ket_im[2], *k3i = ket_im[3];
+    for (int a = 0; a < 4; ++a) {
+        const double* br = bra_re[a];
+        const double* bi = bra_im[a];
+        double pr0[kLanes] = {}, pr1[kLanes] = {}, pr2[kLanes] = {}, pr3[kLanes] = {};
+        double pi0[kLanes] = {}, pi1[kLanes] = {}, pi2[kLanes] = {}, pi3[kLanes] = {};
+        std::size_t j = 0;
+        for (; j + kLanes <= len; j += kLanes) {
+            for (int l = 0; l < kLanes; ++l) {
+                const double r = br[j + l], i = bi[j + l];
+                pr0[l] += r * k0r[j + l] + i * k0i[j + l], pi0[l] += r * k0i[j + l] - i * k0r[j + l];
+                pr1[l] += r * k1r[j + l] + i * k1i[j + l], pi1[l] += r * k1i[j + l] - i * k1r[j + l];
+                pr2[l] += r * k2r[j + l] + i * k2i[j + l], pi2[l] += r * k2i[j + l] - i * k2r[j + l];
+                pr3[l] += r * k3r[j + l] + i * k3i[j + l], pi3[l] += r * k3i[j + l] - i * k3r[j + l];
+            }
+        }
+        for (; j < len; ++j) {
+            const double r = br[j], i = bi[j];
+            pr0[0] += r * k0r[j] + i * k0i[j], pi0[0] += r * k0i[j] - i * k0r[j];
+            pr1[0] += r * k1r[j] + i * k1i[j], pi1[0] += r * k1i[j] - i * k1r[j];
+            pr2[0] += r * k2r[j] + i * k2i[j], pi2[0] += r * k2i[j] - i * k2r[j];
+            pr3[0] += r * k3r[j] + i * k3i[j], pi3[0] += r * k3i[j] - i * k3r[j];
+        }
+        for (int l = 0; l < kLanes; ++l) {
+            t_re[4 * a] += pr0[l], t_re[4 * a + 1] += pr1[l], t_re[4 * a + 2] += pr2[l], t_re[4 * a + 3] += pr3[l];
+            t_im[4 * a] += pi0[l], t_im[4 * a + 1] += pi1[l], t_im[4 * a + 2] += pi2[l], t_im[4 * a + 3] += pi3[l];
+        }
+    }
+}
+
+// Calls visit(offset, len) for the runs of contiguous amplitudes with bits
+// q0 and q1 clear, cut into chunks; the other three streams of a pair start
+// at offset | bit(q0), offset | bit(q1) and offset | both.
+template <typename Visit>
+inline __attribute__((always_inline)) void for_each_run(int n_qubits, int q0, int q1, Visit visit) {
+    const int lo = std::min(q0, q1), hi = std::max(q0, q1);
+    const std::size_t size = std::size_t{1} << n_qubits;
+    const std::size_t s_lo = std::size_t{1} << lo, s_hi = std::size_t{1} << hi;
+    for (std::size_t outer = 0; outer < size; outer += 2 * s_hi)
+        for (std::size_t middle = outer; middle < outer + s_hi; middle += 2 * s_lo)
+            for (std::size_t start = middle; start < middle + s_lo; start += kChunk)
+                visit(start, std::min(kChunk, middle + s_lo - start));
+}
+
+// The two whole-gate passes are compiled twice on x86-64, once for the
+// baseline and once for AVX2 with FMA, and the loader picks the one the
+// processor runs.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define BVC_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define BVC_VECTOR_CLONES
+#endif
+
+// The gate u on the pair (q0, q1) of a split state.
+BVC_VECTOR_CLONES
+void apply_pair(double* re, double* im, int n_qubits, int q0, int q1, const Coefficients& u) {
+    const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
+    for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
+        apply_streams(u, len, re + s, im + s, re + (s | b0), im + (s | b0), re + (s | b1), im + (s | b1),
+                      re + (s | b0 | b1), im + (s | b0 | b1));
+    });
+}
+
+// One backward step through u on (q0, q1): u on ket and bra, and the
+// transition matrix of bra (before) and ket (after) added to t.
+BVC_VECTOR_CLONES
+void adjoint_pair(double* kr, double* ki, double* br, double* bi, int n_qubits, int q0, int q1, const Coefficients& u,
+                  double t_re[16], double t_im[16]) {
+    const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
+    if (std::min(q0, q1) < 2) {
+        // Runs of one or two amplitudes: amplitude by amplitude, summing
+        // straight into t.
+        for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
+            for (std::size_t j = s; j < s + len; ++j) {
+                const std::size_t at[4] = {j, j | b0, j | b1, j | b0 | b1};
+                const double bre[4] = {br[at[0]], br[at[1]], br[at[2]], br[at[3]]};
+                const double bim[4] = {bi[at[0]], bi[at[1]], bi[at[2]], bi[at[3]]};
+                apply_streams(u, 1, kr + at[0], ki + at[0], kr + at[1], ki + at[1], kr + at[2], ki + at[2], kr + at[3],
+                              ki + at[3]);
+                for (int a = 0; a < 4; ++a)
+                    for (int b = 0; b < 4; ++b) {
+                        t_re[4 * a + b] += bre[a] * kr[at[b]] + bim[a] * ki[at[b]];
+                        t_im[4 * a + b] += bre[a] * ki[at[b]] - bim[a] * kr[at[b]];
+                    }
+                apply_streams(u, 1, br + at[0], bi + at[0], br + at[1], bi + at[1], br + at[2], bi + at[2], br + at[3],
+                              bi + at[3]);
+            }
+        });
+        return;
+    }
+    for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
+        const std::size_t at[4] = {s, s | b0, s | b1, s | b0 | b1};
+        double* const kre[4] = {kr + at[0], kr + at[1], kr + at[2], kr + at[3]};
+        double* const kim[4] = {ki + at[0], ki + at[1], ki + at[2], ki + at[3]};
+        double* const bre[4] = {br + at[0], br + at[1], br + at[2], br + at[3]};
+        double* const bim[4] = {bi + at[0], bi + at[1], bi + at[2], bi + at[3]};
+        apply_streams(u, len, kre[0], kim[0], kre[1], kim[1], kre[2], kim[2], kre[3], kim[3]);
+        accumulate_transition(len, bre, bim, kre, kim, t_re, t_im);
+        apply_streams(u, len, bre[0], bim[0], bre[1], bim[1], bre[2], bim[2], bre[3], bim[3]);
+    });
+}
+
+}  // namespace
+
+struct ReversePreparationFidelity::SplitState {
+    std::vector<double> re, im;
+};
+
+ReversePreparationFidelity::ReversePreparationFidelity(const cplx* target, int n_qubits,
+                                                       std::vector<std::array<int, 2>> pairs)
+    : n_qubits_(n_qubits),
+      pairs_(std::move(pairs)),
+      target_(std::make_unique<SplitState>()),
+      ket_(std::make_unique<SplitState>()),
+      bra_(std::make_unique<SplitState>()),
+      gates_(pairs_.size()),
+      derivatives_(pairs_.size() * kEntanglerParams) {
+    const std::size_t size = std::size_t{1} << n_qubits;
+    for (SplitState* s : {target_.get(), ket_.get(), bra_.get()}) s->re.resize(size), s->im.resize(size);
+    for (std::size_t i = 0; i < size; ++i) target_->re[i] = target[i].real(), target_->im[i] = target[i].imag();
+}
+
+ReversePreparationFidelity::~ReversePreparationFidelity() = default;
+
+double ReversePreparationFidelity::value_and_gradient(const double* x, double* gradient) {
+    const int n = n_qubits_;
+    const std::size_t m = pairs_.size(), size = ket_->re.size();
+    const double* rows = x + 3 * n;
+    double* kr = ket_->re.data();
+    double* ki = ket_->im.data();
+    double* br = bra_->re.data();
+    double* bi = bra_->im.data();
+
+    // Forward: the product state, then every U_k, newest row first.
+    std::vector<Mat2> rotations(n);
+    std::fill(kr, kr + size, 0.0);
+    std::fill(ki, ki + size, 0.0);
+    kr[0] = 1.0;
+    for (int q = 0; q < n; ++q) {
+        rotations[q] = axis_rotation_matrix(x + 3 * q);
+        const cplx a = rotations[q].m[0], b = rotations[q].m[2];
+        const std::size_t half = std::size_t{1} << q;
+        for (std::size_t i = 0; i < half; ++i) {
+            const cplx v(kr[i], ki[i]), low = a * v, high = b * v;
+            kr[i] = low.real(), ki[i] = low.imag(), kr[i + half] = high.real(), ki[i + half] = high.imag();
+        }
+    }
+    for (std::size_t k = m; k-- > 0;) {
+        entangler_matrix_derivatives(rows + kEntanglerParams * k, gates_[k], &derivatives_[kEntanglerParams * k]);
+        apply_pair(kr, ki, n, pairs_[k][0], pairs_[k][1], split(adjoint(gates_[k])));
+    }
+    double overlap_re = 0.0, overlap_im = 0.0;
+    const double* tr = target_->re.data();
+    const double* ti = target_->im.data();
+    for (std::size_t i = 0; i < size; ++i) {
+        overlap_re += tr[i] * kr[i] + ti[i] * ki[i];
+        overlap_im += tr[i] * ki[i] - ti[i] * kr[i];
+    }
+    const cplx overlap(overlap_re, overlap_im);
+    const auto store = [&](double* out, cplx d_overlap) { *out = 2.0 * std::real(std::conj(overlap) * d_overlap); };
+
+    // Backward: undo each gate on the state and on the target alike; the
+    // derivative of <target|psi> by a parameter of gate k is
+    // <target U_0 ... U_{k-1}| dU_k |U_{k+1} ... psi_product>, read off the
+    // transition matrix of the pair.
+    std::copy(target_->re.begin(), target_->re.end(), br);
+    std::copy(target_->im.begin(), target_->im.end(), bi);
+    for (std::size_t k = 0; k < m; ++k) {
+        double t_re[16] = {}, t_im[16] = {};
+        adjoint_pair(kr, ki, br, bi, n, pairs_[k][0], pairs_[k][1], split(gates_[k]), t_re, t_im);  // U_k^dagger = E_k
+        for (int j = 0; j < kEntanglerParams; ++j) {
+            // dU = (dE)^dagger: sum_ab conj(dE[b][a]) t[a][b].
+            const Mat4& d = derivatives_[kEntanglerParams * k + j];
+            cplx sum = 0.0;
+            for (int a = 0; a < 4; ++a)
+                for (int b = 0; b < 4; ++b) sum += std::conj(d.m[4 * b + a]) * cplx(t_re[4 * a + b], t_im[4 * a + b]);
+            store(gradient + 3 * n + kEntanglerParams * k + j, sum);
+        }
+    }
+    // The product state, one qubit at a time.
+    for (int q = n; q-- > 0;) {
+        const Mat2 u = adjoint(rotations[q]);
+        const std::size_t step = std::size_t{1} << q;
+        cplx t[4] = {};
+        for (std::size_t base = 0; base < size; base += 2 * step) {
+            for (std::size_t i = base; i < base + step; ++i) {
+                const cplx k0(kr[i], ki[i]), k1(kr[i + step], ki[i + step]);
+                const cplx b0(br[i], bi[i]), b1(br[i + step], bi[i + step]);
+                const cplx k0n = u.m[0] * k0 + u.m[1] * k1, k1n = u.m[2] * k0 + u.m[3] * k1;
+                const cplx b0n = u.m[0] * b0 + u.m[1] * b1, b1n = u.m[2] * b0 + u.m[3] * b1;
+                t[0] += std::conj(b0) * k0n, t[1] += std::conj(b0) * k1n;
+                t[2] += std::conj(b1) * k0n, t[3] += std::conj(b1) * k1n;
+                kr[i] = k0n.real(), ki[i] = k0n.imag(), kr[i + step] = k1n.real(), ki[i + step] = k1n.imag();
+                br[i] = b0n.real(), bi[i] = b0n.imag(), br[i + step] = b1n.real(), bi[i + step] = b1n.imag();
+            }
+        }
+        Mat2 d[3];
+        axis_rotation_derivatives(x + 3 * q, d);
+        for (int j = 0; j < 3; ++j) {
+            cplx sum = 0.0;
+            for (int e = 0; e < 4; ++e) sum += d[j].m[e] * t[e];
+            store(gradient + 3 * q + j, sum);
+        }
+    }
+    return std::norm(overlap);
+}
+
+}  // namespace bvc::synthesis

@@ -1,0 +1,28 @@
+// The synthesis on the state vector of 2^n amplitudes: the default path.
+#pragma once
+
+#include "bind/arrays.hpp"
+#include "synthesis_state.hpp"
+
+namespace bvc::corvinth {
+
+class DenseSynthesisState : public SynthesisState {
+public:
+    // `psi0`: the normalised state; `module` is corvinth itself.
+    DenseSynthesisState(bvc::bind::ComplexArray psi0, int n_qubits, py::object module);
+
+    ObjectiveFactory objectives() override;
+    void apply_group(const std::vector<int>& bonds, const std::vector<EntanglerParams>& params) override;
+    py::tuple snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) override;
+    py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
+                     const py::tuple& unrefined) override;
+
+private:
+    bvc::bind::ComplexArray psi0_;
+    // psi0 with every accepted disentangler applied; a new array per gate.
+    bvc::bind::ComplexArray disentangled_;
+    int n_;
+    py::object module_;
+};
+
+}  // namespace bvc::corvinth
