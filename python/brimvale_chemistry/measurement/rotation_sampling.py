@@ -7,8 +7,13 @@ circuit's exact energy is the error of the factorisation on this state.
 
 from __future__ import annotations
 
+import contextlib
 import math
+import os
 import warnings
+from collections import deque
+from collections.abc import Iterator
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 
 import numpy as np
@@ -65,7 +70,11 @@ class _DenseRotations:
         n = self._arguments.n_qubits
         identity, terms = group.z_terms()
         exact = identity + float(hamiltonian_expectation(state, terms, n).real) / float(np.vdot(state, state).real)
-        return exact, lambda shots, seed: sample_outcomes(state, n, shots, seed)
+        return exact, lambda shots, seed: sample_outcomes(state, n, shots, seed), 0.0
+
+    def in_order(self, groups: list[RotationGroup]) -> Iterator[tuple]:
+        # One state of 2**n amplitudes at a time: a vector this wide may not fit twice.
+        yield from map(self.rotated, groups)
 
 
 class _MpsRotations:
@@ -79,13 +88,40 @@ class _MpsRotations:
         self.discarded_weight = 0.0
 
     def rotated(self, group: RotationGroup):
+        """(exact mean, draw, weight the rotation discarded); safe to call from several threads at once."""
         rotation = Circuit(group.n_qubits)
         append_gates(rotation, list(group.network), group.n_qubits // 2)
         mps = rotation.execute(backend=MPS_BACKEND, max_bond=self.max_bond, initial=self._mps).mps
-        self.discarded_weight = max(self.discarded_weight, mps.discarded_weight - self._mps.discarded_weight)
         identity, terms = group.z_terms()
         exact = identity + float(mps.expectation(terms).real) / mps.norm() ** 2
-        return exact, lambda shots, seed: mps.sample(shots, seed)
+        discarded = mps.discarded_weight - self._mps.discarded_weight
+        return exact, lambda shots, seed: mps.sample(shots, seed), discarded
+
+    def in_order(self, groups: list[RotationGroup]) -> Iterator[tuple]:
+        """Every group's rotation, in the order of ``groups``, computed ahead on the cores this process may use.
+
+        Each rotation is a separate simulation of the same MPS and the native
+        kernels run without the interpreter lock, so the groups spread over
+        the cores; at most one rotated state per worker waits beyond the one
+        being sampled, which bounds the memory at a wide cap.
+        """
+        workers = max(1, min(len(os.sched_getaffinity(0)), len(groups)))
+        if workers == 1:
+            yield from map(self.rotated, groups)
+            return
+        pool = ThreadPoolExecutor(max_workers=workers)
+        pending: deque = deque()
+        try:
+            upcoming = iter(groups)
+            for group in upcoming:
+                pending.append(pool.submit(self.rotated, group))
+                if len(pending) > workers:
+                    yield pending.popleft().result()
+            while pending:
+                yield pending.popleft().result()
+        finally:
+            # An interrupted stage starts no further rotation; those running end on their own.
+            pool.shutdown(wait=True, cancel_futures=True)
 
 
 def estimate_rotation_energy(
@@ -105,12 +141,13 @@ def estimate_rotation_energy(
     group_seeds = [int(child.generate_state(1, np.uint64)[0]) for child in sequence.spawn(len(groups))]
     n_qubits = arguments.n_qubits
     counts, estimates, exact_means = [], [], []
-    for group, shots, group_seed in zip(groups, group_shots, group_seeds):
-        exact_mean, draw = states.rotated(group)
-        outcomes, hits = draw(shots, group_seed)
-        estimates.append(_group_estimate(group, outcomes, hits))
-        exact_means.append(exact_mean)
-        counts.append({format(int(o), f"0{n_qubits}b"): int(c) for o, c in zip(outcomes, hits)})
+    with contextlib.closing(states.in_order(groups)) as rotations:
+        for group, shots, group_seed, (exact_mean, draw, discarded) in zip(groups, group_shots, group_seeds, rotations):
+            states.discarded_weight = max(states.discarded_weight, discarded)
+            outcomes, hits = draw(shots, group_seed)
+            estimates.append(_group_estimate(group, outcomes, hits))
+            exact_means.append(exact_mean)
+            counts.append({format(int(o), f"0{n_qubits}b"): int(c) for o, c in zip(outcomes, hits)})
     if mps and states.discarded_weight > _DISCARDED_WEIGHT_WARNING:
         warnings.warn(
             f"an orbital rotation of the circuit's MPS reached bond dimension {states.max_bond} and discarded "
