@@ -66,3 +66,33 @@ def test_refused_before_anything_is_written(tmp_path, settings, error, message):
     with pytest.raises(error, match=message.replace("(", r"\(").replace(")", r"\)")):
         measurement_QASM(random_circuit(4, 5, seed=2), terms, 4, workdir=tmp_path / "out", **settings)
     assert tree_snapshot(tmp_path) == {}
+
+
+def test_reference_spread_is_the_determinants_exact_spread():
+    """Each group's standard deviation on a determinant, from the factor alone, against the rotated state vector."""
+    from brimvale import Circuit
+    from brimvale_chemistry.measurement.allocation import reference_spread
+    from brimvale_chemistry.measurement.factorisation import double_factorisation
+    from brimvale_chemistry.measurement.givens import append_gates
+    from brimvale_chemistry.measurement.rotation_groups import rotation_groups
+
+    rng = np.random.default_rng(8)
+    n = 3
+    one = rng.normal(size=(n, n))
+    vectors = rng.normal(size=(n * n, 4))
+    two = (vectors @ vectors.T).reshape(n, n, n, n)
+    two = two + two.transpose(1, 0, 2, 3) + two.transpose(0, 1, 3, 2) + two.transpose(1, 0, 3, 2)
+    outcomes = np.arange(4**n, dtype=np.uint64)
+    for occupations in (np.array([2.0, 0.0, 0.0]), np.array([2.0, 1.0, 0.0])):
+        groups = rotation_groups(double_factorisation(0.3, one + one.T, two, 0.0, occupations))
+        assert len(groups) > 3
+        for group in groups:
+            circuit = Circuit(2 * n)
+            for p, occupation in enumerate(occupations):
+                for spin in range(int(occupation)):
+                    circuit.x(p + spin * n)
+            append_gates(circuit, list(group.network), n)
+            probabilities = np.abs(circuit.execute().state) ** 2
+            values = group.values(outcomes)
+            spread = math.sqrt(probabilities @ (values - probabilities @ values) ** 2)
+            assert reference_spread(group.factor, occupations) == pytest.approx(spread, rel=1e-9, abs=1e-12)

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 import numpy as np
 
@@ -27,6 +27,7 @@ class RotationGroup:
     constant: float
     linear: np.ndarray  # per qubit
     pairs: np.ndarray  # strictly upper triangular, qubit by qubit
+    factor: Factor | None = field(default=None, repr=False)  # the part of H the group measures
 
     # Every qubit is measured in the Z basis after the rotation.
     x_mask = 0
@@ -82,7 +83,7 @@ def _group(name: str, factor: Factor) -> RotationGroup:
         constant = 0.5 * lam * mu * mu
     else:
         linear, pairs = per_qubit, np.zeros((2 * n, 2 * n))
-    return RotationGroup(name, realised, tuple(network), constant, linear, pairs)
+    return RotationGroup(name, realised, tuple(network), constant, linear, pairs, factor)
 
 
 def rotation_groups(factorisation: Factorisation) -> list[RotationGroup]:

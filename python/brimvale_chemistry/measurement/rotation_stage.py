@@ -33,7 +33,7 @@ def measure_by_rotation(circuit, arguments: StageArguments) -> MeasurementResult
     constant, one_body, two_body, occupations = arguments.integrals
     factorisation = double_factorisation(constant, one_body, two_body, arguments.truncation_threshold, occupations)
     groups = rotation_groups(factorisation)
-    group_shots = budget(arguments, groups) or [arguments.shots] * len(groups)
+    group_shots = budget(arguments, groups, occupations) or [arguments.shots] * len(groups)
     names = [files.group_file_name(k, len(groups)) for k in range(len(groups))]
     programs = GroupPrograms(names, preparation_lines(circuit), n_qubits, groups)
     files.check_destination(workdir, names + [files.SUMMARY_NAME])

@@ -13,7 +13,7 @@ from __future__ import annotations
 from collections.abc import Iterable
 
 from . import files
-from .allocation import ALLOCATION_RULE
+from .allocation import allocation_rule
 from .arguments import StageArguments
 from .rotation_groups import RotationGroup
 from .rotation_sampling import RotationEstimate
@@ -78,5 +78,5 @@ def rotation_summary_record(
         "estimate_rule": ESTIMATE_RULE,
         "factorisation": truncation,
         "total_shots": arguments.total_shots,
-        "shot_allocation": ALLOCATION_RULE if budget else None,
+        "shot_allocation": allocation_rule(groups, arguments.integrals[3]) if budget else None,
     }
