@@ -1,3 +1,4 @@
+// Argument binding of the package's Python-callable functions against their parameter lists.
 #include "bind/signature.hpp"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Tests of the fermionic reordering against a direct count of signs.
 #include <algorithm>
 #include <cstdint>
 #include <limits>

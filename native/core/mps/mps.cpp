@@ -1,3 +1,4 @@
+// Canonical matrix product states: construction, truncation, contraction and their checks.
 #include "core/mps/mps.hpp"
 
 #include <algorithm>

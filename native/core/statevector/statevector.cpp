@@ -1,3 +1,4 @@
+// The in-place state-vector kernels: gates, Pauli strings and expectation values.
 #include "core/statevector/statevector.hpp"
 
 #include <algorithm>

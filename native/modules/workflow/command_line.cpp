@@ -1,3 +1,4 @@
+// The command line of the workflow: options, demo presets and the run of `main`.
 #include "command_line.hpp"
 
 #include <algorithm>
