@@ -73,8 +73,9 @@ Arguments Signature::bind(const py::args& args, const py::kwargs& kwargs) const 
         set[i] = true;
     }
 
-    // Keywords are matched before the positional count is judged, as the
-    // interpreter does for functions written in Python.
+    // Keywords are matched before the positional count is judged: of several
+    // mistakes in one call, the one reported is the one Python reports for
+    // its own functions, so no message depends on a function being native.
     // Keys are compared as Python strings: any str is a valid keyword, even
     // one that has no UTF-8 form (a lone surrogate), and must get the
     // interpreter's TypeError rather than a conversion failure.
