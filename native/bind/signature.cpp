@@ -16,8 +16,6 @@ Param arg(const char* name, py::object default_value) { return Param{name, false
 
 Param kwonly(const char* name, py::object default_value) { return Param{name, true, true, std::move(default_value)}; }
 
-Param kwonly_required(const char* name) { return Param{name, true, false, py::object()}; }
-
 namespace {
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'": the interpreter's listing.

@@ -31,8 +31,6 @@ Param arg(const char* name);
 Param arg(const char* name, py::object default_value);
 // A keyword-only parameter with a default.
 Param kwonly(const char* name, py::object default_value);
-// A keyword-only parameter without default.
-Param kwonly_required(const char* name);
 
 // The bound arguments of one call, in parameter order.
 class Arguments {

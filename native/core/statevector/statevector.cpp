@@ -47,18 +47,6 @@ void apply_1q(cplx* psi, int n_qubits, int qubit, const Mat2& u) {
     }
 }
 
-void apply_diagonal_1q(cplx* psi, int n_qubits, int qubit, cplx d0, cplx d1) {
-    const std::uint64_t size = dim(n_qubits), step = std::uint64_t{1} << qubit;
-    const C e0 = load(d0), e1 = load(d1);
-    auto* p = reinterpret_cast<C*>(psi);
-    for (std::uint64_t base = 0; base < size; base += 2 * step) {
-        for (std::uint64_t i = base; i < base + step; ++i) {
-            p[i] = mul(e0, p[i]);
-            p[i + step] = mul(e1, p[i + step]);
-        }
-    }
-}
-
 namespace {
 
 template <Summation order>
