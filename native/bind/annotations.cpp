@@ -1,3 +1,4 @@
+// Type annotations for the classes the extension modules build at load.
 #include "bind/annotations.hpp"
 
 namespace bvc::bind {

@@ -1,3 +1,4 @@
+// Array conversion of the bindings: the caller's array when it fits, a converted copy otherwise.
 #include "bind/arrays.hpp"
 
 #include <string>

@@ -1,3 +1,4 @@
+// Builtin function objects over C++ callables, for methods pybind11 cannot bind on `type(...)` classes.
 #include "bind/builtin_callable.hpp"
 
 #include <new>

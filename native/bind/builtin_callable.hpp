@@ -20,8 +20,9 @@ using RawCall = std::function<py::object(const py::args&, const py::kwargs&)>;
 
 // `doc` is stored as the function's docstring verbatim; a first line of the
 // form "name(...)\n--\n\n" becomes its __text_signature__, as for builtins.
-// With `method` true the function is wrapped so that it binds like a method
-// defined in a class body.
+// With `method` true the function is wrapped to bind to the instance it is
+// looked up on, so that it can serve as a method of a class made with
+// `type(...)`.
 py::object make_builtin_callable(const std::string& name, const std::string& doc, RawCall call, bool method);
 
 }  // namespace bvc::bind

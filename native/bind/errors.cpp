@@ -1,3 +1,4 @@
+// Raising Python exceptions from C++ with the package's exact messages.
 #include "bind/errors.hpp"
 
 namespace bvc::bind {

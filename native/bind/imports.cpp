@@ -1,3 +1,4 @@
+// Imports performed by the extension modules, with ImportError naming what is missing.
 #include "bind/imports.hpp"
 
 #include <string>

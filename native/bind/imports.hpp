@@ -1,5 +1,6 @@
-// Imports an extension module performs as a module written in Python would,
-// with the interpreter's own ImportError when a module or a name is missing.
+// The imports of an extension module, at load or when a function needs a
+// dependency. A missing module or name raises the ImportError of the import
+// statement, so the user learns which dependency to install.
 #pragma once
 
 #include <pybind11/pybind11.h>

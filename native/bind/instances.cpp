@@ -1,3 +1,4 @@
+// Finding the C++ object behind `self`, refusing a first argument of another type.
 #include "bind/instances.hpp"
 
 #include "bind/conventions.hpp"

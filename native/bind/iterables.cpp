@@ -1,3 +1,4 @@
+// Unpacking iterables and taking truth values of Python objects inside the bindings.
 #include "bind/iterables.hpp"
 
 #include <cstdint>

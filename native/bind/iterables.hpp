@@ -1,4 +1,6 @@
-// Reading Python iterables and truth values with the interpreter's errors.
+// Reading Python iterables and truth values inside the bindings. A failure
+// raises the error of Python's own unpacking or bool(), the message a user
+// already knows how to read.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -18,9 +20,8 @@ namespace py = pybind11;
 // "too many values to unpack (expected N)". Items are read by iteration.
 std::vector<py::object> unpack_exact(py::handle value, std::size_t count);
 
-// The same with every item passed through `convert` as it is read, as in
-// `a, b = (convert(v) for v in value)`: the conversion errors of the items
-// come in iteration order, before the count is judged.
+// The same with every item passed through `convert` as it is read: a bad
+// item is reported at its place in the iteration, before the count is judged.
 std::vector<py::object> unpack_exact(py::handle value, std::size_t count,
                                      const std::function<py::object(py::handle)>& convert);
 

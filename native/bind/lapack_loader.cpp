@@ -1,3 +1,4 @@
+// Filling the core's LAPACK table from the routines SciPy exports, once per process.
 #include "bind/lapack_loader.hpp"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// Loading the LAPACK that SciPy carries into the numeric core, so no LAPACK is linked.
 #pragma once
 
 namespace bvc::bind {

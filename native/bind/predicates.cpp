@@ -1,3 +1,4 @@
+// The package's integer check and comparisons of arbitrary Python objects.
 #include "bind/predicates.hpp"
 
 namespace bvc::bind {

@@ -13,7 +13,8 @@ bool is_integer(py::handle value);
 // The same check with booleans excluded.
 bool is_integer_not_bool(py::handle value);
 
-// a < b and a == b as the interpreter evaluates them.
+// a < b and a == b through the objects' own comparison methods, so any type
+// a caller passes compares as it defines, and its errors are raised.
 bool less(py::handle a, py::handle b);
 bool equal(py::handle a, py::handle b);
 

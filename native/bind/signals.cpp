@@ -1,3 +1,4 @@
+// Ctrl-C during long native loops: the interrupt hook that runs Python's signal handlers.
 #include "bind/signals.hpp"
 
 #include <pybind11/pybind11.h>

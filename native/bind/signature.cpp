@@ -1,3 +1,4 @@
+// Argument binding of the package's Python-callable functions against their parameter lists.
 #include "bind/signature.hpp"
 
 #include <cstring>
@@ -14,8 +15,6 @@ Param arg(const char* name) { return Param{name, false, false, py::object()}; }
 Param arg(const char* name, py::object default_value) { return Param{name, false, true, std::move(default_value)}; }
 
 Param kwonly(const char* name, py::object default_value) { return Param{name, true, true, std::move(default_value)}; }
-
-Param kwonly_required(const char* name) { return Param{name, true, false, py::object()}; }
 
 namespace {
 
@@ -72,8 +71,9 @@ Arguments Signature::bind(const py::args& args, const py::kwargs& kwargs) const 
         set[i] = true;
     }
 
-    // Keywords are matched before the positional count is judged, as the
-    // interpreter does for functions written in Python.
+    // Keywords are matched before the positional count is judged: of several
+    // mistakes in one call, the one reported is the one Python reports for
+    // its own functions, so no message depends on a function being native.
     // Keys are compared as Python strings: any str is a valid keyword, even
     // one that has no UTF-8 form (a lone surrogate), and must get the
     // interpreter's TypeError rather than a conversion failure.

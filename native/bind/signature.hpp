@@ -1,10 +1,11 @@
 // Python-callable functions with a parameter list of their own.
 //
 // Each function is registered with `def_function` (or `def_method`) and a
-// parameter list; binding then behaves like a function written in Python:
-// positional-or-keyword and keyword-only parameters, defaults, and the
-// interpreter's own TypeError wording for a wrong number of positional
-// arguments, a missing argument, an unexpected keyword or a duplicated one.
+// parameter list: positional-or-keyword and keyword-only parameters and
+// defaults. A wrong number of positional arguments, a missing argument, an
+// unexpected keyword or a duplicated one raises the TypeError every Python
+// function raises, so a caller's error handling does not need to know which
+// functions are native.
 #pragma once
 
 #include <pybind11/pybind11.h>
@@ -30,8 +31,6 @@ Param arg(const char* name);
 Param arg(const char* name, py::object default_value);
 // A keyword-only parameter with a default.
 Param kwonly(const char* name, py::object default_value);
-// A keyword-only parameter without default.
-Param kwonly_required(const char* name);
 
 // The bound arguments of one call, in parameter order.
 class Arguments {

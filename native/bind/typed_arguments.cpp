@@ -1,3 +1,4 @@
+// The integer, float, complex and string conversions applied to declared arguments.
 #include "bind/typed_arguments.hpp"
 
 #include <cmath>

@@ -22,7 +22,8 @@ py::int_ to_int(py::handle value, const char* name);
 // argument when it does not fit.
 std::int64_t to_int64(py::handle value, const char* name);
 
-// Float conversion: the interpreter's own float conversion and its errors.
+// Float conversion through __float__ (or __index__); a value with neither
+// raises TypeError "must be real number, not <type>".
 double to_float(py::handle value);
 
 // A number (anything with __complex__, __float__ or __index__) as a complex

@@ -1,3 +1,4 @@
+// Tests of the adjoint gradient of the reverse-preparation fidelity.
 #include <algorithm>
 #include <cmath>
 #include <complex>

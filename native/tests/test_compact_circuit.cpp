@@ -1,3 +1,4 @@
+// Tests of the compact reverse preparation: CNOT counts and the state it prepares.
 #include <cmath>
 #include <complex>
 #include <random>

@@ -1,3 +1,4 @@
+// Tests of the disentangler objective against entropies computed without decomposition.
 #include <cmath>
 #include <complex>
 #include <limits>

@@ -1,3 +1,4 @@
+// Tests of the fermionic reordering against a direct count of signs.
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -60,7 +61,7 @@ BVC_TEST(fermionic_reordering_signs_match_direct_count) {
 }
 
 // The reordered array negates exactly where the sign is -1, also for the
-// smallest integer (wrapping as a multiplication would) and half floats.
+// smallest integer (which wraps to itself) and half floats.
 BVC_TEST(fermionic_reordering_negates_every_element_type) {
     const std::vector<int> mapping{0, 2, 1, 3};  // two orbitals, spin-blocked
     std::vector<std::int64_t> destination(16);

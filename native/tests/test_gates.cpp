@@ -1,3 +1,4 @@
+// Tests of the synthesis gate matrices and their derivatives.
 #include <cmath>
 #include <complex>
 #include <random>

@@ -1,3 +1,4 @@
+// Tests of the integral MPO: bond dimensions, terms and dropped states.
 #include <cmath>
 #include <random>
 #include <vector>

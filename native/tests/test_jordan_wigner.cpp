@@ -1,3 +1,4 @@
+// Tests of the spin-blocked Jordan-Wigner transform on known operators.
 #include <cstdint>
 #include <map>
 #include <utility>

@@ -1,3 +1,4 @@
+// Loading a LAPACK for the C++ tests without SciPy.
 #include "test_lapack.hpp"
 
 #include <dlfcn.h>

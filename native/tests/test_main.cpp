@@ -1,3 +1,4 @@
+// The runner of the C++ tests: every registered case, failures counted.
 #include <exception>
 
 #include "check.hpp"

@@ -1,3 +1,4 @@
+// Tests of the MPS kernels against dense states.
 #include <cmath>
 #include <complex>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Tests of the state-vector sampler: frequencies, bases and seeds.
 #include <cmath>
 #include <complex>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Tests of the state-vector kernels against Kronecker products and known states.
 #include <cmath>
 #include <complex>
 #include <vector>

@@ -1,3 +1,4 @@
+// Tests of the task pool: every task runs, failures in order, cancellation.
 #include <atomic>
 #include <chrono>
 #include <stdexcept>

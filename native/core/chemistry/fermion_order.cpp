@@ -1,3 +1,4 @@
+// Moving an electron-chain state into the spin-blocked qubit order, signs included.
 #include "core/chemistry/fermion_order.hpp"
 
 #include <string>

@@ -58,8 +58,9 @@ void for_each_amplitude(int n_sites, const std::vector<int>& mapping, Visit&& vi
     walk(walk, 0, Frame{0, false});
 }
 
-// Negation as multiplication by -1 would give it: two's-complement wrap for
-// integers (no undefined behaviour at the minimum), plain negation otherwise.
+// -x for every element type of the reordering. Integers wrap in two's
+// complement, so the minimum, which has no negative, stays itself without
+// undefined behaviour; other types are plainly negated.
 template <class T>
 inline T negated(T x) {
     if constexpr (std::is_integral_v<T>) {

@@ -1,3 +1,4 @@
+// Building the MPO of an electronic Hamiltonian from its one- and two-electron integrals.
 #include "core/chemistry/integral_mpo.hpp"
 
 #include <algorithm>

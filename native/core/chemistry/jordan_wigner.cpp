@@ -1,3 +1,4 @@
+// The spin-blocked Jordan-Wigner transform, term by term, with exact products.
 #include "core/chemistry/jordan_wigner.hpp"
 
 #include <bit>

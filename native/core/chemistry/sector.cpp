@@ -1,3 +1,4 @@
+// Counting the states of a charge sector on a chain to bound its bond dimension.
 #include "core/chemistry/sector.hpp"
 
 #include <algorithm>

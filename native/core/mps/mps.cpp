@@ -1,3 +1,4 @@
+// Canonical matrix product states: construction, truncation, contraction and their checks.
 #include "core/mps/mps.hpp"
 
 #include <algorithm>
@@ -71,7 +72,7 @@ double squared_norm(const cplx* v, std::size_t count) {
 
 // Squares of values in this range neither overflow nor turn subnormal, so
 // sums of them keep every digit. Outside it the kernels scale by a power of
-// two (exact) first, as the state-vector kernels do; inside it nothing is
+// two first, which is exact; inside it nothing is
 // scaled, and results are those of the plain arithmetic to the last bit.
 constexpr double kSafeSmallest = 1e-140;
 constexpr double kSafeLargest = 1e140;

@@ -1,3 +1,4 @@
+// Running a gate list of the circuit library on a matrix product state.
 #include "core/mps/mps_circuit.hpp"
 
 #include <utility>

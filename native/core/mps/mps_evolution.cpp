@@ -1,3 +1,4 @@
+// Gates on a matrix product state, with the centre moved and bonds truncated as they go.
 #include "core/mps/mps_evolution.hpp"
 
 #include <algorithm>

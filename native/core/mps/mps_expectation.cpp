@@ -1,3 +1,4 @@
+// Pauli-sum expectation values on an MPS, sharing environments between strings.
 #include "core/mps/mps_expectation.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Drawing measurement outcomes from an MPS, one qubit after another.
 #include "core/mps/mps_sampling.hpp"
 
 #include <algorithm>

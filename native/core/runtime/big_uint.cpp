@@ -1,3 +1,4 @@
+// Exact unsigned arithmetic beyond 64 bits, for counting sector dimensions.
 #include "core/runtime/big_uint.hpp"
 
 #include <algorithm>

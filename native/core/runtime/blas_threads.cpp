@@ -1,3 +1,4 @@
+// Holding the BLAS libraries of the process to one thread each during a synthesis.
 #include "core/runtime/blas_threads.hpp"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// The LAPACK wrappers of the numeric core, with workspaces reused between calls.
 #include "core/runtime/lapack.hpp"
 
 #include <algorithm>

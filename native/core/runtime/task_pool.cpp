@@ -1,3 +1,4 @@
+// The worker threads of one synthesis call, with failures reported in task order.
 #include "core/runtime/task_pool.hpp"
 
 #include <algorithm>

@@ -8,7 +8,8 @@
 // to poll (the binding layer checks for signals there). Tasks are claimed in
 // index order. Results never depend on the number of workers: every task and
 // item writes only its own slot, and failures are reported by index, the
-// lowest one winning, exactly as a serial loop would have reported them.
+// lowest one winning, so the error a caller sees does not depend on the
+// number of workers either.
 #pragma once
 
 #include <atomic>

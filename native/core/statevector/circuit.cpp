@@ -1,3 +1,4 @@
+// Simulating the circuit library's gate lists on a state vector.
 #include "core/statevector/circuit.hpp"
 
 #include <cmath>

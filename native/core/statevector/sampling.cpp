@@ -1,3 +1,4 @@
+// Drawing measurement outcomes from a state vector, seeded and reproducible.
 #include "core/statevector/sampling.hpp"
 
 #include <cmath>

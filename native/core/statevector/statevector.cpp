@@ -1,3 +1,4 @@
+// The in-place state-vector kernels: gates, Pauli strings and expectation values.
 #include "core/statevector/statevector.hpp"
 
 #include <algorithm>
@@ -42,18 +43,6 @@ void apply_1q(cplx* psi, int n_qubits, int qubit, const Mat2& u) {
             const C v0 = p[i0], v1 = p[i0 + step];
             p[i0] = add(mul(a, v0), mul(b, v1));
             p[i0 + step] = add(mul(c, v0), mul(d, v1));
-        }
-    }
-}
-
-void apply_diagonal_1q(cplx* psi, int n_qubits, int qubit, cplx d0, cplx d1) {
-    const std::uint64_t size = dim(n_qubits), step = std::uint64_t{1} << qubit;
-    const C e0 = load(d0), e1 = load(d1);
-    auto* p = reinterpret_cast<C*>(psi);
-    for (std::uint64_t base = 0; base < size; base += 2 * step) {
-        for (std::uint64_t i = base; i < base + step; ++i) {
-            p[i] = mul(e0, p[i]);
-            p[i + step] = mul(e1, p[i + step]);
         }
     }
 }

@@ -14,8 +14,6 @@
 namespace bvc::sv {
 
 void apply_1q(cplx* psi, int n_qubits, int qubit, const Mat2& u);
-// Diagonal single-qubit gate diag(d0, d1): a phase per amplitude.
-void apply_diagonal_1q(cplx* psi, int n_qubits, int qubit, cplx d0, cplx d1);
 // Any 4x4 matrix on qubits q0 != q1 (either order; the matrix is read in the
 // basis |q1 q0> with q1 the high bit of the local index).
 //

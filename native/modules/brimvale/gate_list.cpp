@@ -1,3 +1,4 @@
+// Reading a Circuit's gate arrays into checked operations for the simulators.
 #include "gate_list.hpp"
 
 #include <pybind11/numpy.h>

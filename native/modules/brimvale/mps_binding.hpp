@@ -1,3 +1,4 @@
+// Registration of the MPS state class and its functions on brimvale._native.
 #pragma once
 
 #include <pybind11/pybind11.h>

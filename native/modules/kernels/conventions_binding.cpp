@@ -1,3 +1,4 @@
+// The argument conventions of the native modules, exposed for the Python stages.
 #include "conventions_binding.hpp"
 
 #include "bind/conventions.hpp"

@@ -1,3 +1,4 @@
+// Registration of the argument conventions on brimvale_chemistry._kernels.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -1,3 +1,4 @@
+// The Hamiltonian expectation on brimvale_chemistry._kernels, over Pauli masks.
 #include "expectation_binding.hpp"
 
 #include <pybind11/numpy.h>

@@ -34,7 +34,8 @@ py::int_ max_sector_bond_dimension(py::handle n_sites, py::handle target_charge)
     if (!is_integer_not_bool(n_sites) || less(n_sites, py::int_(1))) {
         raise(PyExc_ValueError, "n_sites must be a positive integer");
     }
-    // Items are converted while they are unpacked, as a generator would be.
+    // Each item is converted as soon as it is read, so a bad charge value is
+    // reported before a wrong number of values.
     const auto charge =
         unpack_exact(target_charge, 2, [](py::handle item) -> py::object { return to_int(item, "target_charge"); });
     const py::int_ total_n(charge[0]);

@@ -13,8 +13,9 @@ namespace bvc::mallorek {
 
 namespace py = pybind11;
 
-// Remembers the loaded module so that functions look up module attributes
-// (such as the imported orbital map) at call time, as module code would.
+// Remembers the loaded module. Functions look up its attributes (such as the
+// imported orbital map) at call time, so that a caller who rebinds one is
+// heard at the next call.
 void set_module(py::module_ module);
 py::module_ this_module();
 std::string module_name();

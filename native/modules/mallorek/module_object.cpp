@@ -1,3 +1,4 @@
+// The mallorek module object, kept for the attribute lookups of its functions.
 #include "mallorek.hpp"
 
 namespace bvc::mallorek {

@@ -132,7 +132,8 @@ py::object assemble_tensor(py::handle npc, py::handle grid, py::handle leg_left,
     result.attr("_data") = block_data;
     result.attr("_qdata") = numpy.attr("asarray")(qdata, "dtype"_a = numpy.attr("intp"));
     result.attr("_qdata_sorted") = true;
-    // Blocks that only received zeros are dropped, as TeNPy's insertion does.
+    // Blocks that only received zeros are dropped: the tensor must hold the
+    // blocks of the model's own build, no more, and the sweeps never carry them.
     result.attr("ipurge_zeros")(0.0);
     result.attr("test_sanity")();
     return result;

@@ -1,3 +1,4 @@
+// The command line of the workflow: options, demo presets and the run of `main`.
 #include "command_line.hpp"
 
 #include <algorithm>
@@ -77,7 +78,8 @@ py::object run_main(const ModuleNames& names);
 
 // Runs `step`; a mistake of the user's that it raises (a value a check
 // refuses, a file that cannot be read or written) ends the program with exit
-// status 2, as an option error does, in one line: the message, without usage
+// status 2, the status of an option error, so that scripts tell a user's
+// mistake from a fault; in one line: the message, without usage
 // or traceback. Anything else is a fault and keeps its traceback.
 template <class Step>
 py::object as_user_mistake(const py::object& parser, Step&& step) {
@@ -126,7 +128,8 @@ void add_molecule_options(const py::object& parser, const py::object& path_type)
 }
 
 // The --xyz molecule and its description, or None when no --xyz was given.
-// Misused options and malformed files end the process as option errors do.
+// Misused options and malformed files are the user's mistakes: both end the
+// process with exit status 2 (a file's through the caller).
 std::optional<std::pair<py::object, py::str>> molecule_from_xyz(const ModuleNames& names, const py::object& parser,
                                                                 const py::object& options) {
     const char* const described[] = {"basis", "active_occupied", "active_virtual", "charge", "spin"};

@@ -1,3 +1,4 @@
+// Looking up the workflow module's names at call time.
 #include "module_names.hpp"
 
 namespace bvc::workflow {

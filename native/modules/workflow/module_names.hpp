@@ -7,9 +7,9 @@ namespace bvc::workflow {
 
 namespace py = pybind11;
 
-// The module-level names of the workflow, read when a call needs them (as a
-// module written in Python reads its globals), so rebinding a name such as a
-// stage function takes effect at the next call.
+// The module-level names of the workflow, read when a call needs them, so
+// that rebinding a name such as a stage function (a test's fake, a user's own
+// stage) takes effect at the next call.
 class ModuleNames {
 public:
     explicit ModuleNames(py::dict globals) : globals_(std::move(globals)) {}

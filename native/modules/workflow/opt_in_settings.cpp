@@ -1,3 +1,4 @@
+// The opt-in settings of the workflow: their checks, options and hand-over to the stages.
 #include "opt_in_settings.hpp"
 
 #include <string>

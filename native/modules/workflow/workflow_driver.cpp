@@ -1,3 +1,4 @@
+// MolecularDMRGWorkflow: storing a run's settings and calling the stages in order.
 #include "workflow_driver.hpp"
 
 #include <chrono>

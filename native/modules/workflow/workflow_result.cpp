@@ -1,3 +1,4 @@
+// The MolecularDMRGResult record, built as a dataclass when the module loads.
 #include "workflow_result.hpp"
 
 #include "bind/annotations.hpp"
