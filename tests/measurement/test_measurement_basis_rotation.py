@@ -62,6 +62,8 @@ def test_givens_network_is_the_orbital_rotation_on_both_spin_blocks(determinant)
 
     # V† a+_k V = sum_p R[k, p] a+_p on each spin block: b+_k is what a Z measurement after V counts.
     v = _unitary(2 * n, lambda c: append_gates(c, network, n))
+    # The simulation's order, one spin block after the other, is the same operator.
+    assert np.abs(_unitary(2 * n, lambda c: append_gates(c, network, n, block_by_block=True)) - v).max() < 1e-13
     creation = _creation_operators(2 * n)
     for spin in (0, n):
         for k in range(n):

@@ -90,7 +90,7 @@ class _MpsRotations:
     def rotated(self, group: RotationGroup):
         """(exact mean, draw, weight the rotation discarded); safe to call from several threads at once."""
         rotation = Circuit(group.n_qubits)
-        append_gates(rotation, list(group.network), group.n_qubits // 2)
+        append_gates(rotation, list(group.network), group.n_qubits // 2, block_by_block=True)
         mps = rotation.execute(backend=MPS_BACKEND, max_bond=self.max_bond, initial=self._mps).mps
         identity, terms = group.z_terms()
         exact = identity + float(mps.expectation(terms).real) / mps.norm() ** 2
