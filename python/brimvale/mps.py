@@ -137,10 +137,10 @@ class MPS:
         """The fraction of the squared norm lost to truncation, in [0, 1]: 1 − Π(1 − f_i) over every
         truncation i that made this state, f_i the fraction of the squared norm it dropped.
 
-        For the truncations of one canonicalising sweep (``from_dense``, ``from_tensors``,
-        ``truncated``) the kept parts nest and this is 1 − |⟨truncated|exact⟩|² of the normalised
-        states, to rounding; across the separate truncations of a circuit's gates it estimates that
-        infidelity.
+        Where every cut falls in one canonicalising sweep (``truncated``) the kept parts nest and
+        this is 1 − |⟨truncated|exact⟩|² of the normalised states, to rounding. Cuts in both sweeps
+        of ``from_dense`` or ``from_tensors``, or the separate truncations of a circuit's gates,
+        make it an estimate of that infidelity (9 qubits at cutoff 0.25: 0.5597 against 0.5672).
         """
         return self._data.discarded_weight
 

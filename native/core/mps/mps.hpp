@@ -72,7 +72,8 @@ struct Mps {
     // 1 - prod_i (1 - f_i) over every truncation i in the state's history,
     // f_i the fraction of the squared norm it discarded: a fraction in
     // [0, 1]. For the truncations of one canonicalising sweep the projections
-    // nest, and it is 1 - |<truncated|exact>|^2 (both normalised) exactly.
+    // nest, and it is 1 - |<truncated|exact>|^2 (both normalised) exactly;
+    // cuts in two sweeps or between gates make it an estimate of that.
     double discarded_weight = 0.0;
 
     int size() const { return static_cast<int>(sites.size()); }
