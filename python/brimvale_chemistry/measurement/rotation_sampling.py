@@ -124,6 +124,11 @@ class _MpsRotations:
             pool.shutdown(wait=True, cancel_futures=True)
 
 
+def _warn_truncated(message: str) -> None:
+    # Attributed to the caller of measurement_QASM, three frames above estimate_rotation_energy.
+    warnings.warn(message, UserWarning, stacklevel=5)
+
+
 def estimate_rotation_energy(
     circuit, arguments: StageArguments, groups: list[RotationGroup], group_shots: list[int]
 ) -> RotationEstimate:
@@ -131,11 +136,9 @@ def estimate_rotation_energy(
     mps = arguments.backend == MPS_BACKEND
     states = _MpsRotations(circuit, arguments) if mps else _DenseRotations(circuit, arguments)
     if mps and states.prepared_discarded > _DISCARDED_WEIGHT_WARNING:
-        warnings.warn(
+        _warn_truncated(
             f"the circuit's MPS reached bond dimension {states.max_bond} and discarded a weight of "
-            f"{states.prepared_discarded:.2e}; samples and exact energy are those of the truncated state",
-            UserWarning,
-            stacklevel=4,
+            f"{states.prepared_discarded:.2e}; samples and exact energy are those of the truncated state"
         )
     sequence = np.random.SeedSequence(arguments.seed)
     group_seeds = [int(child.generate_state(1, np.uint64)[0]) for child in sequence.spawn(len(groups))]
@@ -149,11 +152,9 @@ def estimate_rotation_energy(
             exact_means.append(exact_mean)
             counts.append({format(int(o), f"0{n_qubits}b"): int(c) for o, c in zip(outcomes, hits)})
     if mps and states.discarded_weight > _DISCARDED_WEIGHT_WARNING:
-        warnings.warn(
+        _warn_truncated(
             f"an orbital rotation of the circuit's MPS reached bond dimension {states.max_bond} and discarded "
-            f"a weight of up to {states.discarded_weight:.2e}; that group's samples are those of the truncated state",
-            UserWarning,
-            stacklevel=4,
+            f"a weight of up to {states.discarded_weight:.2e}; that group's samples are those of the truncated state"
         )
     energy = math.fsum(e.mean for e in estimates)
     standard_error = math.sqrt(math.fsum(e.variance / s for e, s in zip(estimates, group_shots)))
