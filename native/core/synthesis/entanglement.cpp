@@ -66,7 +66,7 @@ double renyi_entropy(const double* probabilities, std::size_t count, double alph
         }
         return -std::log(largest);
     }
-    if (std::abs(alpha - 1.0) <= 1e-08 + 1e-05) {
+    if (is_von_neumann_index(alpha)) {
         double entropy = 0.0;
         for (std::size_t k = 0; k < count; ++k) {
             if (probabilities[k] > eps) {
