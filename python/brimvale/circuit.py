@@ -8,7 +8,6 @@ applied in the order they were appended, starting from |0…0⟩.
 from __future__ import annotations
 
 import math
-import numbers
 import reprlib
 from collections import Counter
 from collections.abc import Iterator
@@ -18,6 +17,7 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _native
+from ._checks import strict_integer
 from .mps import DEFAULT_CUTOFF, MAX_MPS_QUBITS, MPS, check_truncation
 
 # Codes shared with the native simulator; the order is fixed there.
@@ -95,9 +95,7 @@ class Circuit:
     """A quantum circuit on ``n_qubits`` qubits, recorded gate by gate."""
 
     def __init__(self, n_qubits, name: str = "circuit"):
-        if isinstance(n_qubits, bool) or not isinstance(n_qubits, numbers.Integral):
-            raise ValueError(f"n_qubits must be an integer, got {type(n_qubits).__name__}")
-        n_qubits = int(n_qubits)
+        n_qubits = strict_integer(n_qubits, "n_qubits", error=ValueError)
         if not 1 <= n_qubits <= MAX_CIRCUIT_QUBITS:
             raise ValueError(f"n_qubits must be between 1 and {MAX_CIRCUIT_QUBITS}, got {n_qubits}")
         self._n_qubits = n_qubits
@@ -113,9 +111,7 @@ class Circuit:
     # -- recording -----------------------------------------------------------
 
     def _qubit(self, qubit) -> int:
-        if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral):
-            raise ValueError(f"qubit index must be an integer, got {reprlib.repr(qubit)}")
-        q = int(qubit)
+        q = strict_integer(qubit, "qubit index", error=ValueError, shown=reprlib.repr)
         if not 0 <= q < self._n_qubits:
             raise ValueError(f"qubit {q} out of range for a circuit of {self._n_qubits} qubits")
         return q

@@ -20,11 +20,10 @@ are refused with ValueError.
 
 from __future__ import annotations
 
-import numbers
-
 import numpy as np
 
 from . import _native
+from ._checks import at_least, is_real, strict_integer
 
 # Schmidt values below 1e-12 of the norm: amplitudes change by about that
 # much, far below what any caller resolves, and the bonds stay minimal.
@@ -36,19 +35,11 @@ MAX_DENSE_QUBITS = 30
 _BASIS_CODES = {"Z": 0, "X": 1, "Y": 2}
 
 
-def _integer(value, name: str) -> int:
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"{name} must be an integer, got {type(value).__name__}")
-    return int(value)
-
-
 def check_truncation(max_bond, cutoff) -> tuple[int | None, float]:
     """``max_bond`` as None or an int of at least 1, ``cutoff`` as a float in [0, 1)."""
     if max_bond is not None:
-        max_bond = _integer(max_bond, "max_bond")
-        if max_bond < 1:
-            raise ValueError(f"max_bond must be at least 1 or None, got {max_bond}")
-    if isinstance(cutoff, bool) or not isinstance(cutoff, numbers.Real):
+        max_bond = at_least(strict_integer(max_bond, "max_bond"), 1, "max_bond must be at least 1 or None")
+    if not is_real(cutoff):
         raise TypeError(f"cutoff must be a real number, got {type(cutoff).__name__}")
     cutoff = float(cutoff)
     if not 0.0 <= cutoff < 1.0:
@@ -66,7 +57,7 @@ def check_max_bond_for(max_bond, setting: str, value: str, actual: str) -> int |
 
 
 def _mask_bits(mask, name: str, n_qubits: int) -> np.ndarray:
-    mask = _integer(mask, name)
+    mask = strict_integer(mask, name)
     if mask < 0 or mask >> n_qubits:
         raise ValueError(f"{name} must only mark qubits below n_qubits = {n_qubits}")
     raw = np.frombuffer(mask.to_bytes((n_qubits + 7) // 8, "little"), dtype=np.uint8)
@@ -82,7 +73,7 @@ class MPS:
     __slots__ = ("_data",)
 
     def __init__(self, n_qubits):
-        n_qubits = _integer(n_qubits, "n_qubits")
+        n_qubits = strict_integer(n_qubits, "n_qubits")
         if not 1 <= n_qubits <= MAX_MPS_QUBITS:
             raise ValueError(f"n_qubits must be between 1 and {MAX_MPS_QUBITS}, got {n_qubits}")
         self._data = _native.mps_zero(n_qubits)
@@ -173,7 +164,7 @@ class MPS:
 
         They are the state's own: their squares add up to norm()**2.
         """
-        bond = _integer(bond, "bond")
+        bond = strict_integer(bond, "bond")
         return _native.mps_schmidt_values(self._data, bond)
 
     def expectation(self, pauli_terms) -> complex:
@@ -197,10 +188,8 @@ class MPS:
         the state-vector sampler's: the same ``seed`` (0 ≤ seed < 2**64) gives
         the same draws on every run.
         """
-        shots = _integer(shots, "shots")
-        if shots < 0:
-            raise ValueError(f"shots must be non-negative, got {shots}")
-        seed = _integer(seed, "seed")
+        shots = at_least(strict_integer(shots, "shots"), 0, "shots must be non-negative")
+        seed = strict_integer(seed, "seed")
         if not 0 <= seed < 1 << 64:
             raise ValueError("seed must be an integer between 0 and 2**64 - 1")
         n = self.n_qubits

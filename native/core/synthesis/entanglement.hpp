@@ -54,6 +54,11 @@ void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* pr
 inline constexpr double kVonNeumannBand = 1e-08 + 1e-05;
 inline bool is_von_neumann_index(double alpha) { return std::abs(alpha - 1.0) <= kVonNeumannBand; }
 
+// A Renyi index is a positive number (+inf included, NaN not).
+inline bool is_renyi_index(double alpha) { return alpha > 0.0; }
+// Throws InvalidValue "Renyi index must be positive" unless is_renyi_index.
+void check_renyi_index(double alpha);
+
 // Renyi entropy (nats) of order alpha of a probability vector. Entries not
 // above the float64 machine epsilon are dropped before the rest is
 // normalised; alpha = +inf is the min-entropy, alpha within 1.001e-5 of 1 the

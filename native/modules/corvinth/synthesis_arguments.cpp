@@ -6,6 +6,7 @@
 #include "bind/conventions.hpp"
 #include "core/runtime/defaults.hpp"
 #include "core/runtime/task_pool.hpp"
+#include "core/synthesis/entanglement.hpp"
 #include "limits.hpp"
 
 namespace bvc::corvinth {
@@ -21,9 +22,7 @@ constexpr const char* kPowerOfTwo = "psi0 length must be an exact positive power
 
 // `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
 void require_positive_integer(py::handle value, const char* message) {
-    if (!is_integer(value) || py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(1)) {
-        raise(PyExc_ValueError, message);
-    }
+    if (!is_positive_integer(value)) raise(PyExc_ValueError, message);
 }
 
 // `layers` and `restarts` also count work done in turn: refused above the
@@ -135,7 +134,7 @@ py::list resolve_renyi_indices(const py::object& given, std::int64_t layers, con
     }
     for (py::handle v : indices) {
         const double alpha = py::cast<double>(v);
-        if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi indices must be positive");
+        if (!bvc::synthesis::is_renyi_index(alpha)) raise(PyExc_ValueError, "Renyi indices must be positive");
     }
     return indices;
 }

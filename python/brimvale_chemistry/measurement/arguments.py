@@ -10,6 +10,7 @@ from pathlib import Path
 import numpy as np
 
 from brimvale import Circuit
+from brimvale._checks import at_least, choice
 from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
 from brimvale.mps import check_max_bond_for
 
@@ -79,29 +80,21 @@ def check_workdir(workdir) -> Path:
 
 
 def check_shots(shots) -> int:
-    shots = to_int(shots, "shots")
-    if shots < 1:
-        raise ValueError(f"shots must be at least 1, got {shots}")
-    return shots
+    return at_least(to_int(shots, "shots"), 1, "shots must be at least 1")
 
 
 def check_seed(seed) -> int | None:
     if seed is None:
         return None
-    seed = to_int(seed, "seed")
-    if seed < 0:
-        raise ValueError(f"seed must be a non-negative integer or None, got {seed}")
-    return seed
+    return at_least(to_int(seed, "seed"), 0, "seed must be a non-negative integer or None")
 
 
 def check_simulator(backend, device, dtype) -> np.dtype:
     """The simulator settings the circuit library accepts; the dtype resolved."""
     backend = require_str(backend, "backend")
     device = require_str(device, "device")
-    if backend not in BACKENDS:
-        raise ValueError(f"backend must be one of: {', '.join(map(repr, BACKENDS))}; got {reprlib.repr(backend)}")
-    if device not in DEVICES:
-        raise ValueError(f"device must be one of: {', '.join(map(repr, DEVICES))}; got {reprlib.repr(device)}")
+    choice(backend, "backend", BACKENDS)
+    choice(device, "device", DEVICES)
     resolved = supported_dtype(dtype)
     if resolved is None:
         accepted = ", ".join(f"numpy.{d.name}" for d in DTYPES)
@@ -121,19 +114,13 @@ def check_width(backend: str, n_qubits: int) -> None:
 
 
 def check_grouping(grouping) -> str:
-    grouping = require_str(grouping, "grouping")
-    if grouping not in GROUPINGS:
-        raise ValueError(f"grouping must be one of: {', '.join(map(repr, GROUPINGS))}; got {reprlib.repr(grouping)}")
-    return grouping
+    return choice(require_str(grouping, "grouping"), "grouping", GROUPINGS)
 
 
 def check_total_shots(total_shots) -> int | None:
     if total_shots is None:
         return None
-    total_shots = to_int(total_shots, "total_shots")
-    if total_shots < 1:
-        raise ValueError(f"total_shots must be a positive integer or None, got {total_shots}")
-    return total_shots
+    return at_least(to_int(total_shots, "total_shots"), 1, "total_shots must be a positive integer or None")
 
 
 @dataclass(frozen=True)

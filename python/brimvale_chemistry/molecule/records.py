@@ -3,13 +3,14 @@
 from __future__ import annotations
 
 import math
-import numbers
 import reprlib
 from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
+
+from brimvale._checks import at_least, is_real, strict_integer
 
 from ._elements import ATOMIC_NUMBERS, canonical_symbol
 
@@ -19,10 +20,7 @@ _COINCIDENT_DISTANCE = 1e-6
 
 
 def _strict_int(value, name: str) -> int:
-    # bool is an int subclass but never a sensible count here.
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"{name} must be an integer, got {reprlib.repr(value)}")
-    return int(value)
+    return strict_integer(value, name, shown=reprlib.repr)
 
 
 def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
@@ -47,7 +45,7 @@ def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
         raise ValueError(f"position of atom {index} must have 3 coordinates, got {len(coordinates)}")
     checked = []
     for axis, value in zip("xyz", coordinates):
-        if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        if not is_real(value):
             raise TypeError(f"coordinate {axis} of atom {index} must be a real number, got {reprlib.repr(value)}")
         if not math.isfinite(value):
             raise ValueError(f"coordinate {axis} of atom {index} must be finite, got {reprlib.repr(value)}")
@@ -137,17 +135,14 @@ class Molecule:
 
         active_occupied = _strict_int(active_occupied, "active_occupied")
         active_virtual = _strict_int(active_virtual, "active_virtual")
-        if active_occupied < 0:
-            raise ValueError(f"active_occupied must be non-negative, got {active_occupied}")
-        if active_virtual < 0:
-            raise ValueError(f"active_virtual must be non-negative, got {active_virtual}")
+        at_least(active_occupied, 0, "active_occupied must be non-negative")
+        at_least(active_virtual, 0, "active_virtual must be non-negative")
         if active_occupied + active_virtual == 0:
             raise ValueError("the active space must hold at least one orbital (active_occupied + active_virtual >= 1)")
 
         charge = _strict_int(charge, "charge")
         spin = _strict_int(spin, "spin")
-        if spin < 0:
-            raise ValueError(f"spin (2S) must be non-negative, got {spin}")
+        at_least(spin, 0, "spin (2S) must be non-negative")
         n_electrons = sum(ATOMIC_NUMBERS[symbol] for symbol, _ in checked) - charge
         if n_electrons < 1:
             raise ValueError(f"charge {charge} leaves {n_electrons} electrons; at least one is needed")
