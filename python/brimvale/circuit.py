@@ -27,8 +27,8 @@ _GATE_CODES = {
 _ROTATIONS = ("rx", "ry", "rz")
 _TWO_QUBIT = ("cx", "cz", "swap")
 
-# 2^30 amplitudes of complex128 are 16 GiB: the most one machine here holds.
-MAX_QUBITS = 30
+# The widest state vector the native simulator holds (2**n amplitudes).
+MAX_QUBITS = _native.MAX_DENSE_QUBITS
 # A circuit may be wider than a state vector can hold: the MPS backend runs it.
 MAX_CIRCUIT_QUBITS = MAX_MPS_QUBITS
 

@@ -30,7 +30,7 @@ from ._checks import at_least, is_real, strict_integer
 DEFAULT_CUTOFF = 1e-12
 MAX_MPS_QUBITS = _native.MAX_MPS_QUBITS
 # to_dense and from_dense hold 2**n amplitudes.
-MAX_DENSE_QUBITS = 30
+MAX_DENSE_QUBITS = _native.MAX_DENSE_QUBITS
 
 _BASIS_CODES = {"Z": 0, "X": 1, "Y": 2}
 

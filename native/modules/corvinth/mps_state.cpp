@@ -45,7 +45,7 @@ MpsSynthesisState::MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::
 std::string MpsSynthesisState::overlap_estimate_bounds() const {
     const int half = psi0_.size() / 2;
     const bool cap_binds = truncation_.max_bond > 0 && (half >= 30 || truncation_.max_bond < (1 << half));
-    if (!cap_binds && !(truncation_.cutoff > bvc::defaults::kCvdMpsCutoff)) return {};
+    if (!cap_binds && !(truncation_.cutoff > bvc::defaults::kMpsRoundingCutoff)) return {};
     return "max_bond=" + std::to_string(truncation_.max_bond) +
            ", cutoff=" + py::cast<std::string>(py::repr(py::float_(truncation_.cutoff)));
 }

@@ -174,11 +174,11 @@ bool resolve_mps_state(const py::str& given) {
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff) {
     const py::tuple checked =
         py::module_::import("brimvale.mps")
-            .attr("check_truncation")(max_bond,
-                                      cutoff.is_none() ? py::object(py::float_(bvc::defaults::kCvdMpsCutoff)) : cutoff);
+            .attr("check_truncation")(
+                max_bond, cutoff.is_none() ? py::object(py::float_(bvc::defaults::kMpsRoundingCutoff)) : cutoff);
     bvc::mps::Truncation truncation;
     // Bonds above the kernels' limit cannot arise; a larger bound is no bound.
-    truncation.max_bond = checked[0].is_none()                                        ? bvc::defaults::kCvdMpsMaxBond
+    truncation.max_bond = checked[0].is_none()                                        ? bvc::defaults::kMpsMaxBond
                           : bvc::bind::less(py::int_(bvc::mps::kMaxBond), checked[0]) ? bvc::mps::kMaxBond
                                                                                       : py::cast<int>(checked[0]);
     truncation.cutoff = to_float(checked[1]);

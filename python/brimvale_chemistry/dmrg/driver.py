@@ -39,7 +39,7 @@ _TRUNCATION_WARNING = 1e-4
 STATES = ("dense", "mps")
 # The dense vector holds 2**n complex amplitudes; the extraction keeps TeNPy's
 # full contraction and the reordered vector side by side.
-MAX_DENSE_QUBITS = 30
+MAX_DENSE_QUBITS = _defaults.MAX_DENSE_QUBITS
 _DENSE_COPIES = 2
 _AMPLITUDE_BYTES = 16
 _GIB = float(1 << 30)

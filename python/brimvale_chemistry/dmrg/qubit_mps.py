@@ -17,14 +17,15 @@ import numpy as np
 
 from brimvale import MPS, Circuit
 
+from .. import _defaults
 from ..molecule.pellisk import interleaved_to_spin_blocked_map
 
 __all__ = ["qubit_mps"]
 
-# Schmidt values below 1e-14 of the norm are rounding noise of the
+# Schmidt values below this fraction of the norm are rounding noise of the
 # contractions; dropping them gives every bond the rank of the state, and the
 # amplitudes move by less than 1e-13.
-ROUNDING_CUTOFF = 1e-14
+ROUNDING_CUTOFF = _defaults.MPS_ROUNDING_CUTOFF
 # Halfway through the swap network the state is more entangled than at its
 # end: capped at max_bond there, H10 at 64 loses 12 times the weight of the
 # best truncation of the final state; at four times max_bond, with the cap

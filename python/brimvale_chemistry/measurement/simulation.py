@@ -16,13 +16,14 @@ import numpy as np
 
 from brimvale.circuit import MPS_BACKEND
 
+from .. import _defaults
 from .._kernels import sample_outcomes
 from ..utils import hamiltonian_expectation
 from .records import MeasurementGroup
 
 # The MPS of a circuit is kept exact up to rounding, its bonds capped so that
 # an execution always ends; a truncation at the cap is reported.
-MPS_MAX_BOND = 1024
+MPS_MAX_BOND = _defaults.MPS_MAX_BOND
 _DISCARDED_WEIGHT_WARNING = 1e-10
 
 Sampler = Callable[[MeasurementGroup, int, int], tuple[np.ndarray, np.ndarray]]
