@@ -18,7 +18,7 @@ import numpy as np
 
 from . import _native
 from ._checks import strict_integer
-from .mps import DEFAULT_CUTOFF, MAX_MPS_QUBITS, MPS, check_truncation
+from .mps import DEFAULT_CUTOFF, MAX_MPS_QUBITS, MPS, Truncation
 
 # Codes shared with the native simulator; the order is fixed there.
 _GATE_CODES = {
@@ -259,14 +259,14 @@ class Circuit:
     def _execute_mps(self, dtype: np.dtype, max_bond, cutoff, initial) -> ExecutionResult:
         if dtype != np.complex128:
             raise ValueError(f"backend={MPS_BACKEND!r} computes in complex128, got dtype {dtype.name}")
-        max_bond, cutoff = check_truncation(max_bond, cutoff)
+        bounds = Truncation(max_bond, cutoff)
         if initial is None:
             initial = MPS(self._n_qubits)
         elif not isinstance(initial, MPS):
             raise TypeError(f"initial must be a brimvale MPS or None, got {type(initial).__name__}")
         elif initial.n_qubits != self._n_qubits:
             raise ValueError(f"initial has {initial.n_qubits} qubits but the circuit acts on {self._n_qubits}")
-        data = _native.mps_simulate(initial._data, *self._gate_arrays(), max_bond, cutoff)
+        data = _native.mps_simulate(initial._data, *self._gate_arrays(), bounds.max_bond, bounds.cutoff)
         return ExecutionResult(state=None, backend=MPS_BACKEND, dtype=dtype, mps=MPS._from_data(data))
 
     def _gate_arrays(self) -> tuple[np.ndarray, np.ndarray, np.ndarray]:

@@ -8,7 +8,8 @@ from brimvale import _native
 from brimvale import mps as brimvale_mps
 from brimvale_chemistry import _defaults, _kernels, corvinth
 from brimvale_chemistry.dmrg import driver, qubit_mps
-from brimvale_chemistry.measurement import measurement_QASM, simulation
+from brimvale_chemistry.measurement import measurement_QASM
+from brimvale_chemistry.measurement.arguments import check_arguments
 
 
 def test_dense_qubit_limit():
@@ -29,7 +30,10 @@ def test_mps_bond_cap_and_rounding_cutoff(monkeypatch, capsys):
     cap = _kernels.MPS_MAX_BOND
     assert cap == _defaults.MPS_MAX_BOND
     assert qubit_mps.ROUNDING_CUTOFF == _defaults.MPS_ROUNDING_CUTOFF == _kernels.MPS_ROUNDING_CUTOFF
-    assert cap == simulation.MPS_MAX_BOND
+    circuit = brimvale.Circuit(2)
+    # The measurement applies the cap where the caller set none.
+    checked = check_arguments(circuit, [], 2, 1, None, None, "mps", "cpu", np.complex128)
+    assert checked.truncation == brimvale_mps.Truncation(cap, brimvale_mps.DEFAULT_CUTOFF)
     assert f"at most {cap} are kept" in corvinth.cvd_dmrg.__doc__
     assert f"default cap of {cap}" in measurement_QASM.__doc__
     monkeypatch.setattr("sys.argv", ["brimvale-chemistry", "--help"])

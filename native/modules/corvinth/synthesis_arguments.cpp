@@ -169,19 +169,21 @@ bool resolve_mps_state(const py::str& given) {
     raise(PyExc_ValueError, "state must be 'dense' or 'mps'");
 }
 
-// `max_bond` and `cutoff` of the MPS path, checked by the circuit library's
-// own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
+// `max_bond` and `cutoff` of the MPS path, checked once by the circuit
+// library's Truncation; None keeps every Schmidt value above rounding, up to
+// the default cap.
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff) {
-    const py::tuple checked =
+    const py::object checked =
         py::module_::import("brimvale.mps")
-            .attr("check_truncation")(
-                max_bond, cutoff.is_none() ? py::object(py::float_(bvc::defaults::kMpsRoundingCutoff)) : cutoff);
+            .attr("Truncation")(max_bond,
+                                cutoff.is_none() ? py::object(py::float_(bvc::defaults::kMpsRoundingCutoff)) : cutoff);
+    const py::object bond = checked.attr("max_bond");
     bvc::mps::Truncation truncation;
     // Bonds above the kernels' limit cannot arise; a larger bound is no bound.
-    truncation.max_bond = checked[0].is_none()                                        ? bvc::defaults::kMpsMaxBond
-                          : bvc::bind::less(py::int_(bvc::mps::kMaxBond), checked[0]) ? bvc::mps::kMaxBond
-                                                                                      : py::cast<int>(checked[0]);
-    truncation.cutoff = to_float(checked[1]);
+    truncation.max_bond = bond.is_none()                                        ? bvc::defaults::kMpsMaxBond
+                          : bvc::bind::less(py::int_(bvc::mps::kMaxBond), bond) ? bvc::mps::kMaxBond
+                                                                                : py::cast<int>(bond);
+    truncation.cutoff = to_float(checked.attr("cutoff"));
     return truncation;
 }
 

@@ -12,7 +12,7 @@ import warnings
 
 import numpy as np
 
-from brimvale.mps import check_max_bond_for
+from brimvale.mps import truncation_for
 
 from .. import _defaults
 from .._progress import progress_bar
@@ -20,7 +20,7 @@ from ..utils import progress_line as _line
 from . import mallorek
 from .integral_model import integral_model
 from .lean_mpo import lean_mpo
-from .qubit_mps import qubit_mps
+from .qubit_mps import ROUNDING_CUTOFF, qubit_mps
 from .records import DmrgResult
 
 __all__ = ["dmrg"]
@@ -256,7 +256,7 @@ def dmrg(
     mallorek._validate_dmrg_parameters(chi0, maxdim, max_sweeps)
     cutoff = _check_cutoff(cutoff)
     state = _check_state(state)
-    max_bond = check_max_bond_for(max_bond, "state", "mps", state)
+    truncation = truncation_for(max_bond, "state", "mps", state, ROUNDING_CUTOFF)
     chi0, maxdim, max_sweeps = int(chi0), int(maxdim), int(max_sweeps)
     es = electronic_structure_result
     n_qubits = int(es.n_qubits)
@@ -284,7 +284,7 @@ def dmrg(
         # the energy of the state actually returned, the one psi0 carries.
         energy = float(np.real(model.H_MPO.expectation_value(psi)))
     psi0 = mallorek._mps_to_dense(psi, n_qubits) if state == "dense" else None
-    mps = qubit_mps(psi, n_qubits, max_bond=max_bond)
+    mps = qubit_mps(psi, n_qubits, max_bond=truncation.max_bond)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)
     elapsed = time.perf_counter() - start

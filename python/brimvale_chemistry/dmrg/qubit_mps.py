@@ -16,6 +16,7 @@ from __future__ import annotations
 import numpy as np
 
 from brimvale import MPS, Circuit
+from brimvale.mps import Truncation
 
 from .. import _defaults
 from ..molecule.pellisk import interleaved_to_spin_blocked_map
@@ -102,8 +103,9 @@ def qubit_mps(psi, n_qubits: int, *, max_bond: int | None = None) -> MPS:
     tensors = []
     for orbital in _orbital_tensors(psi):
         tensors.extend(_split_orbital(orbital))
-    network_bond = None if max_bond is None else NETWORK_BOND_FACTOR * max_bond
-    interleaved = MPS.from_tensors(tensors, cutoff=ROUNDING_CUTOFF, max_bond=network_bond)
+    final = Truncation(max_bond, ROUNDING_CUTOFF)
+    network_bond = None if final.max_bond is None else NETWORK_BOND_FACTOR * final.max_bond
+    interleaved = MPS.from_tensors(tensors, cutoff=final.cutoff, max_bond=network_bond)
     network = _fermionic_swap_network(n_qubits)
-    blocked = network.execute(backend="mps", initial=interleaved, cutoff=ROUNDING_CUTOFF, max_bond=network_bond).mps
-    return blocked if max_bond is None else blocked.truncated(max_bond=max_bond, cutoff=ROUNDING_CUTOFF)
+    blocked = network.execute(backend="mps", initial=interleaved, cutoff=final.cutoff, max_bond=network_bond).mps
+    return blocked if final.max_bond is None else blocked.truncated(max_bond=final.max_bond, cutoff=final.cutoff)

@@ -12,8 +12,9 @@ import numpy as np
 from brimvale import Circuit
 from brimvale._checks import at_least, choice
 from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
-from brimvale.mps import check_max_bond_for
+from brimvale.mps import Truncation, truncation_for
 
+from .. import _defaults
 from .._kernels import require_str, to_int
 from ..utils import PauliTerm
 from .factorisation import DEFAULT_TRUNCATION
@@ -135,8 +136,9 @@ class StageArguments:
     backend: str
     device: str
     dtype: np.dtype
-    # Largest bond of the circuit's MPS (backend="mps"); None: the stage's cap.
-    max_bond: int | None = None
+    # How the circuit's MPS is truncated (backend="mps"): the caller's
+    # max_bond, or the stage's cap so that every execution ends.
+    truncation: Truncation = Truncation()
     grouping: str = QUBIT_WISE
     # A budget spread over the groups by weight, in place of `shots` per group.
     total_shots: int | None = None
@@ -172,7 +174,7 @@ def check_arguments(
     workdir = check_workdir(workdir)
     dtype = check_simulator(backend, device, dtype)
     check_width(backend, n_qubits)
-    max_bond = check_max_bond_for(max_bond, "backend", MPS_BACKEND, backend)
+    truncation = truncation_for(max_bond, "backend", MPS_BACKEND, backend).capped(_defaults.MPS_MAX_BOND)
     grouping = check_grouping(grouping)
     total_shots = check_total_shots(total_shots)
     integrals, threshold = check_integrals(grouping == BASIS_ROTATION, integrals, truncation_threshold, n_qubits)
@@ -185,7 +187,7 @@ def check_arguments(
         backend,
         device,
         dtype,
-        max_bond,
+        truncation,
         grouping,
         total_shots,
         integrals,
