@@ -16,6 +16,7 @@ from brimvale.mps import truncation_for
 
 from .. import _defaults
 from .._progress import progress_bar
+from ..molecule.records import integrals_of
 from ..utils import progress_line as _line
 from . import mallorek
 from .integral_model import integral_model
@@ -95,8 +96,7 @@ def check_dense_fits(n_qubits: int) -> None:
 
 def _active_space_integrals(es, n_sites: int) -> tuple[np.ndarray, np.ndarray]:
     """h[p, q] and (pq|rs) of the electronic-structure result, which the MPS path builds its MPO from."""
-    extra = getattr(es, "extra", None) or {}
-    one_body, two_body = extra.get("one_body_integrals"), extra.get("two_body_integrals")
+    one_body, two_body = integrals_of(es)
     if one_body is None or two_body is None:
         raise ValueError(
             "state='mps' builds the Hamiltonian from the active-space integrals, which this "
@@ -243,8 +243,9 @@ def dmrg(
     unchanged. Warns when the last sweep discarded a weight above 1e-4.
 
     ``state="mps"`` keeps the ground state compact: the Hamiltonian's MPO is
-    built from the active-space integrals (``extra["one_body_integrals"]``
-    and ``extra["two_body_integrals"]``) instead of the fermionic terms, and
+    built from the active-space integrals (``one_body_integrals`` and
+    ``two_body_integrals``, or the same keys of ``extra``) instead of the
+    fermionic terms, and
     the state is returned as ``mps`` only (``psi0`` None), for active spaces
     whose dense vector would not fit. ``state="dense"`` refuses such active
     spaces (more than 30 qubits, or more memory than the machine has) before

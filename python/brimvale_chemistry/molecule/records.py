@@ -10,6 +10,8 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
 
+import numpy as np
+
 from brimvale._checks import at_least, is_real, strict_integer
 
 from ._elements import ATOMIC_NUMBERS, canonical_symbol
@@ -232,10 +234,11 @@ class ElectronicStructureResult:
     ``exact_energy`` is the ground-state energy within the active space for
     the molecule's electron count and 2·Sz (CASCI), or None where the active
     space has too many determinants to solve it; ``fcidump_path`` is the file with
-    the active-space integrals. ``extra`` holds the active-space integrals in
-    the molecular-orbital basis (``"one_body_integrals"``, and the chemists'
-    notation ``"two_body_integrals"`` (pq|rs)) and a few details of the
-    reference calculation.
+    the active-space integrals. ``one_body_integrals`` h[p, q] and
+    ``two_body_integrals`` (pq|rs) in chemists' notation are the active-space
+    integrals in the molecular-orbital basis; ``extra`` holds them under the
+    same keys as well, for callers that read them there, and a few details of
+    the reference calculation.
     """
 
     molecule: Molecule
@@ -251,3 +254,22 @@ class ElectronicStructureResult:
     fcidump_path: Path | None = None
     # Holds arrays, so it takes no part in equality.
     extra: dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
+    one_body_integrals: np.ndarray | None = field(default=None, repr=False, compare=False)
+    two_body_integrals: np.ndarray | None = field(default=None, repr=False, compare=False)
+
+
+def integrals_of(result) -> tuple[np.ndarray | None, np.ndarray | None]:
+    """(h[p, q], (pq|rs)) of an electronic-structure result, None where it has none.
+
+    The typed fields are read first; a result that carries the integrals in
+    ``extra`` only (made before the fields existed, or by another producer)
+    gives those.
+    """
+    extra = getattr(result, "extra", None) or {}
+    one_body = getattr(result, "one_body_integrals", None)
+    two_body = getattr(result, "two_body_integrals", None)
+    if one_body is None:
+        one_body = extra.get("one_body_integrals")
+    if two_body is None:
+        two_body = extra.get("two_body_integrals")
+    return one_body, two_body
