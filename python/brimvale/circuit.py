@@ -33,9 +33,14 @@ MAX_QUBITS = _native.MAX_DENSE_QUBITS
 MAX_CIRCUIT_QUBITS = MAX_MPS_QUBITS
 
 # "numpy" holds the state as a vector of 2**n amplitudes, MPS_BACKEND as a
-# matrix product state.
+# matrix product state. "numpy" is the name callers have always passed for
+# the native state-vector simulator; STATEVECTOR_BACKEND names it for what it
+# is and runs the same simulator. Messages list BACKENDS, the names they have
+# always listed; ACCEPTED_BACKENDS is what a caller may pass.
 MPS_BACKEND = "mps"
+STATEVECTOR_BACKEND = "statevector"
 BACKENDS = ("numpy", MPS_BACKEND)
+ACCEPTED_BACKENDS = BACKENDS + (STATEVECTOR_BACKEND,)
 DEVICES = ("cpu",)
 DTYPES = (np.dtype(np.complex128), np.dtype(np.complex64))
 
@@ -84,7 +89,7 @@ def _check_dtype(dtype) -> np.dtype:
 
 
 def _check_backend(backend, device) -> None:
-    if backend not in BACKENDS:
+    if backend not in ACCEPTED_BACKENDS:
         expected = ", ".join(map(repr, BACKENDS))
         raise ValueError(f"unsupported backend {reprlib.repr(backend)}: expected one of {expected}")
     if device not in DEVICES:
@@ -231,7 +236,8 @@ class Circuit:
         """Simulate the circuit and return the final state.
 
         ``backend="numpy"`` (the default) computes the state vector from |0…0⟩,
-        for at most 30 qubits. ``backend="mps"`` holds the state as a matrix
+        for at most 30 qubits; ``backend="statevector"`` is the same
+        simulator. ``backend="mps"`` holds the state as a matrix
         product state (complex128): it starts from |0…0⟩ or from the
         :class:`~brimvale.MPS` ``initial``, applies two-qubit gates on
         neighbours by an SVD truncated by ``max_bond`` and ``cutoff`` (see

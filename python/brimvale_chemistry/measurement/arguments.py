@@ -11,7 +11,7 @@ import numpy as np
 
 from brimvale import Circuit
 from brimvale._checks import at_least, choice
-from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
+from brimvale.circuit import ACCEPTED_BACKENDS, BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
 from brimvale.mps import Truncation, truncation_for
 
 from .. import _defaults
@@ -94,7 +94,7 @@ def check_simulator(backend, device, dtype) -> np.dtype:
     """The simulator settings the circuit library accepts; the dtype resolved."""
     backend = require_str(backend, "backend")
     device = require_str(device, "device")
-    choice(backend, "backend", BACKENDS)
+    choice(backend, "backend", BACKENDS, accepted=ACCEPTED_BACKENDS)
     choice(device, "device", DEVICES)
     resolved = supported_dtype(dtype)
     if resolved is None:

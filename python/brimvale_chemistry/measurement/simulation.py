@@ -1,10 +1,10 @@
 """The circuit's executed state, as the measurement reads it: its exact energy and samples of every group.
 
-The "numpy" backend holds the state as 2**n amplitudes; "mps" holds it as a
-matrix product state, so that circuits too wide for a vector are measured
-too. Both draw a group's outcomes exactly, in the group's bases, from the
-same seed; their draws differ (the generators consume the seed differently),
-their distributions do not.
+The "numpy" backend (also named "statevector") holds the state as 2**n
+amplitudes; "mps" holds it as a matrix product state, so that circuits too
+wide for a vector are measured too. Both draw a group's outcomes exactly, in
+the group's bases, from the same seed; their draws differ (the generators
+consume the seed differently), their distributions do not.
 """
 
 from __future__ import annotations
