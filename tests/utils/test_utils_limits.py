@@ -21,6 +21,7 @@ def test_dense_qubit_limit():
         _native.simulate(n + 1, *no_gates)
     assert f"at most {n} qubits" in brimvale.Circuit.execute.__doc__
     assert f"(1 ≤ n ≤ {n})" in brimvale.MPS.from_dense.__doc__
+    assert f"at most {n} qubits" in brimvale.MPS.to_dense.__doc__
     assert f"more than {n} qubits" in driver.dmrg.__doc__
 
 
