@@ -20,6 +20,8 @@ bool is_integer(py::handle value) {
 
 bool is_integer_not_bool(py::handle value) { return !PyBool_Check(value.ptr()) && is_integer(value); }
 
+bool is_positive_integer(py::handle value) { return is_integer(value) && !less(value, py::int_(1)); }
+
 bool less(py::handle a, py::handle b) { return compare(a, b, Py_LT); }
 
 bool equal(py::handle a, py::handle b) { return compare(a, b, Py_EQ); }

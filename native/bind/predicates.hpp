@@ -12,6 +12,8 @@ namespace py = pybind11;
 bool is_integer(py::handle value);
 // The same check with booleans excluded.
 bool is_integer_not_bool(py::handle value);
+// is_integer and at least 1: the rule of every count the stages take.
+bool is_positive_integer(py::handle value);
 
 // a < b and a == b through the objects' own comparison methods, so any type
 // a caller passes compares as it defines, and its errors are raised.

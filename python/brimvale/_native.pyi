@@ -8,6 +8,7 @@ from numpy.typing import ArrayLike, NDArray
 
 MAX_MPS_QUBITS: int
 MAX_BOND: int
+MAX_DENSE_QUBITS: int
 
 class _PauliString(Protocol):
     # What mps_expectation reads of a term; a PauliTerm has both.

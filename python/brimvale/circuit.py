@@ -8,7 +8,6 @@ applied in the order they were appended, starting from |0…0⟩.
 from __future__ import annotations
 
 import math
-import numbers
 import reprlib
 from collections import Counter
 from collections.abc import Iterator
@@ -18,7 +17,8 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _native
-from .mps import DEFAULT_CUTOFF, MAX_MPS_QUBITS, MPS, check_truncation
+from ._checks import strict_integer
+from .mps import DEFAULT_CUTOFF, MAX_MPS_QUBITS, MPS, Truncation
 
 # Codes shared with the native simulator; the order is fixed there.
 _GATE_CODES = {
@@ -27,15 +27,20 @@ _GATE_CODES = {
 _ROTATIONS = ("rx", "ry", "rz")
 _TWO_QUBIT = ("cx", "cz", "swap")
 
-# 2^30 amplitudes of complex128 are 16 GiB: the most one machine here holds.
-MAX_QUBITS = 30
+# The widest state vector the native simulator holds (2**n amplitudes).
+MAX_QUBITS = _native.MAX_DENSE_QUBITS
 # A circuit may be wider than a state vector can hold: the MPS backend runs it.
 MAX_CIRCUIT_QUBITS = MAX_MPS_QUBITS
 
 # "numpy" holds the state as a vector of 2**n amplitudes, MPS_BACKEND as a
-# matrix product state.
+# matrix product state. "numpy" is the name callers have always passed for
+# the native state-vector simulator; STATEVECTOR_BACKEND names it for what it
+# is and runs the same simulator. Messages list BACKENDS, the names they have
+# always listed; ACCEPTED_BACKENDS is what a caller may pass.
 MPS_BACKEND = "mps"
+STATEVECTOR_BACKEND = "statevector"
 BACKENDS = ("numpy", MPS_BACKEND)
+ACCEPTED_BACKENDS = BACKENDS + (STATEVECTOR_BACKEND,)
 DEVICES = ("cpu",)
 DTYPES = (np.dtype(np.complex128), np.dtype(np.complex64))
 
@@ -84,7 +89,7 @@ def _check_dtype(dtype) -> np.dtype:
 
 
 def _check_backend(backend, device) -> None:
-    if backend not in BACKENDS:
+    if backend not in ACCEPTED_BACKENDS:
         expected = ", ".join(map(repr, BACKENDS))
         raise ValueError(f"unsupported backend {reprlib.repr(backend)}: expected one of {expected}")
     if device not in DEVICES:
@@ -95,9 +100,7 @@ class Circuit:
     """A quantum circuit on ``n_qubits`` qubits, recorded gate by gate."""
 
     def __init__(self, n_qubits, name: str = "circuit"):
-        if isinstance(n_qubits, bool) or not isinstance(n_qubits, numbers.Integral):
-            raise ValueError(f"n_qubits must be an integer, got {type(n_qubits).__name__}")
-        n_qubits = int(n_qubits)
+        n_qubits = strict_integer(n_qubits, "n_qubits", error=ValueError)
         if not 1 <= n_qubits <= MAX_CIRCUIT_QUBITS:
             raise ValueError(f"n_qubits must be between 1 and {MAX_CIRCUIT_QUBITS}, got {n_qubits}")
         self._n_qubits = n_qubits
@@ -113,9 +116,7 @@ class Circuit:
     # -- recording -----------------------------------------------------------
 
     def _qubit(self, qubit) -> int:
-        if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral):
-            raise ValueError(f"qubit index must be an integer, got {reprlib.repr(qubit)}")
-        q = int(qubit)
+        q = strict_integer(qubit, "qubit index", error=ValueError, shown=reprlib.repr)
         if not 0 <= q < self._n_qubits:
             raise ValueError(f"qubit {q} out of range for a circuit of {self._n_qubits} qubits")
         return q
@@ -235,7 +236,8 @@ class Circuit:
         """Simulate the circuit and return the final state.
 
         ``backend="numpy"`` (the default) computes the state vector from |0…0⟩,
-        for at most 30 qubits. ``backend="mps"`` holds the state as a matrix
+        for at most 30 qubits; ``backend="statevector"`` is the same
+        simulator. ``backend="mps"`` holds the state as a matrix
         product state (complex128): it starts from |0…0⟩ or from the
         :class:`~brimvale.MPS` ``initial``, applies two-qubit gates on
         neighbours by an SVD truncated by ``max_bond`` and ``cutoff`` (see
@@ -263,14 +265,14 @@ class Circuit:
     def _execute_mps(self, dtype: np.dtype, max_bond, cutoff, initial) -> ExecutionResult:
         if dtype != np.complex128:
             raise ValueError(f"backend={MPS_BACKEND!r} computes in complex128, got dtype {dtype.name}")
-        max_bond, cutoff = check_truncation(max_bond, cutoff)
+        bounds = Truncation(max_bond, cutoff)
         if initial is None:
             initial = MPS(self._n_qubits)
         elif not isinstance(initial, MPS):
             raise TypeError(f"initial must be a brimvale MPS or None, got {type(initial).__name__}")
         elif initial.n_qubits != self._n_qubits:
             raise ValueError(f"initial has {initial.n_qubits} qubits but the circuit acts on {self._n_qubits}")
-        data = _native.mps_simulate(initial._data, *self._gate_arrays(), max_bond, cutoff)
+        data = _native.mps_simulate(initial._data, *self._gate_arrays(), bounds.max_bond, bounds.cutoff)
         return ExecutionResult(state=None, backend=MPS_BACKEND, dtype=dtype, mps=MPS._from_data(data))
 
     def _gate_arrays(self) -> tuple[np.ndarray, np.ndarray, np.ndarray]:

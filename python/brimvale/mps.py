@@ -20,53 +20,61 @@ are refused with ValueError.
 
 from __future__ import annotations
 
-import numbers
+from dataclasses import dataclass, replace
 
 import numpy as np
 
 from . import _native
+from ._checks import at_least, is_real, strict_integer
 
 # Schmidt values below 1e-12 of the norm: amplitudes change by about that
 # much, far below what any caller resolves, and the bonds stay minimal.
 DEFAULT_CUTOFF = 1e-12
 MAX_MPS_QUBITS = _native.MAX_MPS_QUBITS
 # to_dense and from_dense hold 2**n amplitudes.
-MAX_DENSE_QUBITS = 30
+MAX_DENSE_QUBITS = _native.MAX_DENSE_QUBITS
 
 _BASIS_CODES = {"Z": 0, "X": 1, "Y": 2}
 
 
-def _integer(value, name: str) -> int:
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"{name} must be an integer, got {type(value).__name__}")
-    return int(value)
+@dataclass(frozen=True)
+class Truncation:
+    """How far a decomposition may be truncated, checked when it is made.
+
+    ``max_bond``: None or an int of at least 1; ``cutoff``: a float in [0, 1).
+    The stages hand one value on rather than the two numbers, so that what a
+    caller set is checked once, where it enters.
+    """
+
+    max_bond: int | None = None
+    cutoff: float = DEFAULT_CUTOFF
+
+    def __post_init__(self) -> None:
+        max_bond, cutoff = self.max_bond, self.cutoff
+        if max_bond is not None:
+            max_bond = at_least(strict_integer(max_bond, "max_bond"), 1, "max_bond must be at least 1 or None")
+        if not is_real(cutoff):
+            raise TypeError(f"cutoff must be a real number, got {type(cutoff).__name__}")
+        cutoff = float(cutoff)
+        if not 0.0 <= cutoff < 1.0:
+            raise ValueError(f"cutoff must be at least 0 and below 1, got {cutoff!r}")
+        object.__setattr__(self, "max_bond", max_bond)
+        object.__setattr__(self, "cutoff", cutoff)
+
+    def capped(self, max_bond: int) -> Truncation:
+        """This truncation, with ``max_bond`` in place of no limit."""
+        return self if self.max_bond is not None else replace(self, max_bond=max_bond)
 
 
-def check_truncation(max_bond, cutoff) -> tuple[int | None, float]:
-    """``max_bond`` as None or an int of at least 1, ``cutoff`` as a float in [0, 1)."""
-    if max_bond is not None:
-        max_bond = _integer(max_bond, "max_bond")
-        if max_bond < 1:
-            raise ValueError(f"max_bond must be at least 1 or None, got {max_bond}")
-    if isinstance(cutoff, bool) or not isinstance(cutoff, numbers.Real):
-        raise TypeError(f"cutoff must be a real number, got {type(cutoff).__name__}")
-    cutoff = float(cutoff)
-    if not 0.0 <= cutoff < 1.0:
-        raise ValueError(f"cutoff must be at least 0 and below 1, got {cutoff!r}")
-    return max_bond, cutoff
-
-
-def check_max_bond_for(max_bond, setting: str, value: str, actual: str) -> int | None:
-    """``max_bond`` of a stage whose ``setting`` must be ``value`` for it (it is ``actual``): None or an int ≥ 1."""
-    if max_bond is None:
-        return None
-    if actual != value:
+def truncation_for(max_bond, setting: str, value: str, actual: str, cutoff: float = DEFAULT_CUTOFF) -> Truncation:
+    """The truncation of a stage whose ``max_bond`` needs ``setting`` to be ``value`` (it is ``actual``)."""
+    if max_bond is not None and actual != value:
         raise ValueError(f"max_bond applies to {setting}={value!r} only")
-    return check_truncation(max_bond, 0.0)[0]
+    return Truncation(max_bond, cutoff)
 
 
 def _mask_bits(mask, name: str, n_qubits: int) -> np.ndarray:
-    mask = _integer(mask, name)
+    mask = strict_integer(mask, name)
     if mask < 0 or mask >> n_qubits:
         raise ValueError(f"{name} must only mark qubits below n_qubits = {n_qubits}")
     raw = np.frombuffer(mask.to_bytes((n_qubits + 7) // 8, "little"), dtype=np.uint8)
@@ -82,7 +90,7 @@ class MPS:
     __slots__ = ("_data",)
 
     def __init__(self, n_qubits):
-        n_qubits = _integer(n_qubits, "n_qubits")
+        n_qubits = strict_integer(n_qubits, "n_qubits")
         if not 1 <= n_qubits <= MAX_MPS_QUBITS:
             raise ValueError(f"n_qubits must be between 1 and {MAX_MPS_QUBITS}, got {n_qubits}")
         self._data = _native.mps_zero(n_qubits)
@@ -99,8 +107,8 @@ class MPS:
 
         Built by successive SVDs from qubit 0; memory about four times the vector's.
         """
-        max_bond, cutoff = check_truncation(max_bond, cutoff)
-        return cls._from_data(_native.mps_from_dense(vector, max_bond, cutoff))
+        bounds = Truncation(max_bond, cutoff)
+        return cls._from_data(_native.mps_from_dense(vector, bounds.max_bond, bounds.cutoff))
 
     @classmethod
     def from_tensors(cls, tensors, *, cutoff=DEFAULT_CUTOFF, max_bond=None) -> MPS:
@@ -109,8 +117,8 @@ class MPS:
         Neighbouring bonds must agree and the outer ones be 1; nothing else is
         assumed of the tensors. The state is brought to canonical form.
         """
-        max_bond, cutoff = check_truncation(max_bond, cutoff)
-        return cls._from_data(_native.mps_from_tensors(list(tensors), max_bond, cutoff))
+        bounds = Truncation(max_bond, cutoff)
+        return cls._from_data(_native.mps_from_tensors(list(tensors), bounds.max_bond, bounds.cutoff))
 
     def truncated(self, *, max_bond=None, cutoff=DEFAULT_CUTOFF) -> MPS:
         """This state within ``max_bond`` and ``cutoff``, norm kept, by one canonical sweep.
@@ -118,8 +126,8 @@ class MPS:
         Its ``discarded_weight`` is this state's composed with what the sweep
         dropped; a state already within the bounds comes back unchanged.
         """
-        max_bond, cutoff = check_truncation(max_bond, cutoff)
-        return MPS._from_data(_native.mps_truncated(self._data, max_bond, cutoff))
+        bounds = Truncation(max_bond, cutoff)
+        return MPS._from_data(_native.mps_truncated(self._data, bounds.max_bond, bounds.cutoff))
 
     @property
     def n_qubits(self) -> int:
@@ -173,7 +181,7 @@ class MPS:
 
         They are the state's own: their squares add up to norm()**2.
         """
-        bond = _integer(bond, "bond")
+        bond = strict_integer(bond, "bond")
         return _native.mps_schmidt_values(self._data, bond)
 
     def expectation(self, pauli_terms) -> complex:
@@ -197,10 +205,8 @@ class MPS:
         the state-vector sampler's: the same ``seed`` (0 ≤ seed < 2**64) gives
         the same draws on every run.
         """
-        shots = _integer(shots, "shots")
-        if shots < 0:
-            raise ValueError(f"shots must be non-negative, got {shots}")
-        seed = _integer(seed, "seed")
+        shots = at_least(strict_integer(shots, "shots"), 0, "shots must be non-negative")
+        seed = strict_integer(seed, "seed")
         if not 0 <= seed < 1 << 64:
             raise ValueError("seed must be an integer between 0 and 2**64 - 1")
         n = self.n_qubits

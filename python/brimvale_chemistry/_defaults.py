@@ -1,13 +1,29 @@
-"""The defaults of a run that the stages written in Python read.
+"""The defaults and limits of a run that the stages written in Python read.
 
-native/core/runtime/defaults.hpp holds the same values for the command line, the
-workflow and the synthesis; a test keeps the two in step.
+They are defined once, in native/core/runtime/defaults.hpp, for the command
+line, the workflow and the synthesis as well; this module only names them.
 """
 
-SEED = 2077
-SHOTS = 10000
+from ._kernels import (
+    DMRG_CHI0,
+    DMRG_CUTOFF,
+    DMRG_MAX_SWEEPS,
+    DMRG_MAXDIM,
+    MAX_DENSE_QUBITS,
+    MPS_MAX_BOND,
+    MPS_ROUNDING_CUTOFF,
+    SEED,
+    SHOTS,
+)
 
-DMRG_CHI0 = 20
-DMRG_MAXDIM = 100
-DMRG_MAX_SWEEPS = 100
-DMRG_CUTOFF = 1e-8
+__all__ = [
+    "DMRG_CHI0",
+    "DMRG_CUTOFF",
+    "DMRG_MAXDIM",
+    "DMRG_MAX_SWEEPS",
+    "MAX_DENSE_QUBITS",
+    "MPS_MAX_BOND",
+    "MPS_ROUNDING_CUTOFF",
+    "SEED",
+    "SHOTS",
+]

@@ -8,6 +8,16 @@ from numpy.typing import ArrayLike, NDArray
 
 from .utils import PauliTerm
 
+SEED: int
+SHOTS: int
+DMRG_CHI0: int
+DMRG_MAXDIM: int
+DMRG_MAX_SWEEPS: int
+DMRG_CUTOFF: float
+MPS_ROUNDING_CUTOFF: float
+MPS_MAX_BOND: int
+MAX_DENSE_QUBITS: int
+
 def hamiltonian_expectation(state: ArrayLike, pauli_terms: Iterable[PauliTerm], n_qubits: SupportsIndex) -> complex:
     """<state|H|state> for H = sum of the Pauli terms, as a complex number."""
 

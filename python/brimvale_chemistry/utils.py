@@ -14,6 +14,8 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
+from brimvale._checks import is_integer
+
 from ._kernels import hamiltonian_expectation as _native_expectation
 
 __all__ = ["PauliTerm", "default_layers", "hamiltonian_expectation"]
@@ -57,7 +59,7 @@ class PauliTerm:
                 raise ValueError(
                     f"each Pauli factor must be a (qubit, letter) pair, got {reprlib.repr(item)}"
                 ) from None
-            if isinstance(qubit, bool) or not isinstance(qubit, numbers.Integral) or qubit < 0:
+            if not is_integer(qubit) or qubit < 0:
                 raise ValueError(f"Pauli factor qubit must be a non-negative integer, got {reprlib.repr(qubit)}")
             if letter not in _PAULI:
                 raise ValueError(f"Pauli factor letter must be 'X', 'Y' or 'Z', got {reprlib.repr(letter)}")
@@ -107,7 +109,7 @@ def progress_line(label: str, value) -> None:
 
 def default_layers(n_qubits) -> int:
     """The number of disentangling layers used when none is given: max(1, n_qubits // 2)."""
-    if isinstance(n_qubits, bool) or not isinstance(n_qubits, numbers.Integral) or n_qubits < 1:
+    if not is_integer(n_qubits) or n_qubits < 1:
         raise ValueError(f"n_qubits must be a positive integer, got {reprlib.repr(n_qubits)}")
     return max(1, int(n_qubits) // 2)
 

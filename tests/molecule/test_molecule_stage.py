@@ -2,6 +2,7 @@
 
 import os
 import re
+import types
 
 import numpy as np
 import openfermion as of
@@ -313,3 +314,18 @@ def test_repeated_runs_give_bit_identical_hamiltonians(results, tmp_path, capsys
     again = electronic_structure(Molecule(**SYSTEMS["h2o-small"]), workdir=tmp_path)
     assert [t.coefficient for t in again.pauli_terms] == [t.coefficient for t in first.pauli_terms]
     assert again.fermion_terms == first.fermion_terms
+
+
+def test_integrals_are_typed_fields_and_stay_in_extra(results):
+    from brimvale_chemistry.molecule.records import integrals_of
+
+    result = results("h2o-small")
+    n = result.n_spatial_orbitals
+    assert result.one_body_integrals.shape == (n, n) and result.two_body_integrals.shape == (n,) * 4
+    assert result.one_body_integrals is result.extra["one_body_integrals"]
+    assert result.two_body_integrals is result.extra["two_body_integrals"]
+    assert integrals_of(result) == (result.one_body_integrals, result.two_body_integrals)
+    # A result that carries them in extra only (another producer's) still gives them.
+    legacy = types.SimpleNamespace(extra=dict(result.extra))
+    assert integrals_of(legacy) == (result.extra["one_body_integrals"], result.extra["two_body_integrals"])
+    assert integrals_of(types.SimpleNamespace()) == (None, None)

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/runtime/defaults.hpp"
 #include "core/runtime/interrupt.hpp"
 #include "core/runtime/lapack.hpp"
 
@@ -27,8 +28,8 @@ inline constexpr int kMaxSites = 1 << 16;
 // Bonds larger than this are refused: a two-site block of (2 bond)^2
 // amplitudes must stay within LAPACK's 32-bit sizes.
 inline constexpr int kMaxBond = 1 << 14;
-// to_dense writes 2^n amplitudes; 2^30 of complex128 are 16 GiB.
-inline constexpr int kMaxDenseQubits = 30;
+// to_dense writes 2^n amplitudes.
+inline constexpr int kMaxDenseQubits = bvc::defaults::kMaxDenseQubits;
 // How far a stored state may stray from the canonical form before it is
 // refused: rounding leaves about 1e-16 times the bond dimension (at most
 // 1e-12 at kMaxBond), while any real damage is many orders larger.

@@ -361,7 +361,7 @@ double DisentanglerObjective::value_and_gradient(const double* params, double* g
     if (std::isinf(alpha_)) {
         scratch.weights[d - 1] = 1.0;
         factor = -1.0 / scratch.eigenvalues[d - 1];
-    } else if (std::abs(alpha_ - 1.0) <= 1e-08 + 1e-05) {
+    } else if (is_von_neumann_index(alpha_)) {
         // The band in which the entropy itself is the von Neumann one.
         for (int i = 0; i < d; ++i) {
             const double pi = p[d - 1 - i];

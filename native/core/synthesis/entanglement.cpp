@@ -43,8 +43,12 @@ void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* pr
     for (std::size_t k = 0; k < count; ++k) probabilities[k] /= total;
 }
 
+void check_renyi_index(double alpha) {
+    if (!is_renyi_index(alpha)) throw InvalidValue("Renyi index must be positive");
+}
+
 double renyi_entropy(const double* probabilities, std::size_t count, double alpha) {
-    if (std::isnan(alpha) || alpha <= 0.0) throw InvalidValue("Renyi index must be positive");
+    check_renyi_index(alpha);
     for (std::size_t k = 0; k < count; ++k) {
         if (!std::isfinite(probabilities[k]) || probabilities[k] < 0.0) {
             throw InvalidValue("probabilities must be a nonnegative one-dimensional array");
@@ -66,7 +70,7 @@ double renyi_entropy(const double* probabilities, std::size_t count, double alph
         }
         return -std::log(largest);
     }
-    if (std::abs(alpha - 1.0) <= 1e-08 + 1e-05) {
+    if (is_von_neumann_index(alpha)) {
         double entropy = 0.0;
         for (std::size_t k = 0; k < count; ++k) {
             if (probabilities[k] > eps) {

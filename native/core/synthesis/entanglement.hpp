@@ -3,6 +3,7 @@
 // both once per evaluation, so neither allocates once its workspace is warm.
 #pragma once
 
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <stdexcept>
@@ -44,6 +45,19 @@ std::size_t schmidt_count(int n_qubits, int bond);
 // 0 <= bond < n_qubits - 1, InvalidValue "state must have nonzero norm" for a
 // zero state, DecompositionFailed when LAPACK does not converge.
 void schmidt_probabilities(const cplx* state, int n_qubits, int bond, double* probabilities, SchmidtWorkspace& ws);
+
+// A Renyi index this close to 1 gives the von Neumann entropy: the general
+// formula divides by 1 - alpha and loses its precision near 1. The band is
+// NumPy's isclose(alpha, 1) with its default tolerances (1e-08 absolute plus
+// 1e-05 relative), so that the entropy and its gradient switch formulas at
+// the same index as the Python callers that test for 1.
+inline constexpr double kVonNeumannBand = 1e-08 + 1e-05;
+inline bool is_von_neumann_index(double alpha) { return std::abs(alpha - 1.0) <= kVonNeumannBand; }
+
+// A Renyi index is a positive number (+inf included, NaN not).
+inline bool is_renyi_index(double alpha) { return alpha > 0.0; }
+// Throws InvalidValue "Renyi index must be positive" unless is_renyi_index.
+void check_renyi_index(double alpha);
 
 // Renyi entropy (nats) of order alpha of a probability vector. Entries not
 // above the float64 machine epsilon are dropped before the rest is

@@ -365,6 +365,7 @@ void register_mps(py::module_& m) {
         });
     m.attr("MAX_MPS_QUBITS") = mps::kMaxSites;
     m.attr("MAX_BOND") = mps::kMaxBond;
+    m.attr("MAX_DENSE_QUBITS") = mps::kMaxDenseQubits;
     def_function(m, "mps_zero", {arg("n_qubits")}, "|0...0> as an MPS.", zero_state);
     def_function(m, "mps_from_dense", {arg("vector"), arg("max_bond"), arg("cutoff")},
                  "The canonical MPS of a state vector (qubit 0 the least significant bit).", from_dense);

@@ -7,6 +7,7 @@
 #include "bind/conventions.hpp"
 #include "bind/lapack_loader.hpp"
 #include "bind/signals.hpp"
+#include "core/runtime/defaults.hpp"
 #include "core/statevector/circuit.hpp"
 #include "gate_list.hpp"
 #include "mps_binding.hpp"
@@ -21,7 +22,9 @@ py::object simulate(const Arguments& a) {
     // must not wrap around to a valid count.
     const std::int64_t n_qubits = to_int64(a[0], "n_qubits");
     const std::vector<bvc::circuit::Operation> ops = bvc::brimvale::read_gate_list(a[1], a[2], a[3]);
-    if (n_qubits < 1 || n_qubits > 30) raise(PyExc_ValueError, "n_qubits must be between 1 and 30");
+    if (n_qubits < 1 || n_qubits > bvc::defaults::kMaxDenseQubits) {
+        raise(PyExc_ValueError, "n_qubits must be between 1 and " + std::to_string(bvc::defaults::kMaxDenseQubits));
+    }
     bvc::brimvale::check_gate_qubits(ops, n_qubits);
     auto state = new_array<cplx>({py::ssize_t{1} << n_qubits});
     {

@@ -27,6 +27,13 @@ constexpr auto kSignalPollInterval = std::chrono::milliseconds(50);
 // one, so the same stop needs 15000 // 10.
 constexpr long kLibraryMaxfun = 15000;
 constexpr long kSingleCallMaxfun = kLibraryMaxfun / (synthesis::kEntanglerParams + 1);
+// The starting point of restart r on the bond at q0 in layer l is drawn from
+// a generator seeded with seed + 1009 l + 37 q0 + r; other strides would
+// change every circuit a given seed makes. The prime strides give each
+// (layer, bond, restart) its own stream as long as r < 37 and q0 < 27 (the
+// offsets within a layer stay below 1009); beyond that, streams may repeat.
+constexpr std::int64_t kLayerSeedStride = 1009;
+constexpr std::int64_t kBondSeedStride = 37;
 
 using ObjectivePtr = std::shared_ptr<const synthesis::DisentanglerObjective>;
 
@@ -210,7 +217,8 @@ void BondSearch::run_restart(Group& group, Slot& slot, std::size_t index, unsign
     if (pool_) gil.emplace();
 
     const std::int64_t restart = static_cast<std::int64_t>(slot.slot - 1);
-    const std::int64_t offset = 1009 * group.layer_index + 37 * static_cast<std::int64_t>(bond.q0) + restart;
+    const std::int64_t offset =
+        kLayerSeedStride * group.layer_index + kBondSeedStride * static_cast<std::int64_t>(bond.q0) + restart;
     py::object rng = default_rng_(settings_.seed.attr("__add__")(py::int_(offset)));
     py::object initial = rng.attr("normal")(0.0, settings_.init_scale, synthesis::kEntanglerParams);
 

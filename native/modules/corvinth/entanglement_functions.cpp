@@ -41,7 +41,7 @@ py::object schmidt_probabilities(const Arguments& a) {
 py::object renyi_entropy(const Arguments& a) {
     const double alpha = to_float(a[1]);
     // The index is judged before the vector is even looked at.
-    if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi index must be positive");
+    bvc::synthesis::check_renyi_index(alpha);
     const RealArray p = as_real_array(a[0]);
     if (p.ndim() != 1) raise(PyExc_ValueError, "probabilities must be a nonnegative one-dimensional array");
     return py::float_(bvc::synthesis::renyi_entropy(p.data(), static_cast<std::size_t>(p.size()), alpha));
@@ -49,7 +49,7 @@ py::object renyi_entropy(const Arguments& a) {
 
 py::object default_renyi_indices(const Arguments& a) {
     const py::object& layers = a[0];
-    if (!is_integer(layers) || less(layers, py::int_(1))) raise(PyExc_ValueError, "layers must be a positive integer");
+    if (!is_positive_integer(layers)) raise(PyExc_ValueError, "layers must be a positive integer");
     if (less(py::int_(kMaxCount), layers)) {
         raise(PyExc_ValueError, "layers must be at most " + std::to_string(kMaxCount));
     }

@@ -13,7 +13,7 @@ inline constexpr long long kMaxCount = 1'000'000;
 
 // The MPS path's default truncation: rounding noise only.
 inline bvc::mps::Truncation rounding_truncation() {
-    return {bvc::defaults::kCvdMpsMaxBond, bvc::defaults::kCvdMpsCutoff};
+    return {bvc::defaults::kMpsMaxBond, bvc::defaults::kMpsRoundingCutoff};
 }
 
 }  // namespace bvc::corvinth

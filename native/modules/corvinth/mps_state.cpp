@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -44,8 +45,10 @@ MpsSynthesisState::MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::
 
 std::string MpsSynthesisState::overlap_estimate_bounds() const {
     const int half = psi0_.size() / 2;
-    const bool cap_binds = truncation_.max_bond > 0 && (half >= 30 || truncation_.max_bond < (1 << half));
-    if (!cap_binds && !(truncation_.cutoff > bvc::defaults::kCvdMpsCutoff)) return {};
+    // The largest bond a chain of n qubits can have is 2^(n/2); the shift is
+    // bounded only so that it stays defined on the longest chains.
+    const bool cap_binds = truncation_.max_bond > 0 && truncation_.max_bond < (std::int64_t{1} << std::min(half, 62));
+    if (!cap_binds && !(truncation_.cutoff > bvc::defaults::kMpsRoundingCutoff)) return {};
     return "max_bond=" + std::to_string(truncation_.max_bond) +
            ", cutoff=" + py::cast<std::string>(py::repr(py::float_(truncation_.cutoff)));
 }

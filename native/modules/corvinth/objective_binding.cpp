@@ -12,6 +12,7 @@
 #include "bind/arrays.hpp"
 #include "bind/conventions.hpp"
 #include "bind/instances.hpp"
+#include "core/synthesis/entanglement.hpp"
 #include "core/synthesis/forward_difference.hpp"
 #include "core/synthesis/mps_local_form.hpp"
 #include "mps_state.hpp"
@@ -127,7 +128,7 @@ namespace {
 // Renyi index check of the objective factory.
 double renyi_index(py::handle value) {
     const double alpha = to_float(value);
-    if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi index must be positive");
+    synthesis::check_renyi_index(alpha);
     return alpha;
 }
 

@@ -166,7 +166,8 @@ void register_refine_objective(py::module_& m) {
                          raise(PyExc_ValueError, "psi0 must have n_qubits qubits");
                      }
                      const ComplexArray psi0 = is_mps ? ComplexArray() : as_complex_array(a[0]);
-                     if (!is_mps && (n < 1 || n > 30 || psi0.ndim() != 1 || psi0.size() != (py::ssize_t{1} << n))) {
+                     if (!is_mps && (n < 1 || n > bvc::defaults::kMaxDenseQubits || psi0.ndim() != 1 ||
+                                     psi0.size() != (py::ssize_t{1} << n))) {
                          raise(PyExc_ValueError, "psi0 must hold exactly 2**n_qubits amplitudes");
                      }
                      std::vector<std::array<int, 2>> pairs;

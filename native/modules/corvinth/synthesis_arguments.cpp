@@ -6,6 +6,7 @@
 #include "bind/conventions.hpp"
 #include "core/runtime/defaults.hpp"
 #include "core/runtime/task_pool.hpp"
+#include "core/synthesis/entanglement.hpp"
 #include "limits.hpp"
 
 namespace bvc::corvinth {
@@ -21,9 +22,7 @@ constexpr const char* kPowerOfTwo = "psi0 length must be an exact positive power
 
 // `layers`, `maxiter`, `restarts`: an int (bool included) or NumPy integer, at least 1.
 void require_positive_integer(py::handle value, const char* message) {
-    if (!is_integer(value) || py::int_(py::reinterpret_borrow<py::object>(value)) < py::int_(1)) {
-        raise(PyExc_ValueError, message);
-    }
+    if (!is_positive_integer(value)) raise(PyExc_ValueError, message);
 }
 
 // `layers` and `restarts` also count work done in turn: refused above the
@@ -135,7 +134,7 @@ py::list resolve_renyi_indices(const py::object& given, std::int64_t layers, con
     }
     for (py::handle v : indices) {
         const double alpha = py::cast<double>(v);
-        if (std::isnan(alpha) || alpha <= 0.0) raise(PyExc_ValueError, "Renyi indices must be positive");
+        if (!bvc::synthesis::is_renyi_index(alpha)) raise(PyExc_ValueError, "Renyi indices must be positive");
     }
     return indices;
 }
@@ -170,19 +169,21 @@ bool resolve_mps_state(const py::str& given) {
     raise(PyExc_ValueError, "state must be 'dense' or 'mps'");
 }
 
-// `max_bond` and `cutoff` of the MPS path, checked by the circuit library's
-// own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
+// `max_bond` and `cutoff` of the MPS path, checked once by the circuit
+// library's Truncation; None keeps every Schmidt value above rounding, up to
+// the default cap.
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff) {
-    const py::tuple checked =
+    const py::object checked =
         py::module_::import("brimvale.mps")
-            .attr("check_truncation")(max_bond,
-                                      cutoff.is_none() ? py::object(py::float_(bvc::defaults::kCvdMpsCutoff)) : cutoff);
+            .attr("Truncation")(max_bond,
+                                cutoff.is_none() ? py::object(py::float_(bvc::defaults::kMpsRoundingCutoff)) : cutoff);
+    const py::object bond = checked.attr("max_bond");
     bvc::mps::Truncation truncation;
     // Bonds above the kernels' limit cannot arise; a larger bound is no bound.
-    truncation.max_bond = checked[0].is_none()                                        ? bvc::defaults::kCvdMpsMaxBond
-                          : bvc::bind::less(py::int_(bvc::mps::kMaxBond), checked[0]) ? bvc::mps::kMaxBond
-                                                                                      : py::cast<int>(checked[0]);
-    truncation.cutoff = to_float(checked[1]);
+    truncation.max_bond = bond.is_none()                                        ? bvc::defaults::kMpsMaxBond
+                          : bvc::bind::less(py::int_(bvc::mps::kMaxBond), bond) ? bvc::mps::kMaxBond
+                                                                                : py::cast<int>(bond);
+    truncation.cutoff = to_float(checked.attr("cutoff"));
     return truncation;
 }
 

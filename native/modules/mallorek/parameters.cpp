@@ -12,18 +12,16 @@ using namespace bvc::bind;
 
 namespace {
 
-bool positive_integer(py::handle value) { return is_integer(value) && !less(value, py::int_(1)); }
-
 py::object validate_dmrg_parameters(const Arguments& a) {
     const py::object& chi0 = a[0];
     const py::object& maxdim = a[1];
     const py::object& max_sweeps = a[2];
-    if (!positive_integer(chi0)) raise(PyExc_ValueError, "chi0 must be a positive integer");
-    if (!positive_integer(maxdim)) raise(PyExc_ValueError, "maxdim must be a positive integer");
+    if (!is_positive_integer(chi0)) raise(PyExc_ValueError, "chi0 must be a positive integer");
+    if (!is_positive_integer(maxdim)) raise(PyExc_ValueError, "maxdim must be a positive integer");
     if (less(py::int_(maxdim), py::int_(chi0))) {
         raise(PyExc_ValueError, "maxdim must be greater than or equal to chi0");
     }
-    if (!positive_integer(max_sweeps)) raise(PyExc_ValueError, "max_sweeps must be a positive integer");
+    if (!is_positive_integer(max_sweeps)) raise(PyExc_ValueError, "max_sweeps must be a positive integer");
     return py::none();
 }
 

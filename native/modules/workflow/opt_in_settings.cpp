@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "core/runtime/defaults.hpp"
 #include "stages.hpp"
 
 namespace bvc::workflow {
@@ -21,7 +22,7 @@ enum class Kind {
 struct OptInSetting {
     const char* keyword;  // workflow keyword and attribute
     const char* option;   // command-line option
-    const char* help;     // its help text
+    std::string help;     // its help text
     Kind kind;
     std::vector<const char*> choices;
     // The stages that receive it, each under its keyword there.
@@ -69,7 +70,8 @@ const std::vector<OptInSetting>& table() {
         {"mps_max_bond",
          "--max-bond",
          "largest bond dimension of the qubit matrix product states: the DMRG state handed on, the circuit "
-         "synthesis and the measurement (--state mps only; default: exact, the last two capped at 1024)",
+         "synthesis and the measurement (--state mps only; default: exact, the last two capped at " +
+             std::to_string(bvc::defaults::kMpsMaxBond) + ")",
          Kind::kOptionalCount,
          {},
          {{kDmrg, "max_bond"}, {kCvd, "max_bond"}, {kMeasurement, "max_bond"}},

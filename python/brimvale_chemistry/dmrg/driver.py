@@ -12,15 +12,16 @@ import warnings
 
 import numpy as np
 
-from brimvale.mps import check_max_bond_for
+from brimvale.mps import truncation_for
 
 from .. import _defaults
 from .._progress import progress_bar
+from ..molecule.records import integrals_of
 from ..utils import progress_line as _line
 from . import mallorek
 from .integral_model import integral_model
 from .lean_mpo import lean_mpo
-from .qubit_mps import qubit_mps
+from .qubit_mps import ROUNDING_CUTOFF, qubit_mps
 from .records import DmrgResult
 
 __all__ = ["dmrg"]
@@ -39,7 +40,7 @@ _TRUNCATION_WARNING = 1e-4
 STATES = ("dense", "mps")
 # The dense vector holds 2**n complex amplitudes; the extraction keeps TeNPy's
 # full contraction and the reordered vector side by side.
-MAX_DENSE_QUBITS = 30
+MAX_DENSE_QUBITS = _defaults.MAX_DENSE_QUBITS
 _DENSE_COPIES = 2
 _AMPLITUDE_BYTES = 16
 _GIB = float(1 << 30)
@@ -95,8 +96,7 @@ def check_dense_fits(n_qubits: int) -> None:
 
 def _active_space_integrals(es, n_sites: int) -> tuple[np.ndarray, np.ndarray]:
     """h[p, q] and (pq|rs) of the electronic-structure result, which the MPS path builds its MPO from."""
-    extra = getattr(es, "extra", None) or {}
-    one_body, two_body = extra.get("one_body_integrals"), extra.get("two_body_integrals")
+    one_body, two_body = integrals_of(es)
     if one_body is None or two_body is None:
         raise ValueError(
             "state='mps' builds the Hamiltonian from the active-space integrals, which this "
@@ -243,8 +243,9 @@ def dmrg(
     unchanged. Warns when the last sweep discarded a weight above 1e-4.
 
     ``state="mps"`` keeps the ground state compact: the Hamiltonian's MPO is
-    built from the active-space integrals (``extra["one_body_integrals"]``
-    and ``extra["two_body_integrals"]``) instead of the fermionic terms, and
+    built from the active-space integrals (``one_body_integrals`` and
+    ``two_body_integrals``, or the same keys of ``extra``) instead of the
+    fermionic terms, and
     the state is returned as ``mps`` only (``psi0`` None), for active spaces
     whose dense vector would not fit. ``state="dense"`` refuses such active
     spaces (more than 30 qubits, or more memory than the machine has) before
@@ -256,7 +257,7 @@ def dmrg(
     mallorek._validate_dmrg_parameters(chi0, maxdim, max_sweeps)
     cutoff = _check_cutoff(cutoff)
     state = _check_state(state)
-    max_bond = check_max_bond_for(max_bond, "state", "mps", state)
+    truncation = truncation_for(max_bond, "state", "mps", state, ROUNDING_CUTOFF)
     chi0, maxdim, max_sweeps = int(chi0), int(maxdim), int(max_sweeps)
     es = electronic_structure_result
     n_qubits = int(es.n_qubits)
@@ -284,7 +285,7 @@ def dmrg(
         # the energy of the state actually returned, the one psi0 carries.
         energy = float(np.real(model.H_MPO.expectation_value(psi)))
     psi0 = mallorek._mps_to_dense(psi, n_qubits) if state == "dense" else None
-    mps = qubit_mps(psi, n_qubits, max_bond=max_bond)
+    mps = qubit_mps(psi, n_qubits, max_bond=truncation.max_bond)
     bond_dimensions = [int(chi) for chi in psi.chi]
     total_energy = energy + float(es.constant_energy)
     elapsed = time.perf_counter() - start

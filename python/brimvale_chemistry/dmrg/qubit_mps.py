@@ -16,15 +16,17 @@ from __future__ import annotations
 import numpy as np
 
 from brimvale import MPS, Circuit
+from brimvale.mps import Truncation
 
+from .. import _defaults
 from ..molecule.pellisk import interleaved_to_spin_blocked_map
 
 __all__ = ["qubit_mps"]
 
-# Schmidt values below 1e-14 of the norm are rounding noise of the
+# Schmidt values below this fraction of the norm are rounding noise of the
 # contractions; dropping them gives every bond the rank of the state, and the
 # amplitudes move by less than 1e-13.
-ROUNDING_CUTOFF = 1e-14
+ROUNDING_CUTOFF = _defaults.MPS_ROUNDING_CUTOFF
 # Halfway through the swap network the state is more entangled than at its
 # end: capped at max_bond there, H10 at 64 loses 12 times the weight of the
 # best truncation of the final state; at four times max_bond, with the cap
@@ -101,8 +103,9 @@ def qubit_mps(psi, n_qubits: int, *, max_bond: int | None = None) -> MPS:
     tensors = []
     for orbital in _orbital_tensors(psi):
         tensors.extend(_split_orbital(orbital))
-    network_bond = None if max_bond is None else NETWORK_BOND_FACTOR * max_bond
-    interleaved = MPS.from_tensors(tensors, cutoff=ROUNDING_CUTOFF, max_bond=network_bond)
+    final = Truncation(max_bond, ROUNDING_CUTOFF)
+    network_bond = None if final.max_bond is None else NETWORK_BOND_FACTOR * final.max_bond
+    interleaved = MPS.from_tensors(tensors, cutoff=final.cutoff, max_bond=network_bond)
     network = _fermionic_swap_network(n_qubits)
-    blocked = network.execute(backend="mps", initial=interleaved, cutoff=ROUNDING_CUTOFF, max_bond=network_bond).mps
-    return blocked if max_bond is None else blocked.truncated(max_bond=max_bond, cutoff=ROUNDING_CUTOFF)
+    blocked = network.execute(backend="mps", initial=interleaved, cutoff=final.cutoff, max_bond=network_bond).mps
+    return blocked if final.max_bond is None else blocked.truncated(max_bond=final.max_bond, cutoff=final.cutoff)

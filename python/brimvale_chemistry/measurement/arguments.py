@@ -10,9 +10,11 @@ from pathlib import Path
 import numpy as np
 
 from brimvale import Circuit
-from brimvale.circuit import BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
-from brimvale.mps import check_max_bond_for
+from brimvale._checks import at_least, choice
+from brimvale.circuit import ACCEPTED_BACKENDS, BACKENDS, DEVICES, DTYPES, MAX_QUBITS, MPS_BACKEND, supported_dtype
+from brimvale.mps import Truncation, truncation_for
 
+from .. import _defaults
 from .._kernels import require_str, to_int
 from ..utils import PauliTerm
 from .factorisation import DEFAULT_TRUNCATION
@@ -79,29 +81,21 @@ def check_workdir(workdir) -> Path:
 
 
 def check_shots(shots) -> int:
-    shots = to_int(shots, "shots")
-    if shots < 1:
-        raise ValueError(f"shots must be at least 1, got {shots}")
-    return shots
+    return at_least(to_int(shots, "shots"), 1, "shots must be at least 1")
 
 
 def check_seed(seed) -> int | None:
     if seed is None:
         return None
-    seed = to_int(seed, "seed")
-    if seed < 0:
-        raise ValueError(f"seed must be a non-negative integer or None, got {seed}")
-    return seed
+    return at_least(to_int(seed, "seed"), 0, "seed must be a non-negative integer or None")
 
 
 def check_simulator(backend, device, dtype) -> np.dtype:
     """The simulator settings the circuit library accepts; the dtype resolved."""
     backend = require_str(backend, "backend")
     device = require_str(device, "device")
-    if backend not in BACKENDS:
-        raise ValueError(f"backend must be one of: {', '.join(map(repr, BACKENDS))}; got {reprlib.repr(backend)}")
-    if device not in DEVICES:
-        raise ValueError(f"device must be one of: {', '.join(map(repr, DEVICES))}; got {reprlib.repr(device)}")
+    choice(backend, "backend", BACKENDS, accepted=ACCEPTED_BACKENDS)
+    choice(device, "device", DEVICES)
     resolved = supported_dtype(dtype)
     if resolved is None:
         accepted = ", ".join(f"numpy.{d.name}" for d in DTYPES)
@@ -121,19 +115,13 @@ def check_width(backend: str, n_qubits: int) -> None:
 
 
 def check_grouping(grouping) -> str:
-    grouping = require_str(grouping, "grouping")
-    if grouping not in GROUPINGS:
-        raise ValueError(f"grouping must be one of: {', '.join(map(repr, GROUPINGS))}; got {reprlib.repr(grouping)}")
-    return grouping
+    return choice(require_str(grouping, "grouping"), "grouping", GROUPINGS)
 
 
 def check_total_shots(total_shots) -> int | None:
     if total_shots is None:
         return None
-    total_shots = to_int(total_shots, "total_shots")
-    if total_shots < 1:
-        raise ValueError(f"total_shots must be a positive integer or None, got {total_shots}")
-    return total_shots
+    return at_least(to_int(total_shots, "total_shots"), 1, "total_shots must be a positive integer or None")
 
 
 @dataclass(frozen=True)
@@ -148,8 +136,9 @@ class StageArguments:
     backend: str
     device: str
     dtype: np.dtype
-    # Largest bond of the circuit's MPS (backend="mps"); None: the stage's cap.
-    max_bond: int | None = None
+    # How the circuit's MPS is truncated (backend="mps"): the caller's
+    # max_bond, or the stage's cap so that every execution ends.
+    truncation: Truncation = Truncation()
     grouping: str = QUBIT_WISE
     # A budget spread over the groups by weight, in place of `shots` per group.
     total_shots: int | None = None
@@ -185,7 +174,7 @@ def check_arguments(
     workdir = check_workdir(workdir)
     dtype = check_simulator(backend, device, dtype)
     check_width(backend, n_qubits)
-    max_bond = check_max_bond_for(max_bond, "backend", MPS_BACKEND, backend)
+    truncation = truncation_for(max_bond, "backend", MPS_BACKEND, backend).capped(_defaults.MPS_MAX_BOND)
     grouping = check_grouping(grouping)
     total_shots = check_total_shots(total_shots)
     integrals, threshold = check_integrals(grouping == BASIS_ROTATION, integrals, truncation_threshold, n_qubits)
@@ -198,7 +187,7 @@ def check_arguments(
         backend,
         device,
         dtype,
-        max_bond,
+        truncation,
         grouping,
         total_shots,
         integrals,

@@ -6,6 +6,7 @@ import math
 
 import numpy as np
 
+from ..molecule.records import integrals_of
 from .factorisation import DEFAULT_TRUNCATION
 
 # The factorisation assumes real orbitals: (pq|rs) = (qp|rs) = (rs|pq).
@@ -19,7 +20,7 @@ _USAGE = (
 def active_space_integrals(structure) -> tuple[float, np.ndarray, np.ndarray, np.ndarray]:
     """``integrals`` for :func:`measurement_QASM` from an ``ElectronicStructureResult``.
 
-    The constant, the one- and two-body integrals of its ``extra`` and the
+    The constant, its one- and two-body integrals and the
     Hartree-Fock occupations of the active orbitals (the lowest ``n_alpha``
     spin-up and ``n_beta`` spin-down), about which the factors are centred.
     """
@@ -27,7 +28,8 @@ def active_space_integrals(structure) -> tuple[float, np.ndarray, np.ndarray, np
     n = structure.n_spatial_orbitals
     orbitals = np.arange(n)
     occupations = (orbitals < extra["n_alpha"]).astype(np.float64) + (orbitals < extra["n_beta"])
-    return structure.constant_energy, extra["one_body_integrals"], extra["two_body_integrals"], occupations
+    one_body, two_body = integrals_of(structure)
+    return structure.constant_energy, one_body, two_body, occupations
 
 
 def _real_array(value, name: str, ndim: int, n: int | None) -> np.ndarray:

@@ -27,7 +27,7 @@ from .arguments import StageArguments
 from .givens import append_gates
 from .rotation_groups import RotationGroup
 from .sampling import EnergyEstimate
-from .simulation import _DISCARDED_WEIGHT_WARNING, MPS_MAX_BOND
+from .simulation import _DISCARDED_WEIGHT_WARNING
 from .statistics import GroupEstimate
 
 
@@ -81,8 +81,9 @@ class _MpsRotations:
     """The circuit's MPS built once; each group's rotation runs on a copy of it."""
 
     def __init__(self, circuit, arguments: StageArguments):
-        self.max_bond = arguments.max_bond or MPS_MAX_BOND
-        self._mps = circuit.execute(backend=MPS_BACKEND, max_bond=self.max_bond).mps
+        self.truncation = arguments.truncation
+        self.max_bond = self.truncation.max_bond
+        self._mps = circuit.execute(backend=MPS_BACKEND, max_bond=self.max_bond, cutoff=self.truncation.cutoff).mps
         self.exact = float(self._mps.expectation(arguments.terms).real) / self._mps.norm() ** 2
         self.prepared_discarded = self._mps.discarded_weight
         self.discarded_weight = 0.0
@@ -91,7 +92,9 @@ class _MpsRotations:
         """(exact mean, draw, weight the rotation discarded); safe to call from several threads at once."""
         rotation = Circuit(group.n_qubits)
         append_gates(rotation, list(group.network), group.n_qubits // 2, block_by_block=True)
-        mps = rotation.execute(backend=MPS_BACKEND, max_bond=self.max_bond, initial=self._mps).mps
+        mps = rotation.execute(
+            backend=MPS_BACKEND, max_bond=self.max_bond, cutoff=self.truncation.cutoff, initial=self._mps
+        ).mps
         identity, terms = group.z_terms()
         exact = identity + float(mps.expectation(terms).real) / mps.norm() ** 2
         discarded = mps.discarded_weight - self._mps.discarded_weight

@@ -33,7 +33,7 @@ def estimate_energy(
     """
     n_qubits, shots = arguments.n_qubits, arguments.shots
     exact, draw = executed_state(
-        circuit, arguments.terms, n_qubits, arguments.backend, arguments.device, arguments.dtype, arguments.max_bond
+        circuit, arguments.terms, n_qubits, arguments.backend, arguments.device, arguments.dtype, arguments.truncation
     )
     identity = sum(complex(t.coefficient).real for t in arguments.terms if t.is_identity)
 

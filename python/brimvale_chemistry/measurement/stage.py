@@ -43,7 +43,8 @@ def measurement_QASM(
     OpenQASM 2.0 program: the circuit, the group's basis change (H for X, sdg
     then H for Y) and a measurement of every qubit q into c[q]. The circuit is
     executed once on the circuit library's simulator (``backend``, ``device``,
-    ``dtype``); every group then draws ``shots`` outcomes from the rotated
+    ``dtype``; ``backend="statevector"`` names the default "numpy" simulator
+    for what it is); every group then draws ``shots`` outcomes from the rotated
     state. ``backend="mps"`` holds the state as a matrix product state
     (complex128 only) and draws every group from it, for circuits whose state
     vector would not fit; ``max_bond`` (that backend only) caps its bonds in

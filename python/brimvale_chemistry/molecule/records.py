@@ -3,13 +3,16 @@
 from __future__ import annotations
 
 import math
-import numbers
 import reprlib
 from collections import Counter
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
+
+import numpy as np
+
+from brimvale._checks import at_least, is_real, strict_integer
 
 from ._elements import ATOMIC_NUMBERS, canonical_symbol
 
@@ -19,10 +22,7 @@ _COINCIDENT_DISTANCE = 1e-6
 
 
 def _strict_int(value, name: str) -> int:
-    # bool is an int subclass but never a sensible count here.
-    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"{name} must be an integer, got {reprlib.repr(value)}")
-    return int(value)
+    return strict_integer(value, name, shown=reprlib.repr)
 
 
 def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
@@ -47,7 +47,7 @@ def _atom(index: int, atom) -> tuple[str, tuple[float, float, float]]:
         raise ValueError(f"position of atom {index} must have 3 coordinates, got {len(coordinates)}")
     checked = []
     for axis, value in zip("xyz", coordinates):
-        if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        if not is_real(value):
             raise TypeError(f"coordinate {axis} of atom {index} must be a real number, got {reprlib.repr(value)}")
         if not math.isfinite(value):
             raise ValueError(f"coordinate {axis} of atom {index} must be finite, got {reprlib.repr(value)}")
@@ -137,17 +137,14 @@ class Molecule:
 
         active_occupied = _strict_int(active_occupied, "active_occupied")
         active_virtual = _strict_int(active_virtual, "active_virtual")
-        if active_occupied < 0:
-            raise ValueError(f"active_occupied must be non-negative, got {active_occupied}")
-        if active_virtual < 0:
-            raise ValueError(f"active_virtual must be non-negative, got {active_virtual}")
+        at_least(active_occupied, 0, "active_occupied must be non-negative")
+        at_least(active_virtual, 0, "active_virtual must be non-negative")
         if active_occupied + active_virtual == 0:
             raise ValueError("the active space must hold at least one orbital (active_occupied + active_virtual >= 1)")
 
         charge = _strict_int(charge, "charge")
         spin = _strict_int(spin, "spin")
-        if spin < 0:
-            raise ValueError(f"spin (2S) must be non-negative, got {spin}")
+        at_least(spin, 0, "spin (2S) must be non-negative")
         n_electrons = sum(ATOMIC_NUMBERS[symbol] for symbol, _ in checked) - charge
         if n_electrons < 1:
             raise ValueError(f"charge {charge} leaves {n_electrons} electrons; at least one is needed")
@@ -237,10 +234,11 @@ class ElectronicStructureResult:
     ``exact_energy`` is the ground-state energy within the active space for
     the molecule's electron count and 2·Sz (CASCI), or None where the active
     space has too many determinants to solve it; ``fcidump_path`` is the file with
-    the active-space integrals. ``extra`` holds the active-space integrals in
-    the molecular-orbital basis (``"one_body_integrals"``, and the chemists'
-    notation ``"two_body_integrals"`` (pq|rs)) and a few details of the
-    reference calculation.
+    the active-space integrals. ``one_body_integrals`` h[p, q] and
+    ``two_body_integrals`` (pq|rs) in chemists' notation are the active-space
+    integrals in the molecular-orbital basis; ``extra`` holds them under the
+    same keys as well, for callers that read them there, and a few details of
+    the reference calculation.
     """
 
     molecule: Molecule
@@ -256,3 +254,22 @@ class ElectronicStructureResult:
     fcidump_path: Path | None = None
     # Holds arrays, so it takes no part in equality.
     extra: dict[str, Any] = field(default_factory=dict, repr=False, compare=False)
+    one_body_integrals: np.ndarray | None = field(default=None, repr=False, compare=False)
+    two_body_integrals: np.ndarray | None = field(default=None, repr=False, compare=False)
+
+
+def integrals_of(result) -> tuple[np.ndarray | None, np.ndarray | None]:
+    """(h[p, q], (pq|rs)) of an electronic-structure result, None where it has none.
+
+    The typed fields are read first; a result that carries the integrals in
+    ``extra`` only (made before the fields existed, or by another producer)
+    gives those.
+    """
+    extra = getattr(result, "extra", None) or {}
+    one_body = getattr(result, "one_body_integrals", None)
+    two_body = getattr(result, "two_body_integrals", None)
+    if one_body is None:
+        one_body = extra.get("one_body_integrals")
+    if two_body is None:
+        two_body = extra.get("two_body_integrals")
+    return one_body, two_body

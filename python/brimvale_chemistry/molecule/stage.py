@@ -84,4 +84,6 @@ def electronic_structure(molecule: Molecule, *, workdir=None) -> ElectronicStruc
             "one_body_integrals": space.one_body,
             "two_body_integrals": space.two_body,
         },
+        one_body_integrals=space.one_body,
+        two_body_integrals=space.two_body,
     )
