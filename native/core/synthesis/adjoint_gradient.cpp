@@ -1,3 +1,4 @@
+// Fidelity and exact gradient of a reverse-preparation circuit on a state vector.
 #include "core/synthesis/adjoint_gradient.hpp"
 
 #include <algorithm>

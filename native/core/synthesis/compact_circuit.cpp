@@ -1,3 +1,4 @@
+// The reverse preparation in few CNOTs, merged single-qubit runs included.
 #include "core/synthesis/compact_circuit.hpp"
 
 #include <cmath>

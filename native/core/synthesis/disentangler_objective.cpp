@@ -1,3 +1,4 @@
+// The entropy objective of one disentangler and its workspaces, free of allocation once warm.
 #include "core/synthesis/disentangler_objective.hpp"
 
 #include <algorithm>

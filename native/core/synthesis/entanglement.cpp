@@ -1,3 +1,4 @@
+// Schmidt probabilities across one bond and their Renyi entropies.
 #include "core/synthesis/entanglement.hpp"
 
 #include <algorithm>

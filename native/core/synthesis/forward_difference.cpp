@@ -1,3 +1,4 @@
+// The optimiser's own forward-difference gradient, computed natively so that it takes the same path.
 #include "core/synthesis/forward_difference.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The synthesis's gate matrices and the out-of-place two-qubit kernel of its objective.
 #include "core/synthesis/gates.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Fidelity and exact gradient of a reverse-preparation circuit against a matrix product state.
 #include "core/synthesis/mps_adjoint_gradient.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The local form of a matrix product state around a pair, and its product-state approximation.
 #include "core/synthesis/mps_local_form.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The product-state approximation of a state vector and the rotations that prepare it.
 #include "core/synthesis/product_state.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The optimiser runs of a brick group's bonds, spread over the worker threads.
 #include "bond_search.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The compact reverse preparation written onto a caller's circuit.
 #include "compact_emission.hpp"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The CvdResult dataclass, built once when the module is imported.
 #include "cvd_result.hpp"
 
 #include "bind/annotations.hpp"

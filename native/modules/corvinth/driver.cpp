@@ -1,3 +1,4 @@
+// cvd_dmrg: arguments in, a synthesis state and its settings chosen, the run made.
 #include "driver.hpp"
 
 #include <memory>

@@ -1,4 +1,5 @@
-// _axis_rotation, _pauli_rotation, _append_entangler.
+// Gates written onto a caller's circuit: rotations and the nine-parameter entangler
+// (_axis_rotation, _pauli_rotation, _append_entangler).
 #include "emission.hpp"
 
 #include <pybind11/numpy.h>
@@ -79,8 +80,8 @@ void emit_pauli_rotation(py::handle circuit, py::handle q0, py::handle q1, py::h
 }
 
 void emit_entangler(py::handle circuit, py::handle q0, py::handle q1, py::handle params, bool inverse) {
-    // Sliced and indexed as an array, so that a short parameter vector fails
-    // with NumPy's IndexError (or the unpacking error) like any array access.
+    // Sliced and indexed as an array: a short parameter vector fails with an
+    // IndexError (or the unpacking error) instead of a read past its end.
     const RealArray p = as_real_array(params);
     const py::object q0_rotation = p[py::slice(0, 3, 1)];
     const py::object q1_rotation = p[py::slice(3, 6, 1)];

@@ -1,4 +1,5 @@
-// _schmidt_probabilities, _renyi_entropy, default_renyi_indices.
+// The entanglement measures of the synthesis, bound for callers and tests
+// (_schmidt_probabilities, _renyi_entropy, default_renyi_indices).
 #include <pybind11/numpy.h>
 
 #include <cmath>

@@ -1,4 +1,5 @@
-// _axis_rotation_matrix, _entangler_matrix, _apply_two_qubit_unitary.
+// The synthesis's gate matrices as arrays, for callers that check a circuit by hand
+// (_axis_rotation_matrix, _entangler_matrix, _apply_two_qubit_unitary).
 #include <pybind11/numpy.h>
 
 #include <cstring>

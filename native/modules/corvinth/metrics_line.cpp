@@ -1,3 +1,4 @@
+// The synthesis's printed lines, formatted here so that every path prints alike.
 #include "metrics_line.hpp"
 
 #include <pybind11/pybind11.h>

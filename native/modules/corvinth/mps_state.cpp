@@ -1,3 +1,4 @@
+// The synthesis on a matrix product state: local objectives, gates applied in place.
 #include "mps_state.hpp"
 
 #include <pybind11/numpy.h>

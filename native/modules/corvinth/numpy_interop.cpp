@@ -1,3 +1,4 @@
+// NumPy's names and errors, so that a bad array fails with the error NumPy users know.
 #include "numpy_interop.hpp"
 
 #include <algorithm>

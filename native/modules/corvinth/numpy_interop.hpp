@@ -1,5 +1,5 @@
-// NumPy's own names and errors, for bindings that fail as the NumPy code
-// they stand for would.
+// NumPy's own names and errors: a malformed array argument fails with the
+// exception its caller already knows how to read.
 #pragma once
 
 #include <pybind11/pybind11.h>

@@ -1,3 +1,4 @@
+// The disentangler objective exposed to Python, for tests and for the optimiser's callers.
 #include "objective_binding.hpp"
 
 #include <pybind11/numpy.h>

@@ -1,4 +1,5 @@
-// _product_state_approximation, _product_factor_rotation.
+// The product-state approximation that starts every synthesis, bound for callers and tests
+// (_product_state_approximation, _product_factor_rotation).
 #include "product_state_functions.hpp"
 #include "numpy_interop.hpp"
 

@@ -1,3 +1,4 @@
+// The whole-circuit refinement: every parameter optimised on the exact fidelity gradient.
 #include "refine.hpp"
 #include "metrics_line.hpp"
 

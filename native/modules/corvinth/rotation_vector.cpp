@@ -1,3 +1,4 @@
+// The three components of a rotation-vector argument, checked once for every gate function.
 #include "rotation_vector.hpp"
 
 #include <cmath>

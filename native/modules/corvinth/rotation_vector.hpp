@@ -5,10 +5,10 @@
 
 namespace bvc::corvinth {
 
-// The three components of a rotation vector with norm at least the floor,
-// as the three-way unpacking of `v / |v|` would see them: a scalar cannot be
-// unpacked (TypeError), a first axis of another length gives the
-// interpreter's unpacking ValueError, and more than one axis is refused.
+// The three components of a rotation vector with norm at least the floor.
+// A wrong shape gets the error callers have always seen for it: TypeError
+// for a scalar, the interpreter's unpacking ValueError for a first axis of
+// another length; more than one axis is refused.
 // Returns false (components untouched) when the norm is below the floor.
 bool rotation_components(const bvc::bind::RealArray& v, double components[3]);
 

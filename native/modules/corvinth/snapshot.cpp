@@ -1,4 +1,5 @@
-// _reverse_preparation_snapshot.
+// The circuit of the disentanglers so far, with its overlap and energy
+// (_reverse_preparation_snapshot).
 #include "snapshot.hpp"
 #include "numpy_interop.hpp"
 

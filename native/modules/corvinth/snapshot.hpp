@@ -12,7 +12,8 @@ namespace py = pybind11;
 
 // (circuit, overlap_mod, energy or None), as _reverse_preparation_snapshot.
 // `module` is corvinth itself: Circuit and hamiltonian_expectation are read
-// from it on every call, like the globals of a Python function. With
+// from it on every call, so that a replacement set on the module (tests
+// set one to watch the calls) is the one used. With
 // `compact`, the circuit is the compact emission of the same state.
 py::tuple reverse_preparation_snapshot(py::handle module, py::handle psi0, py::handle disentangled,
                                        const py::int_& n_qubits, py::handle gate_rows, py::handle pauli_terms,

@@ -1,3 +1,4 @@
+// The synthesis on a state vector of 2^n amplitudes: the default path.
 #include "statevector_state.hpp"
 
 #include <pybind11/numpy.h>

@@ -1,3 +1,4 @@
+// cvd_dmrg's arguments checked and converted, in the order their errors are reported.
 #include "synthesis_arguments.hpp"
 
 #include <cmath>

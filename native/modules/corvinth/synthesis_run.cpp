@@ -1,3 +1,4 @@
+// The layer loop: brick groups searched, gates applied, a snapshot printed per layer.
 #include "synthesis_run.hpp"
 
 #include <algorithm>
