@@ -77,8 +77,10 @@ def measurement_QASM(
     ``truncation_threshold`` Hartree (default 1e-6) are dropped, which moves
     the energy of any state by at most that much. ``pauli_terms`` then give
     the exact energy only. ``total_shots`` spreads a budget over the groups in
-    proportion to sqrt(sum of squared coefficients) of their Pauli terms, at
-    least 2 each; ``shots`` is then not used. The standard error is
+    proportion to sqrt(sum of squared coefficients) of their Pauli terms
+    (basis-rotation groups with reference occupations: to their standard
+    deviation on the reference determinant), at least 2 each; ``shots`` is
+    then not used. The standard error is
     sqrt(sum of group variance / group shots).
     """
     arguments = check_arguments(
