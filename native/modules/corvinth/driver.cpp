@@ -112,7 +112,11 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         }
         std::size_t length = 0;
         search.n = resolve_qubit_count(n_qubits, psi0, length);
-        state = std::make_unique<DenseSynthesisState>(normalised_state(psi0, search.n), search.n, module);
+        ComplexArray normalised = normalised_state(psi0, search.n);
+        // A run asked for by quality must not swing with the input's phase or last bits.
+        if (s.quality_driven())
+            canonicalise_state(normalised.mutable_data(), static_cast<std::size_t>(normalised.size()));
+        state = std::make_unique<DenseSynthesisState>(std::move(normalised), search.n, module);
     }
 
     py::object layer_count = layers;

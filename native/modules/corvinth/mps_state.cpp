@@ -134,7 +134,7 @@ py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object&
 }
 
 bvc::corvinth::RefineProblem MpsSynthesisState::refine_problem(const py::list& gate_rows, const py::object& pauli_terms,
-                                                               bool compact) {
+                                                               bool compact, bvc::parallel::WorkerPool&) {
     const int n = current_.size();
     bvc::corvinth::RefineProblem problem;
     problem.rotations = product_rotations();

@@ -6,6 +6,8 @@
 // the circuit grows hands every later layer a better remainder.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <complex>
 #include <optional>
 #include <string>
 
@@ -42,6 +44,23 @@ py::list as_row_list(const py::array_t<double>& rows) {
 
 }  // namespace
 
+void canonicalise_state(std::complex<double>* amplitudes, std::size_t size) {
+    std::complex<double> weight = 0.0;
+    for (std::size_t i = 0; i < size; ++i) weight += amplitudes[i] * std::norm(amplitudes[i]);
+    const double modulus = std::abs(weight);
+    if (!(modulus > 0.0) || !std::isfinite(modulus)) return;
+    const std::complex<double> turn = std::conj(weight) / modulus;
+    constexpr double kGrid = 0x1p-36;
+    double norm = 0.0;
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::complex<double> v = amplitudes[i] * turn;
+        amplitudes[i] = {std::nearbyint(v.real() / kGrid) * kGrid, std::nearbyint(v.imag() / kGrid) * kGrid};
+        norm += std::norm(amplitudes[i]);
+    }
+    const double scale = 1.0 / std::sqrt(norm);
+    for (std::size_t i = 0; i < size; ++i) amplitudes[i] *= scale;
+}
+
 py::object run_quality_cvd(SynthesisState& state, Settings& s) {
     using Clock = std::chrono::steady_clock;
     const SearchSettings& search = s.search;
@@ -66,6 +85,7 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
     auto reached = [&] { return s.target_overlap && to_float(scored[1]) >= *s.target_overlap; };
 
     BondSearch bond_search(search, s.module);
+    bvc::parallel::WorkerPool pool(static_cast<unsigned>(search.threads));
     std::int64_t layers_run = 0;
     std::string stop;
     while (!reached()) {
@@ -91,7 +111,7 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
 
         const Clock::time_point begin = Clock::now();
         if (budget) rule.deadline = begin + (*budget - spent);
-        bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true);
+        bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, pool);
         const bvc::corvinth::RefinedCircuit refined = bvc::corvinth::refine_until_converged(s.module, problem, rule);
         spent += Clock::now() - begin;
         check_signals();
@@ -102,7 +122,10 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
     }
     if (stop.empty()) stop = "target overlap " + shortest(*s.target_overlap) + " reached";
     if (s.target_overlap && !reached()) stop += ", overlap below the target " + shortest(*s.target_overlap);
-    print_line("  Stopped               : " + stop);
+    const py::object circuit = scored[0];
+    print_line("  Stopped               : " + stop + "; " + py::cast<std::string>(py::str(cnot_count(circuit))) +
+               " CNOTs, two-qubit depth " +
+               py::cast<std::string>(py::str(circuit.attr("depth")("two_qubit_only"_a = true))));
 
     return cvd_result(state, s, layers_run, gate_rows, scored[0], scored[1], scored[2], history, estimate_bounds,
                       py::dict("stop_reason"_a = stop));

@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -43,6 +44,16 @@ py::object run_cvd(SynthesisState& state, Settings& s);
 
 // The quality-driven run (Settings::quality_driven).
 py::object run_quality_cvd(SynthesisState& state, Settings& s);
+
+// The state of `amplitudes` (normalised) in a form that does not depend on
+// its global phase or on its last bits: turned so that the sum of psi_i
+// |psi_i|^2 is real and positive (a phase that moves by rounding when the
+// amplitudes do), then every part rounded to a multiple of 2^-36 and the
+// whole normalised again. States that differ by a global phase or at
+// rounding level then almost always become the same bits, so that the
+// optimisations after them take the same path; the state moves by at most
+// about 1e-11 per amplitude. Unchanged when that sum vanishes.
+void canonicalise_state(std::complex<double>* amplitudes, std::size_t size);
 
 // Shared by both runs.
 py::int_ cnot_count(const py::object& circuit);
