@@ -91,6 +91,9 @@ def test_cnot_budget_is_never_exceeded():
     assert seen[0] == pytest.approx(run(psi, layers=1)[1].layer_overlaps[0], abs=1e-10)
     assert seen == sorted(seen)
     assert lines[-1].startswith("  Stopped               : CNOT budget 40 spent; ")
+    # A time budget spent by the first refinement: no further layer.
+    _, result = run(psi, layers=3, max_cnots=40, refine_seconds=1e-9)
+    assert result.circuit_layers == 1 and result.stop_reason == "refinement time 1e-09 s spent"
 
 
 def test_refined_circuit_is_never_worse_than_the_layer_fit(monkeypatch):

@@ -106,11 +106,20 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
             stop = "refinement time " + shortest(*s.refine_seconds) + " s spent";
             break;
         }
+        // The layers that may still come, this one included: each
+        // refinement gets an equal share of the time left for them, so
+        // that the last (which adds most) is not starved by the first.
+        std::int64_t layers_left = s.layers - layers_run;
+        if (s.max_cnots && layer_bonds > 0) {
+            const std::int64_t rows_left = *s.max_cnots / kCnotsPerGate - static_cast<std::int64_t>(gate_rows.size());
+            const auto per_layer = static_cast<std::int64_t>(layer_bonds);
+            layers_left = std::min(layers_left, (rows_left + per_layer - 1) / per_layer);
+        }
         fit_layer(state, bond_search, s, layers_run, bonds, gate_rows);
         ++layers_run;
 
         const Clock::time_point begin = Clock::now();
-        if (budget) rule.deadline = begin + (*budget - spent);
+        if (budget) rule.deadline = begin + (*budget - spent) / std::max<std::int64_t>(layers_left, 1);
         bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, pool);
         const bvc::corvinth::RefinedCircuit refined = bvc::corvinth::refine_until_converged(s.module, problem, rule);
         spent += Clock::now() - begin;

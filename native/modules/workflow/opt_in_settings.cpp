@@ -110,8 +110,8 @@ const std::vector<OptInSetting>& table() {
          {{kCvd, "max_cnots"}}},
         {"cvd_refine_seconds",
          "--refine-seconds",
-         "time the refinements of --target-overlap or --max-cnots may take together (default: until they "
-         "converge)",
+         "seconds the refinements of --target-overlap or --max-cnots may take together, shared equally by the "
+         "layers that may still come (default: each until it converges)",
          Kind::kOptionalFloat,
          {},
          {{kCvd, "refine_seconds"}}},
