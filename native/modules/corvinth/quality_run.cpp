@@ -67,7 +67,9 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
     const std::string estimate_bounds = print_header(state, s);
     const std::size_t layer_bonds = static_cast<std::size_t>(std::max(search.n - 1, 0));
 
-    bvc::corvinth::Convergence rule;
+    bvc::corvinth::Convergence rule, final_rule;
+    final_rule.window = 100;
+    final_rule.least_gain = 1e-7;
     std::optional<Clock::duration> budget;
     if (s.refine_seconds) {
         budget = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*s.refine_seconds));
@@ -119,6 +121,9 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
         ++layers_run;
 
         const Clock::time_point begin = Clock::now();
+        // The last layer's refinement leaves nothing to a later one: it
+        // goes on while it gains ten times less.
+        rule = layers_left == 1 ? final_rule : bvc::corvinth::Convergence{};
         if (budget) rule.deadline = begin + (*budget - spent) / std::max<std::int64_t>(layers_left, 1);
         bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, pool);
         const bvc::corvinth::RefinedCircuit refined = bvc::corvinth::refine_until_converged(s.module, problem, rule);
