@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "bind/conventions.hpp"
-#include "bind/signals.hpp"
 #include "core/gates.hpp"
 #include "refine.hpp"
 #include "snapshot.hpp"
@@ -60,9 +59,7 @@ bvc::corvinth::RefineProblem DenseSynthesisState::refine_problem(const py::list&
                                                                  const py::object& pauli_terms, bool compact,
                                                                  bvc::parallel::WorkerPool& pool) {
     bvc::corvinth::RefineProblem problem =
-        bvc::corvinth::reverse_preparation_problem(psi0_, disentangled_, n_, gate_rows);
-    problem.fidelity = std::make_unique<ReversePreparationFidelity>(
-        psi0_.data(), n_, bvc::corvinth::row_pairs(problem.rows), pool, [] { bvc::bind::check_signals(); });
+        bvc::corvinth::reverse_preparation_problem(psi0_, disentangled_, n_, gate_rows, &pool);
     problem.score = [module = module_, psi0 = psi0_, n = n_, pauli_terms, compact](
                         const bvc::corvinth::Rotations& rotations, const py::object& rows) {
         return bvc::corvinth::score_reverse_preparation(module, psi0, py::int_(n), rotations, rows, pauli_terms,

@@ -197,12 +197,18 @@ RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem,
 }
 
 RefineProblem reverse_preparation_problem(const ComplexArray& psi0, py::handle disentangled, int n,
-                                          const py::list& gate_rows) {
+                                          const py::list& gate_rows, bvc::parallel::WorkerPool* pool) {
     const py::tuple approximation = product_state_approximation(disentangled, py::int_(n));
     RefineProblem problem;
     for (py::handle factor : approximation[0]) problem.rotations.push_back(product_factor_rotation(factor));
     problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, kGateRowWidth));
-    problem.fidelity = std::make_unique<bvc::cvd::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
+    if (pool != nullptr) {
+        problem.fidelity = std::make_unique<bvc::cvd::ReversePreparationFidelity>(
+            psi0.data(), n, row_pairs(problem.rows), *pool, [] { check_signals(); });
+    } else {
+        problem.fidelity =
+            std::make_unique<bvc::cvd::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
+    }
     problem.iterations = refine_iterations(std::ldexp(1.0, n), static_cast<std::size_t>(problem.rows.shape(0)));
     return problem;
 }

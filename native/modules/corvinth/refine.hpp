@@ -83,8 +83,9 @@ RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem,
 // The problem of refining, on the state vector, the reverse preparation of
 // `disentangled` (the product-state rotations of its approximation) with the
 // disentanglers of `gate_rows` against the normalised `psi0`; without score.
+// Its gradient is swept in halves by the workers of `pool` if one is given.
 RefineProblem reverse_preparation_problem(const bvc::bind::ComplexArray& psi0, py::handle disentangled, int n,
-                                          const py::list& gate_rows);
+                                          const py::list& gate_rows, bvc::parallel::WorkerPool* pool = nullptr);
 
 // The refinement on the state vector.
 py::tuple refine_reverse_preparation(py::handle module, const bvc::bind::ComplexArray& psi0, py::handle disentangled,
