@@ -24,6 +24,9 @@ import subprocess
 import sys
 import tempfile
 import time
+from pathlib import Path
+
+from brimvale_chemistry._output import write_text
 
 SETTINGS = ["--gradient", "analytic", "--target", "cvd_dmrg"]
 
@@ -54,8 +57,7 @@ workflow.main()
 def run(arguments: list[str], phase: float | None = None) -> dict:
     with tempfile.TemporaryDirectory() as workdir:
         arguments = [a.replace("{h8}", os.path.join(workdir, "h8.xyz")) for a in arguments]
-        with open(os.path.join(workdir, "h8.xyz"), "x") as stream:
-            stream.write(H8_XYZ)
+        write_text(Path(workdir) / "h8.xyz", H8_XYZ)
         command = ["--workdir", workdir, *arguments]
         if phase is None:
             argv = [sys.executable, "-m", "brimvale_chemistry", *command]
