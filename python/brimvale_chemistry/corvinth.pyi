@@ -38,6 +38,7 @@ class CvdResult:
     layer_cnot_counts: list[int] = ...
     discarded_weight: float = 0.0
     overlap_is_estimate: bool = False
+    stop_reason: str | None = None
 
 def cvd_dmrg(
     source: DmrgResult | MPS | ArrayLike,
@@ -57,6 +58,9 @@ def cvd_dmrg(
     state: _State = "dense",
     max_bond: SupportsIndex | None = None,
     cutoff: float | None = None,
+    target_overlap: float | None = None,
+    max_cnots: SupportsIndex | None = None,
+    refine_seconds: float | None = None,
 ) -> CvdResult:
     """Build a layered circuit whose reverse prepares the state of `source` by classical variational disentanglement."""
 

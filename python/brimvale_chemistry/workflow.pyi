@@ -62,6 +62,9 @@ class MolecularDMRGWorkflow:
     mps_max_bond: int | None
     measurement_grouping: _Grouping
     measurement_total_shots: int | None
+    cvd_target_overlap: float | None
+    cvd_max_cnots: int | None
+    cvd_refine_seconds: float | None
     def __init__(
         self,
         molecule: Molecule,
@@ -89,6 +92,9 @@ class MolecularDMRGWorkflow:
         mps_max_bond: SupportsIndex | None = None,
         measurement_grouping: _Grouping = "qubit-wise",
         measurement_total_shots: SupportsIndex | None = None,
+        cvd_target_overlap: float | None = None,
+        cvd_max_cnots: SupportsIndex | None = None,
+        cvd_refine_seconds: float | None = None,
     ) -> None:
         """Keep the molecule and the settings of its run; ``workdir`` None means the current directory."""
 

@@ -419,6 +419,7 @@ class TestResultRecord:
             "layer_cnot_counts",
             "discarded_weight",
             "overlap_is_estimate",
+            "stop_reason",
         ]
         empty = corvinth.CvdResult()
         assert (empty.overlap_mod, empty.energy, empty.circuit_layers, empty.renyi_indices) == (0.0, 0.0, 0, [])
@@ -430,7 +431,8 @@ class TestResultRecord:
         assert repr(record) == (
             "CvdResult(overlap_mod=0.5, energy=-1.0, circuit_layers=2, renyi_indices=[1.0, 1.0], "
             "circuit_params=24, circuit=None, layer_overlaps=[], layer_energies=[], cnot_count=0, "
-            "two_qubit_depth=0, layer_cnot_counts=[], discarded_weight=0.0, overlap_is_estimate=False)"
+            "two_qubit_depth=0, layer_cnot_counts=[], discarded_weight=0.0, overlap_is_estimate=False, "
+            "stop_reason=None)"
         )
         assert record == corvinth.CvdResult(0.5, -1.0, 2, [1.0, 1.0], 24)
         record.energy = -2.0

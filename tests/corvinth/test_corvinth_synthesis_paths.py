@@ -213,7 +213,16 @@ class TestThreads:
     def test_keywords_follow_the_specified_ones(self):
         parameters = list(inspect.signature(corvinth.cvd_dmrg).parameters.values())
         names = [p.name for p in parameters]
-        assert names[-5:] == ["threads", "gradient", "state", "max_bond", "cutoff"]
+        assert names[-8:] == [
+            "threads",
+            "gradient",
+            "state",
+            "max_bond",
+            "cutoff",
+            "target_overlap",
+            "max_cnots",
+            "refine_seconds",
+        ]
         threads, gradient = parameters[names.index("threads")], parameters[names.index("gradient")]
         assert threads.default is None and gradient.default == "finite-difference"
         assert all(p.kind is inspect.Parameter.KEYWORD_ONLY for p in parameters[1:])

@@ -34,6 +34,9 @@ OPT_IN_DEFAULTS = {
     "mps_max_bond": None,
     "measurement_grouping": "qubit-wise",
     "measurement_total_shots": None,
+    "cvd_target_overlap": None,
+    "cvd_max_cnots": None,
+    "cvd_refine_seconds": None,
 }
 
 

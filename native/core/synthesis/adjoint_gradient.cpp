@@ -2,6 +2,8 @@
 #include "core/synthesis/adjoint_gradient.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 
 namespace bvc::synthesis {
 
@@ -160,6 +162,59 @@ void adjoint_pair(double* kr, double* ki, double* br, double* bi, int n_qubits, 
     });
 }
 
+// The product state of the rotation vectors x[3q..3q+2] in (kr, ki) of 2^n
+// amplitudes; returns the rotations.
+std::vector<Mat2> prepare_product(double* kr, double* ki, int n, const double* x) {
+    const std::size_t size = std::size_t{1} << n;
+    std::vector<Mat2> rotations(n);
+    std::fill(kr, kr + size, 0.0);
+    std::fill(ki, ki + size, 0.0);
+    kr[0] = 1.0;
+    for (int q = 0; q < n; ++q) {
+        rotations[q] = axis_rotation_matrix(x + 3 * q);
+        const cplx a = rotations[q].m[0], b = rotations[q].m[2];
+        const std::size_t half = std::size_t{1} << q;
+        for (std::size_t i = 0; i < half; ++i) {
+            const cplx v(kr[i], ki[i]), low = a * v, high = b * v;
+            kr[i] = low.real(), ki[i] = low.imag(), kr[i + half] = high.real(), ki[i + half] = high.imag();
+        }
+    }
+    return rotations;
+}
+
+// The last backward steps: through the product state, one qubit at a time,
+// the gradient of its rotations stored for |<target|psi>|^2 = |overlap|^2.
+void product_gradient(double* kr, double* ki, double* br, double* bi, int n, const double* x,
+                      const std::vector<Mat2>& rotations, cplx overlap, double* gradient) {
+    const std::size_t size = std::size_t{1} << n;
+    const auto store = [&](double* out, cplx d_overlap) { *out = 2.0 * std::real(std::conj(overlap) * d_overlap); };
+    // The product state, one qubit at a time.
+    for (int q = n; q-- > 0;) {
+        const Mat2 u = adjoint(rotations[q]);
+        const std::size_t step = std::size_t{1} << q;
+        cplx t[4] = {};
+        for (std::size_t base = 0; base < size; base += 2 * step) {
+            for (std::size_t i = base; i < base + step; ++i) {
+                const cplx k0(kr[i], ki[i]), k1(kr[i + step], ki[i + step]);
+                const cplx b0(br[i], bi[i]), b1(br[i + step], bi[i + step]);
+                const cplx k0n = u.m[0] * k0 + u.m[1] * k1, k1n = u.m[2] * k0 + u.m[3] * k1;
+                const cplx b0n = u.m[0] * b0 + u.m[1] * b1, b1n = u.m[2] * b0 + u.m[3] * b1;
+                t[0] += std::conj(b0) * k0n, t[1] += std::conj(b0) * k1n;
+                t[2] += std::conj(b1) * k0n, t[3] += std::conj(b1) * k1n;
+                kr[i] = k0n.real(), ki[i] = k0n.imag(), kr[i + step] = k1n.real(), ki[i + step] = k1n.imag();
+                br[i] = b0n.real(), bi[i] = b0n.imag(), br[i + step] = b1n.real(), bi[i + step] = b1n.imag();
+            }
+        }
+        Mat2 d[3];
+        axis_rotation_derivatives(x + 3 * q, d);
+        for (int j = 0; j < 3; ++j) {
+            cplx sum = 0.0;
+            for (int e = 0; e < 4; ++e) sum += d[j].m[e] * t[e];
+            store(gradient + 3 * q + j, sum);
+        }
+    }
+}
+
 }  // namespace
 
 struct ReversePreparationFidelity::SplitState {
@@ -180,9 +235,20 @@ ReversePreparationFidelity::ReversePreparationFidelity(const cplx* target, int n
     for (std::size_t i = 0; i < size; ++i) target_->re[i] = target[i].real(), target_->im[i] = target[i].imag();
 }
 
+ReversePreparationFidelity::ReversePreparationFidelity(const cplx* target, int n_qubits,
+                                                       std::vector<std::array<int, 2>> pairs,
+                                                       bvc::parallel::WorkerPool& pool,
+                                                       bvc::parallel::WorkerPool::Poll poll)
+    : ReversePreparationFidelity(target, n_qubits, std::move(pairs)) {
+    // Halves of one qubit have no pair to sweep; the serial sweeps then
+    // serve, whatever the pool.
+    if (n_qubits >= 3) pool_ = &pool, poll_ = std::move(poll);
+}
+
 ReversePreparationFidelity::~ReversePreparationFidelity() = default;
 
 double ReversePreparationFidelity::value_and_gradient(const double* x, double* gradient) {
+    if (pool_ != nullptr) return halves_value_and_gradient(x, gradient);
     const int n = n_qubits_;
     const std::size_t m = pairs_.size(), size = ket_->re.size();
     const double* rows = x + 3 * n;
@@ -192,19 +258,7 @@ double ReversePreparationFidelity::value_and_gradient(const double* x, double* g
     double* bi = bra_->im.data();
 
     // Forward: the product state, then every U_k, newest row first.
-    std::vector<Mat2> rotations(n);
-    std::fill(kr, kr + size, 0.0);
-    std::fill(ki, ki + size, 0.0);
-    kr[0] = 1.0;
-    for (int q = 0; q < n; ++q) {
-        rotations[q] = axis_rotation_matrix(x + 3 * q);
-        const cplx a = rotations[q].m[0], b = rotations[q].m[2];
-        const std::size_t half = std::size_t{1} << q;
-        for (std::size_t i = 0; i < half; ++i) {
-            const cplx v(kr[i], ki[i]), low = a * v, high = b * v;
-            kr[i] = low.real(), ki[i] = low.imag(), kr[i + half] = high.real(), ki[i + half] = high.imag();
-        }
-    }
+    std::vector<Mat2> rotations = prepare_product(kr, ki, n, x);
     for (std::size_t k = m; k-- > 0;) {
         entangler_matrix_derivatives(rows + kEntanglerParams * k, gates_[k], &derivatives_[kEntanglerParams * k]);
         apply_pair(kr, ki, n, pairs_[k][0], pairs_[k][1], split(adjoint(gates_[k])));
@@ -237,31 +291,105 @@ double ReversePreparationFidelity::value_and_gradient(const double* x, double* g
             store(gradient + 3 * n + kEntanglerParams * k + j, sum);
         }
     }
-    // The product state, one qubit at a time.
-    for (int q = n; q-- > 0;) {
-        const Mat2 u = adjoint(rotations[q]);
-        const std::size_t step = std::size_t{1} << q;
-        cplx t[4] = {};
-        for (std::size_t base = 0; base < size; base += 2 * step) {
-            for (std::size_t i = base; i < base + step; ++i) {
-                const cplx k0(kr[i], ki[i]), k1(kr[i + step], ki[i + step]);
-                const cplx b0(br[i], bi[i]), b1(br[i + step], bi[i + step]);
-                const cplx k0n = u.m[0] * k0 + u.m[1] * k1, k1n = u.m[2] * k0 + u.m[3] * k1;
-                const cplx b0n = u.m[0] * b0 + u.m[1] * b1, b1n = u.m[2] * b0 + u.m[3] * b1;
-                t[0] += std::conj(b0) * k0n, t[1] += std::conj(b0) * k1n;
-                t[2] += std::conj(b1) * k0n, t[3] += std::conj(b1) * k1n;
-                kr[i] = k0n.real(), ki[i] = k0n.imag(), kr[i + step] = k1n.real(), ki[i + step] = k1n.imag();
-                br[i] = b0n.real(), bi[i] = b0n.imag(), br[i + step] = b1n.real(), bi[i + step] = b1n.imag();
-            }
-        }
-        Mat2 d[3];
-        axis_rotation_derivatives(x + 3 * q, d);
-        for (int j = 0; j < 3; ++j) {
-            cplx sum = 0.0;
-            for (int e = 0; e < 4; ++e) sum += d[j].m[e] * t[e];
-            store(gradient + 3 * q + j, sum);
-        }
+    product_gradient(kr, ki, br, bi, n, x, rotations, overlap, gradient);
+    return std::norm(overlap);
+}
+
+double ReversePreparationFidelity::halves_value_and_gradient(const double* x, double* gradient) {
+    const int n = n_qubits_, top = n - 1;
+    const std::size_t m = pairs_.size(), size = ket_->re.size(), half = size / 2;
+    const double* rows = x + 3 * n;
+    double* kr = ket_->re.data();
+    double* ki = ket_->im.data();
+    double* br = bra_->re.data();
+    double* bi = bra_->im.data();
+    const double* tr = target_->re.data();
+    const double* ti = target_->im.data();
+    const auto on_top = [&](std::size_t k) { return pairs_[k][0] == top || pairs_[k][1] == top; };
+    // Both halves, each on its own worker when there are two.
+    const auto both_halves = [&](const std::function<void(std::size_t part)>& sweep) {
+        pool_->run(2, [&](std::size_t part, unsigned) { sweep(part); }, poll_, std::chrono::milliseconds(50));
+    };
+
+    std::vector<Coefficients> forward(m), backward(m);
+    for (std::size_t k = 0; k < m; ++k) {
+        entangler_matrix_derivatives(rows + kEntanglerParams * k, gates_[k], &derivatives_[kEntanglerParams * k]);
+        forward[k] = split(adjoint(gates_[k]));
+        backward[k] = split(gates_[k]);
     }
+
+    // Forward: the product state, then every U_k, newest row first; runs of
+    // gates below the top qubit on each half alone.
+    const std::vector<Mat2> rotations = prepare_product(kr, ki, n, x);
+    for (std::size_t k = m; k > 0;) {
+        if (on_top(k - 1)) {
+            --k;
+            apply_pair(kr, ki, n, pairs_[k][0], pairs_[k][1], forward[k]);
+            continue;
+        }
+        std::size_t first = k - 1;
+        while (first > 0 && !on_top(first - 1)) --first;
+        both_halves([&](std::size_t part) {
+            for (std::size_t j = k; j-- > first;) {
+                apply_pair(kr + part * half, ki + part * half, n - 1, pairs_[j][0], pairs_[j][1], forward[j]);
+            }
+        });
+        k = first;
+    }
+    double sums[2][2] = {};
+    both_halves([&](std::size_t part) {
+        double re = 0.0, im = 0.0;
+        for (std::size_t i = part * half; i < (part + 1) * half; ++i) {
+            re += tr[i] * kr[i] + ti[i] * ki[i];
+            im += tr[i] * ki[i] - ti[i] * kr[i];
+        }
+        sums[part][0] = re, sums[part][1] = im;
+    });
+    const cplx overlap(sums[0][0] + sums[1][0], sums[0][1] + sums[1][1]);
+    const auto store = [&](double* out, cplx d_overlap) { *out = 2.0 * std::real(std::conj(overlap) * d_overlap); };
+    const auto store_gate = [&](std::size_t k, const double t_re[16], const double t_im[16]) {
+        for (int j = 0; j < kEntanglerParams; ++j) {
+            const Mat4& d = derivatives_[kEntanglerParams * k + j];
+            cplx sum = 0.0;
+            for (int a = 0; a < 4; ++a)
+                for (int b = 0; b < 4; ++b) sum += std::conj(d.m[4 * b + a]) * cplx(t_re[4 * a + b], t_im[4 * a + b]);
+            store(gradient + 3 * n + kEntanglerParams * k + j, sum);
+        }
+    };
+
+    // Backward, as the serial sweeps, each transition matrix summed per half.
+    std::copy(target_->re.begin(), target_->re.end(), br);
+    std::copy(target_->im.begin(), target_->im.end(), bi);
+    std::vector<std::array<double, 64>> transitions;
+    for (std::size_t k = 0; k < m;) {
+        if (on_top(k)) {
+            double t_re[16] = {}, t_im[16] = {};
+            adjoint_pair(kr, ki, br, bi, n, pairs_[k][0], pairs_[k][1], backward[k], t_re, t_im);
+            store_gate(k, t_re, t_im);
+            ++k;
+            continue;
+        }
+        std::size_t end = k + 1;
+        while (end < m && !on_top(end)) ++end;
+        // Per gate: re and im of half 0, then of half 1.
+        transitions.assign(end - k, {});
+        both_halves([&](std::size_t part) {
+            const std::size_t at = part * half;
+            for (std::size_t j = k; j < end; ++j) {
+                double* t = transitions[j - k].data() + 32 * part;
+                adjoint_pair(kr + at, ki + at, br + at, bi + at, n - 1, pairs_[j][0], pairs_[j][1], backward[j], t,
+                             t + 16);
+            }
+        });
+        for (std::size_t j = k; j < end; ++j) {
+            const double* t = transitions[j - k].data();
+            double t_re[16], t_im[16];
+            for (int e = 0; e < 16; ++e) t_re[e] = t[e] + t[32 + e], t_im[e] = t[16 + e] + t[48 + e];
+            store_gate(j, t_re, t_im);
+        }
+        k = end;
+    }
+    product_gradient(kr, ki, br, bi, n, x, rotations, overlap, gradient);
     return std::norm(overlap);
 }
 

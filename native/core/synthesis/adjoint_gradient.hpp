@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/runtime/task_pool.hpp"
 #include "core/synthesis/gates.hpp"
 
 namespace bvc::synthesis {
@@ -32,6 +33,15 @@ public:
     // `target` holds 2^n_qubits amplitudes (copied); each pair has
     // 0 <= q0 < q1 < n_qubits (not checked).
     ReversePreparationFidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs);
+    // The same fidelity with the sweeps shared by the workers of `pool`
+    // (kept by reference), `poll` called meanwhile on the calling thread.
+    // The state is split in two halves by its top qubit, each half swept by
+    // one task through every gate that leaves that qubit alone; gates on it
+    // run on the whole state in between. The sums are formed per half and
+    // then added, so the digits do not depend on the pool's size, but they
+    // differ from those of the serial sweeps at rounding level.
+    ReversePreparationFidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs,
+                               bvc::parallel::WorkerPool& pool, bvc::parallel::WorkerPool::Poll poll);
     ~ReversePreparationFidelity() override;
 
     std::size_t parameter_count() const override { return 3 * static_cast<std::size_t>(n_qubits_) + 9 * pairs_.size(); }
@@ -39,12 +49,16 @@ public:
     double value_and_gradient(const double* x, double* gradient) override;
 
 private:
+    double halves_value_and_gradient(const double* x, double* gradient);
+
     struct SplitState;
     int n_qubits_;
     std::vector<std::array<int, 2>> pairs_;
     std::unique_ptr<SplitState> target_, ket_, bra_;
     // Per row: E(p_k) and its nine derivatives.
     std::vector<bvc::sv::Mat4> gates_, derivatives_;
+    bvc::parallel::WorkerPool* pool_ = nullptr;
+    bvc::parallel::WorkerPool::Poll poll_;
 };
 
 }  // namespace bvc::synthesis

@@ -42,6 +42,9 @@ py::object make_cvd_result_class(const py::module_& m) {
     fields.append(py::make_tuple("layer_cnot_counts", list_type[int_type], field("default_factory"_a = list_type)));
     fields.append(py::make_tuple("discarded_weight", float_type, field("default"_a = 0.0)));
     fields.append(py::make_tuple("overlap_is_estimate", builtins.attr("bool"), field("default"_a = false)));
+    py::object optional_str = py::reinterpret_steal<py::object>(PyNumber_Or(builtins.attr("str").ptr(), Py_None));
+    if (!optional_str) throw py::error_already_set();
+    fields.append(py::make_tuple("stop_reason", optional_str, field("default"_a = py::none())));
     py::dict namespace_;
     namespace_["__doc__"] =
         "Result of the circuit synthesis.\n\n"
@@ -59,7 +62,8 @@ py::object make_cvd_result_class(const py::module_& m) {
         "disentanglers were applied to the state (0.0 on the dense path).\n"
         "overlap_is_estimate: True when overlap_mod and layer_overlaps were taken on an MPS simulation whose "
         "max_bond or cutoff can drop more than rounding (state='mps' only): estimates of the circuit's exact "
-        "overlap, which they may exceed.";
+        "overlap, which they may exceed.\n"
+        "stop_reason: why a run with target_overlap or max_cnots stopped adding layers (None for other runs).";
     return dataclasses.attr("make_dataclass")("CvdResult", fields, "namespace"_a = namespace_,
                                               "module"_a = kModuleName);
 }

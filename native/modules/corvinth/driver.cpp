@@ -31,7 +31,8 @@ constexpr const char* kNoHamiltonianWarning =
     "Pass pauli_terms=ElectronicStructureResult.pauli_terms to compute <H>.";
 
 // The specified arguments, a[0] to a[8]; `compact`, `refine`, `threads`,
-// `gradient`, `state`, `max_bond` and `cutoff` follow in cvd_dmrg only.
+// `gradient`, `state`, `max_bond`, `cutoff`, `target_overlap`, `max_cnots`
+// and `refine_seconds` follow in cvd_dmrg only.
 py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference) {
     // A Ctrl-C at any moment of the call is answered, even where Python
     // drops the KeyboardInterrupt it raised: at the next poll or layer, at
@@ -66,6 +67,7 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         use_mps = resolve_mps_state(require_str(a[13], "state"));
         max_bond = a[14];
         cutoff = a[15];
+        resolve_quality_goal(a[16], a[17], a[18], s);
     }
 
     const bool is_result = py::isinstance(source, module.attr("DmrgResult"));
@@ -111,7 +113,11 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         }
         std::size_t length = 0;
         search.n = resolve_qubit_count(n_qubits, psi0, length);
-        state = std::make_unique<DenseSynthesisState>(normalised_state(psi0, search.n), search.n, module);
+        ComplexArray normalised = normalised_state(psi0, search.n);
+        // A run asked for by quality must not swing with the input's phase or last bits.
+        if (s.quality_driven())
+            canonicalise_state(normalised.mutable_data(), static_cast<std::size_t>(normalised.size()));
+        state = std::make_unique<DenseSynthesisState>(std::move(normalised), search.n, module);
     }
 
     py::object layer_count = layers;
@@ -170,6 +176,9 @@ void register_cvd_driver(py::module_& m) {
     params.push_back(kwonly("state", py::str("dense")));
     params.push_back(kwonly("max_bond", py::none()));
     params.push_back(kwonly("cutoff", py::none()));
+    params.push_back(kwonly("target_overlap", py::none()));
+    params.push_back(kwonly("max_cnots", py::none()));
+    params.push_back(kwonly("refine_seconds", py::none()));
     def_function(
         m, "cvd_dmrg", params,
         "Build a layered circuit whose reverse prepares the state of `source` by classical variational "
@@ -193,7 +202,14 @@ void register_cvd_driver(py::module_& m) {
         "never forming the vector; `source` is then a DmrgResult with an mps or a brimvale MPS. Each bond's "
         "objective is read off the canonical MPS, the gates are applied to it and each layer's circuit runs on "
         "the MPS backend. `max_bond` and `cutoff` (state='mps' only) bound its bonds as in brimvale.MPS; by "
-        "default only Schmidt values at rounding level are dropped, and at most 1024 are kept.",
+        "default only Schmidt values at rounding level are dropped, and at most 1024 are kept.\n"
+        "`target_overlap` (in (0, 1]) and `max_cnots` ask for a circuit by its quality: layers, at most `layers`, "
+        "are added until the overlap reaches the target, or while the circuit stays within `max_cnots` CNOTs, and "
+        "after every layer all parameters of the circuit are optimised jointly until the gain per iteration "
+        "becomes negligible, the next layer being fitted to what the refined circuit leaves. Either implies "
+        "`compact`; a line \"Stopped\" says why the run ended. `refine_seconds` bounds the time these "
+        "refinements may take together: each gets an equal share of what is left for the layers that may still "
+        "come, and once it is spent no further layer is added.",
         [module](const Arguments& a) { return cvd_dmrg(a, module, false); });
     def_function(m, "_cvd_dmrg_reference", specified,
                  "cvd_dmrg as a single thread on the plain objective, SciPy forming its own finite differences: "

@@ -137,4 +137,31 @@ py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object&
     return bvc::corvinth::refine_circuit(module_, problem, unrefined);
 }
 
+bvc::corvinth::RefineProblem MpsSynthesisState::refine_problem(const py::list& gate_rows, const py::object& pauli_terms,
+                                                               bool compact, bvc::parallel::WorkerPool&) {
+    const int n = current_.size();
+    bvc::corvinth::RefineProblem problem;
+    problem.rotations = product_rotations();
+    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
+    problem.fidelity = std::make_unique<synthesis::MpsReversePreparationFidelity>(
+        psi0_, bvc::corvinth::row_pairs(problem.rows), truncation_, signal_interrupt());
+    problem.score = [this, n, pauli_terms, compact](const bvc::corvinth::Rotations& rotations, const py::object& rows) {
+        return score(bvc::corvinth::build_reverse_preparation(module_, py::int_(n), rotations, rows, compact),
+                     pauli_terms);
+    };
+    return problem;
+}
+
+void MpsSynthesisState::restart(const py::list& gate_rows) {
+    const RealArray rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
+    py::gil_scoped_release release;
+    bvc::Interrupt interrupt = signal_interrupt();
+    bvc::mps::Evolution evolution(bvc::mps::truncated(psi0_, truncation_, interrupt), truncation_, signal_interrupt());
+    for (py::ssize_t k = 0; k < rows.shape(0); ++k) {
+        const double* row = rows.data() + k * synthesis::kGateRowWidth;
+        evolution.apply_pair(static_cast<int>(row[0]), synthesis::entangler_matrix(row + 2), true);
+    }
+    current_ = evolution.finish();
+}
+
 }  // namespace bvc::corvinth

@@ -28,6 +28,9 @@ public:
     py::tuple snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) override;
     py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
                      const py::tuple& unrefined) override;
+    bvc::corvinth::RefineProblem refine_problem(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
+                                                bvc::parallel::WorkerPool& pool) override;
+    void restart(const py::list& gate_rows) override;
     // What the gates applied to the state have dropped so far.
     double discarded_weight() const override { return current_.discarded_weight; }
     // "max_bond=..., cutoff=..." when the bounds can drop more than rounding:

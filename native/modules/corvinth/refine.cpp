@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -74,6 +75,69 @@ std::optional<double> optional_energy(py::handle energy) {
     return energy.is_none() ? std::nullopt : std::optional<double>(to_float(energy));
 }
 
+// The parameter vector of the layer-by-layer circuit: its rotations, then its rows.
+py::array_t<double> start_point(const RefineProblem& problem) {
+    const std::size_t n = problem.rotations.size(), count = static_cast<std::size_t>(problem.rows.shape(0));
+    auto start = new_array<double>({static_cast<py::ssize_t>(3 * n + synthesis::kEntanglerParams * count)});
+    double* x = start.mutable_data();
+    for (const std::array<double, 3>& v : problem.rotations) x = std::copy(v.begin(), v.end(), x);
+    for (std::size_t k = 0; k < count; ++k) {
+        const double* row = problem.rows.data() + k * synthesis::kGateRowWidth;
+        x = std::copy(row + 2, row + synthesis::kGateRowWidth, x);
+    }
+    return start;
+}
+
+// The rotations (to `rotations`) and gate rows of the parameters `x`, on the
+// qubit pairs of the problem's rows.
+py::array_t<double> parameters_to_circuit(const RefineProblem& problem, const double* x, Rotations& rotations) {
+    const int n = static_cast<int>(problem.rotations.size());
+    const RealArray& rows = problem.rows;
+    const std::size_t count = static_cast<std::size_t>(rows.shape(0));
+    rotations.assign(n, {});
+    for (int q = 0; q < n; ++q) std::copy(x + 3 * q, x + 3 * q + 3, rotations[q].begin());
+    auto refined_rows =
+        new_array<double>({static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(synthesis::kGateRowWidth)});
+    for (std::size_t k = 0; k < count; ++k) {
+        double* row = refined_rows.mutable_data() + k * synthesis::kGateRowWidth;
+        row[0] = rows.data()[k * synthesis::kGateRowWidth];
+        row[1] = rows.data()[k * synthesis::kGateRowWidth + 1];
+        std::copy_n(x + 3 * n + synthesis::kEntanglerParams * k, synthesis::kEntanglerParams, row + 2);
+    }
+    return refined_rows;
+}
+
+// Called by the optimiser after every iteration with its intermediate
+// result: ends the refinement (StopIteration) once the fidelity gained over
+// the last iterations is too small to be worth going on for, or the time is up.
+class ConvergenceWatch {
+public:
+    explicit ConvergenceWatch(const Convergence& rule) : rule_(rule) {}
+
+    void observe(py::handle intermediate_result) {
+        const double infidelity = to_float(intermediate_result.attr("fun"));
+        history_.push_back(infidelity);
+        const std::size_t k = history_.size();
+        if (rule_.deadline && std::chrono::steady_clock::now() >= *rule_.deadline) {
+            out_of_time_ = true;
+            raise(PyExc_StopIteration, "time budget spent");
+        }
+        const std::size_t window = static_cast<std::size_t>(rule_.window);
+        // A NaN gain stops too.
+        if (k > window && !(history_[k - 1 - window] - infidelity >= rule_.least_gain * static_cast<double>(window))) {
+            raise(PyExc_StopIteration, "converged");
+        }
+    }
+
+    std::size_t iterations() const { return history_.size(); }
+    bool out_of_time() const { return out_of_time_; }
+
+private:
+    Convergence rule_;
+    std::vector<double> history_;
+    bool out_of_time_ = false;
+};
+
 }  // namespace
 
 int refine_iterations(double amplitudes, std::size_t rows) {
@@ -92,35 +156,15 @@ std::vector<std::array<int, 2>> row_pairs(const RealArray& rows) {
 }
 
 py::tuple refine_circuit(py::handle module, RefineProblem& problem, const py::tuple& unrefined) {
-    const int n = static_cast<int>(problem.rotations.size());
-    const RealArray& rows = problem.rows;
-    const std::size_t count = static_cast<std::size_t>(rows.shape(0));
-
-    // Start from the layer-by-layer circuit: its rotations, then its rows.
-    auto start = new_array<double>({static_cast<py::ssize_t>(3 * n + synthesis::kEntanglerParams * count)});
-    double* x = start.mutable_data();
-    for (const std::array<double, 3>& v : problem.rotations) x = std::copy(v.begin(), v.end(), x);
-    for (std::size_t k = 0; k < count; ++k) {
-        const double* row = rows.data() + k * synthesis::kGateRowWidth;
-        x = std::copy(row + 2, row + synthesis::kGateRowWidth, x);
-    }
-
+    const py::array_t<double> start = start_point(problem);
     py::object objective = py::cast(std::make_unique<CircuitInfidelity>(std::move(problem.fidelity)));
     py::dict options("maxiter"_a = problem.iterations, "ftol"_a = kRefineFtol, "gtol"_a = kRefineGtol);
     const py::object result =
         module.attr("minimize")(objective, start, "jac"_a = true, "method"_a = "L-BFGS-B", "options"_a = options);
     const RealArray best = as_real_array(result.attr("x"));
 
-    Rotations rotations(n);
-    for (int q = 0; q < n; ++q) std::copy(best.data() + 3 * q, best.data() + 3 * q + 3, rotations[q].begin());
-    auto refined_rows =
-        new_array<double>({static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(synthesis::kGateRowWidth)});
-    for (std::size_t k = 0; k < count; ++k) {
-        double* row = refined_rows.mutable_data() + k * synthesis::kGateRowWidth;
-        row[0] = rows.data()[k * synthesis::kGateRowWidth];
-        row[1] = rows.data()[k * synthesis::kGateRowWidth + 1];
-        std::copy_n(best.data() + 3 * n + synthesis::kEntanglerParams * k, synthesis::kEntanglerParams, row + 2);
-    }
+    Rotations rotations;
+    const py::array_t<double> refined_rows = parameters_to_circuit(problem, best.data(), rotations);
     py::tuple refined = problem.score(rotations, refined_rows);
     // Never worse than the layer-by-layer circuit (a NaN overlap counts as worse).
     if (!(to_float(refined[1]) >= to_float(unrefined[1]))) refined = unrefined;
@@ -128,17 +172,54 @@ py::tuple refine_circuit(py::handle module, RefineProblem& problem, const py::tu
     return refined;
 }
 
-py::tuple refine_reverse_preparation(py::handle module, const ComplexArray& psi0, py::handle disentangled,
-                                     const py::int_& n_qubits, const py::list& gate_rows, py::handle pauli_terms,
-                                     bool compact, const py::tuple& unrefined) {
-    const int n = py::cast<int>(n_qubits);
-    const py::tuple approximation = product_state_approximation(disentangled, n_qubits);
+RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem, const Convergence& rule) {
+    const py::array_t<double> start = start_point(problem);
+    const std::size_t count = static_cast<std::size_t>(start.size());
+    std::vector<double> gradient(count);
+    double start_fidelity;
+    {
+        py::gil_scoped_release release;
+        start_fidelity = problem.fidelity->value_and_gradient(start.data(), gradient.data());
+    }
+    py::object objective = py::cast(std::make_unique<CircuitInfidelity>(std::move(problem.fidelity)));
+    py::object watch = py::cast(std::make_unique<ConvergenceWatch>(rule));
+    py::dict options("maxiter"_a = rule.most_iterations, "maxcor"_a = rule.history, "ftol"_a = 0.0,
+                     "gtol"_a = kRefineGtol);
+    const py::object result = module.attr("minimize")(objective, start, "jac"_a = true, "method"_a = "L-BFGS-B",
+                                                      "callback"_a = watch.attr("observe"), "options"_a = options);
+    const ConvergenceWatch& w = watch.cast<const ConvergenceWatch&>();
+    RefinedCircuit refined;
+    refined.iterations = static_cast<int>(w.iterations());
+    refined.out_of_time = w.out_of_time();
+    // Never worse than where it started (a NaN counts as worse).
+    const bool better = 1.0 - to_float(result.attr("fun")) >= start_fidelity;
+    const RealArray best = as_real_array(better ? result.attr("x") : py::object(start));
+    refined.rows = parameters_to_circuit(problem, best.data(), refined.rotations);
+    refined.scored = problem.score(refined.rotations, refined.rows);
+    return refined;
+}
+
+RefineProblem reverse_preparation_problem(const ComplexArray& psi0, py::handle disentangled, int n,
+                                          const py::list& gate_rows, bvc::parallel::WorkerPool* pool) {
+    const py::tuple approximation = product_state_approximation(disentangled, py::int_(n));
     RefineProblem problem;
     for (py::handle factor : approximation[0]) problem.rotations.push_back(product_factor_rotation(factor));
     problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
-    problem.fidelity =
-        std::make_unique<bvc::synthesis::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
+    if (pool != nullptr) {
+        problem.fidelity = std::make_unique<bvc::synthesis::ReversePreparationFidelity>(
+            psi0.data(), n, row_pairs(problem.rows), *pool, [] { check_signals(); });
+    } else {
+        problem.fidelity =
+            std::make_unique<bvc::synthesis::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));
+    }
     problem.iterations = refine_iterations(std::ldexp(1.0, n), static_cast<std::size_t>(problem.rows.shape(0)));
+    return problem;
+}
+
+py::tuple refine_reverse_preparation(py::handle module, const ComplexArray& psi0, py::handle disentangled,
+                                     const py::int_& n_qubits, const py::list& gate_rows, py::handle pauli_terms,
+                                     bool compact, const py::tuple& unrefined) {
+    RefineProblem problem = reverse_preparation_problem(psi0, disentangled, py::cast<int>(n_qubits), gate_rows);
     problem.score = [&](const Rotations& rotations, const py::object& rows) {
         return score_reverse_preparation(module, psi0, n_qubits, rotations, rows, pauli_terms, compact);
     };
@@ -154,6 +235,15 @@ void register_refine_objective(py::module_& m) {
     def_method(
         cls, "__call__", {arg("self"), arg("x")}, "(1 - fidelity, its gradient) at the parameters `x`.",
         [](const Arguments& a) -> py::object { return a[0].cast<CircuitInfidelity&>().evaluate(as_real_array(a[1])); });
+
+    auto watch = py::class_<ConvergenceWatch, std::unique_ptr<ConvergenceWatch>>(
+        m, "_RefineWatch", "Ends a converging refinement: called by the optimiser after each iteration.");
+    def_method(watch, "observe", {arg("self"), arg("intermediate_result")},
+               "Raises StopIteration once the gain per iteration is too small or the time is up.",
+               [](const Arguments& a) -> py::object {
+                   a[0].cast<ConvergenceWatch&>().observe(a[1]);
+                   return py::none();
+               });
 
     def_function(m, "_circuit_infidelity", {arg("psi0"), arg("n_qubits"), arg("pairs")},
                  "The refinement objective for the normalised state `psi0` and the qubit pairs (q0, q1) of the gate\n"

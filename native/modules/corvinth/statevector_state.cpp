@@ -3,12 +3,15 @@
 
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "bind/conventions.hpp"
 #include "core/synthesis/gates.hpp"
 #include "refine.hpp"
+#include "snapshot.hpp"
 
 namespace bvc::corvinth {
 
@@ -51,6 +54,40 @@ py::tuple DenseSynthesisState::refine(const py::list& gate_rows, const py::objec
                                       const py::tuple& unrefined) {
     return bvc::corvinth::refine_reverse_preparation(module_, psi0_, disentangled_, py::int_(n_), gate_rows,
                                                      pauli_terms, compact, unrefined);
+}
+
+bvc::corvinth::RefineProblem DenseSynthesisState::refine_problem(const py::list& gate_rows,
+                                                                 const py::object& pauli_terms, bool compact,
+                                                                 bvc::parallel::WorkerPool& pool) {
+    bvc::corvinth::RefineProblem problem =
+        bvc::corvinth::reverse_preparation_problem(psi0_, disentangled_, n_, gate_rows, &pool);
+    problem.score = [module = module_, psi0 = psi0_, n = n_, pauli_terms, compact](
+                        const bvc::corvinth::Rotations& rotations, const py::object& rows) {
+        return bvc::corvinth::score_reverse_preparation(module, psi0, py::int_(n), rotations, rows, pauli_terms,
+                                                        compact);
+    };
+    return problem;
+}
+
+void DenseSynthesisState::restart(const py::list& gate_rows) {
+    const RealArray rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
+    auto state = new_array<cplx>({static_cast<py::ssize_t>(std::size_t{1} << n_)});
+    cplx* out = state.mutable_data();
+    const cplx* psi0 = psi0_.data();
+    const double* first_row = rows.data();
+    const py::ssize_t count = rows.shape(0);
+    {
+        py::gil_scoped_release release;
+        std::vector<cplx> scratch(std::size_t{1} << n_);
+        std::copy_n(psi0, scratch.size(), out);
+        for (py::ssize_t k = 0; k < count; ++k) {
+            const double* row = first_row + k * synthesis::kGateRowWidth;
+            synthesis::apply_two_qubit_unitary(out, scratch.data(), static_cast<int>(row[0]), static_cast<int>(row[1]),
+                                               n_, synthesis::entangler_matrix(row + 2));
+            std::copy(scratch.begin(), scratch.end(), out);
+        }
+    }
+    disentangled_ = as_complex_array(state);
 }
 
 }  // namespace bvc::corvinth

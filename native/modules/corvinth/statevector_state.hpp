@@ -16,6 +16,9 @@ public:
     py::tuple snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) override;
     py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
                      const py::tuple& unrefined) override;
+    bvc::corvinth::RefineProblem refine_problem(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
+                                                bvc::parallel::WorkerPool& pool) override;
+    void restart(const py::list& gate_rows) override;
 
 private:
     bvc::bind::ComplexArray psi0_;

@@ -170,6 +170,26 @@ bool resolve_mps_state(const py::str& given) {
     raise(PyExc_ValueError, "state must be 'dense' or 'mps'");
 }
 
+void resolve_quality_goal(const py::object& target_overlap, const py::object& max_cnots,
+                          const py::object& refine_seconds, Settings& s) {
+    if (!target_overlap.is_none()) {
+        const double target = float_argument(target_overlap, "target_overlap");
+        if (!(target > 0.0 && target <= 1.0)) raise(PyExc_ValueError, "target_overlap must be in (0, 1]");
+        s.target_overlap = target;
+    }
+    if (!max_cnots.is_none()) {
+        s.max_cnots = positive_count(max_cnots, "max_cnots must be a positive integer", "max_cnots");
+    }
+    if (!refine_seconds.is_none()) {
+        const double seconds = float_argument(refine_seconds, "refine_seconds");
+        if (!(seconds > 0.0)) raise(PyExc_ValueError, "refine_seconds must be positive");
+        if (!s.quality_driven())
+            raise(PyExc_ValueError, "refine_seconds applies with target_overlap or max_cnots only");
+        s.refine_seconds = seconds;
+    }
+    if (s.quality_driven()) s.compact = true;
+}
+
 // `max_bond` and `cutoff` of the MPS path, checked once by the circuit
 // library's Truncation; None keeps every Schmidt value above rounding, up to
 // the default cap.

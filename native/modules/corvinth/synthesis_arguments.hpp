@@ -12,6 +12,7 @@
 #include "bind/arrays.hpp"
 #include "bond_search.hpp"
 #include "core/mps/mps.hpp"
+#include "synthesis_run.hpp"
 
 namespace bvc::corvinth {
 
@@ -56,5 +57,11 @@ void check_reported_qubits(const py::object& mps, const py::object& result, int 
 // `max_bond` and `cutoff` of the MPS path, checked by the circuit library's
 // own rules; None keeps every Schmidt value above rounding, up to kMaxBond.
 bvc::mps::Truncation resolve_truncation(const py::object& max_bond, const py::object& cutoff);
+
+// `target_overlap` (None or a float in (0, 1]), `max_cnots` (None or a
+// positive integer) and `refine_seconds` (None or a positive float, only with
+// one of the others) into `s`; either of the first two also sets s.compact.
+void resolve_quality_goal(const py::object& target_overlap, const py::object& max_cnots,
+                          const py::object& refine_seconds, Settings& s);
 
 }  // namespace bvc::corvinth

@@ -5,7 +5,11 @@
 
 #include <pybind11/pybind11.h>
 
+#include <complex>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "bond_search.hpp"
 #include "synthesis_state.hpp"
@@ -23,10 +27,58 @@ struct Settings {
     bool compact = false;
     bool refine = false;
     SearchSettings search;
+    // A quality-driven run when either is set: layers (up to `layers`) are
+    // added until the overlap reaches `target_overlap`, or as long as the
+    // circuit stays within `max_cnots` CNOTs, each followed by a refinement
+    // of the whole circuit that runs until it converges or
+    // `refine_seconds` (the whole run's refinements together) are spent.
+    std::optional<double> target_overlap;
+    std::optional<std::int64_t> max_cnots;
+    std::optional<double> refine_seconds;
+    bool quality_driven() const { return target_overlap.has_value() || max_cnots.has_value(); }
     // corvinth itself.
     py::object module;
 };
 
 py::object run_cvd(SynthesisState& state, Settings& s);
+
+// The quality-driven run (Settings::quality_driven).
+py::object run_quality_cvd(SynthesisState& state, Settings& s);
+
+// The state of `amplitudes` (normalised) in a form that does not depend on
+// its global phase or on its last bits: turned so that the sum of psi_i
+// |psi_i|^2 is real and positive (a phase that moves by rounding when the
+// amplitudes do), then every part rounded to a multiple of 2^-36 and the
+// whole normalised again. States that differ by a global phase or at
+// rounding level then almost always become the same bits, so that the
+// optimisations after them take the same path; the state moves by at most
+// about 1e-11 per amplitude. Unchanged when that sum vanishes.
+void canonicalise_state(std::complex<double>* amplitudes, std::size_t size);
+
+// Shared by both runs.
+py::int_ cnot_count(const py::object& circuit);
+
+// What every layer's snapshot scored, for the record.
+struct LayerHistory {
+    py::list overlaps, energies, cnot_counts;
+    void record(const py::object& circuit, const py::object& overlap, const py::object& energy);
+};
+
+// Prints the two header lines; returns the bounds of the overlap estimates
+// (empty when the overlaps are exact).
+std::string print_header(const SynthesisState& state, const Settings& s);
+
+// Fits layer `layer_index` to the current state: its even bonds, then its
+// odd ones, at most `most_bonds` of them in that order; the gates are applied
+// to the state and appended to `gate_rows`.
+void fit_layer(SynthesisState& state, BondSearch& bond_search, const Settings& s, std::int64_t layer_index,
+               std::size_t most_bonds, py::list& gate_rows);
+
+// The CvdResult of a run of `layers_run` layers; `appended` are the fields
+// after the ones every run fills.
+py::object cvd_result(const SynthesisState& state, const Settings& s, std::int64_t layers_run,
+                      const py::list& gate_rows, const py::object& circuit, const py::object& overlap,
+                      const py::object& energy, const LayerHistory& history, const std::string& estimate_bounds,
+                      const py::dict& appended = py::dict());
 
 }  // namespace bvc::corvinth

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bond_search.hpp"
+#include "refine.hpp"
 
 namespace bvc::corvinth {
 
@@ -34,6 +35,18 @@ public:
     // The joint refinement of the last snapshot `unrefined`; prints its line.
     virtual py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
                              const py::tuple& unrefined) = 0;
+
+    // What a refinement of the reverse preparation of the current state with
+    // the disentanglers of `gate_rows` works on: its start, its fidelity and
+    // how its circuits are scored. Holds what it needs by value, but for the
+    // `pool` its gradient may be spread over.
+    virtual bvc::corvinth::RefineProblem refine_problem(const py::list& gate_rows, const py::object& pauli_terms,
+                                                        bool compact, bvc::parallel::WorkerPool& pool) = 0;
+
+    // The state made psi0 again with the disentanglers of `gate_rows`
+    // applied, in order: the remainder the next layer is fitted to after the
+    // circuit has been refined.
+    virtual void restart(const py::list& gate_rows) = 0;
 
     // Fraction of the squared norm dropped by truncations so far.
     virtual double discarded_weight() const { return 0.0; }

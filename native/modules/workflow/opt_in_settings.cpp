@@ -17,6 +17,7 @@ enum class Kind {
     kOptionalCount,  // None (the default) or an integer
     kFlag,           // False (the default) or True, by truth value
     kChoice,         // one of `choices`, the first being the default
+    kOptionalFloat,  // None (the default) or a number, kept as a float
 };
 
 struct OptInSetting {
@@ -31,6 +32,8 @@ struct OptInSetting {
     // (checked at construction, before any stage runs); none if null.
     const char* needs_keyword = nullptr;
     const char* needs_value = nullptr;
+    // A float setting's largest value (none if 0); every float must be positive.
+    double most = 0.0;
 };
 
 const std::vector<OptInSetting>& table() {
@@ -91,13 +94,38 @@ const std::vector<OptInSetting>& table() {
          Kind::kOptionalCount,
          {},
          {{kMeasurement, "total_shots"}}},
+        {"cvd_target_overlap",
+         "--target-overlap",
+         "add layers (at most --layers) until the circuit's overlap with the ground state reaches this value, "
+         "refining the whole circuit after each; implies --compact",
+         Kind::kOptionalFloat,
+         {},
+         {{kCvd, "target_overlap"}},
+         nullptr,
+         nullptr,
+         1.0},
+        {"cvd_max_cnots",
+         "--max-cnots",
+         "the best circuit of at most this many CNOTs: layers (at most --layers) are added while they fit, "
+         "refining the whole circuit after each; implies --compact",
+         Kind::kOptionalCount,
+         {},
+         {{kCvd, "max_cnots"}}},
+        {"cvd_refine_seconds",
+         "--refine-seconds",
+         "seconds the refinements of --target-overlap or --max-cnots may take together, shared equally by the "
+         "layers that may still come (default: each until it converges)",
+         Kind::kOptionalFloat,
+         {},
+         {{kCvd, "refine_seconds"}}},
     };
     return settings;
 }
 
 py::object default_value(const OptInSetting& s) {
     switch (s.kind) {
-        case Kind::kOptionalCount: return py::none();
+        case Kind::kOptionalCount:
+        case Kind::kOptionalFloat: return py::none();
         case Kind::kFlag: return py::bool_(false);
         case Kind::kChoice: return py::str(s.choices.front());
     }
@@ -118,6 +146,14 @@ py::object convert(const OptInSetting& s, const py::object& value) {
     switch (s.kind) {
         case Kind::kOptionalCount:
             return value.is_none() ? py::object(py::none()) : py::object(to_int(value, s.keyword));
+        case Kind::kOptionalFloat: {
+            if (value.is_none()) return py::none();
+            PyNumberMethods* nb = Py_TYPE(value.ptr())->tp_as_number;
+            if (nb == nullptr || (nb->nb_float == nullptr && nb->nb_index == nullptr)) {
+                raise_incorrect_type(s.keyword, "float", value);
+            }
+            return py::float_(to_float(value));
+        }
         case Kind::kFlag: {
             const int truth = PyObject_IsTrue(value.ptr());
             if (truth < 0) throw py::error_already_set();
@@ -159,6 +195,14 @@ std::vector<py::object> convert_opt_in_settings(const Arguments& a, std::size_t 
         if (s.kind == Kind::kOptionalCount && values[i] < py::int_(1)) {
             raise(PyExc_ValueError, std::string(s.keyword) + " must be a positive integer or None");
         }
+        if (s.kind == Kind::kOptionalFloat) {
+            const double value = to_float(values[i]);
+            if (s.most > 0.0 && !(value > 0.0 && value <= s.most)) {
+                raise(PyExc_ValueError, std::string(s.keyword) + " must be in (0, " +
+                                            py::cast<std::string>(py::repr(py::float_(s.most))) + "] or None");
+            }
+            if (!(value > 0.0)) raise(PyExc_ValueError, std::string(s.keyword) + " must be positive or None");
+        }
         if (s.needs_keyword == nullptr) continue;
         for (std::size_t j = 0; j < table().size(); ++j) {
             if (std::string(table()[j].keyword) == s.needs_keyword && !values[j].equal(py::str(s.needs_value))) {
@@ -166,6 +210,17 @@ std::vector<py::object> convert_opt_in_settings(const Arguments& a, std::size_t 
                       std::string(s.keyword) + " applies to " + s.needs_keyword + "='" + s.needs_value + "' only");
             }
         }
+    }
+    // The time budget is that of the refinements the quality goals bring.
+    const auto value_of = [&](const char* keyword) {
+        for (std::size_t i = 0; i < table().size(); ++i) {
+            if (std::string(table()[i].keyword) == keyword) return values[i];
+        }
+        return py::object(py::none());
+    };
+    if (!value_of("cvd_refine_seconds").is_none() && value_of("cvd_target_overlap").is_none() &&
+        value_of("cvd_max_cnots").is_none()) {
+        raise(PyExc_ValueError, "cvd_refine_seconds applies with cvd_target_overlap or cvd_max_cnots only");
     }
     return values;
 }
@@ -207,6 +262,10 @@ void add_opt_in_options(const py::object& parser) {
         switch (s.kind) {
             case Kind::kOptionalCount:
                 add(s.option, py::arg("dest") = s.keyword, py::arg("type") = py::type::of(py::int_()),
+                    py::arg("default") = py::none(), py::arg("help") = s.help);
+                break;
+            case Kind::kOptionalFloat:
+                add(s.option, py::arg("dest") = s.keyword, py::arg("type") = py::type::of(py::float_()),
                     py::arg("default") = py::none(), py::arg("help") = s.help);
                 break;
             case Kind::kFlag:
