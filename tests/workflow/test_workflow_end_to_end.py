@@ -60,6 +60,9 @@ class TestRunRecord:
         assert estimate == _printed_value(out, "Estimated energy")
         assert f"{energies['circuit_exact']:.8f} Hartree" == _printed_value(out, "Exact energy")
         assert summary["qubits"] == 4 and summary["settings"]["seed"] == 2077
+        # Opt-in settings are recorded only when set: a default run's record stays as it was.
+        opt_in = {"measurement_grouping", "measurement_total_shots", "cvd_target_overlap", "cvd_max_cnots"}
+        assert not opt_in & set(summary["settings"]) and list(summary["settings"])[-1] == "synthesis_seed"
         layers = summary["circuit"]["layers"]
         assert [
             f"  Layer {k['layer']:<2}              : |\u27e8\u03c8_DMRG|\u03c8_circuit\u27e9|="

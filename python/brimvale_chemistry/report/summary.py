@@ -85,7 +85,13 @@ def _versions() -> dict[str, str | None]:
 
 
 # Settings recorded only when set, so that a default run's record stays as it was.
-_RECORDED_WHEN_SET = {"measurement_grouping": "qubit-wise", "measurement_total_shots": None}
+_RECORDED_WHEN_SET = {
+    "measurement_grouping": "qubit-wise",
+    "measurement_total_shots": None,
+    "cvd_target_overlap": None,
+    "cvd_max_cnots": None,
+    "cvd_refine_seconds": None,
+}
 
 
 def _settings(workflow) -> dict:
