@@ -162,6 +162,21 @@ void adjoint_pair(double* kr, double* ki, double* br, double* bi, int n_qubits, 
     });
 }
 
+// The gradient of |<target|psi>|^2 = |overlap|^2 with respect to the nine
+// parameters of one row, from the transition matrix t of its pair and the
+// derivatives dE of its entangler: dU = (dE)^dagger, so
+// d overlap = sum_ab conj(dE[b][a]) t[a][b].
+void store_gate_gradient(const Mat4* derivatives, const double t_re[16], const double t_im[16], cplx overlap,
+                         double* out) {
+    for (int j = 0; j < kEntanglerParams; ++j) {
+        const Mat4& d = derivatives[j];
+        cplx sum = 0.0;
+        for (int a = 0; a < 4; ++a)
+            for (int b = 0; b < 4; ++b) sum += std::conj(d.m[4 * b + a]) * cplx(t_re[4 * a + b], t_im[4 * a + b]);
+        out[j] = 2.0 * std::real(std::conj(overlap) * sum);
+    }
+}
+
 // The product state of the rotation vectors x[3q..3q+2] in (kr, ki) of 2^n
 // amplitudes; returns the rotations.
 std::vector<Mat2> prepare_product(double* kr, double* ki, int n, const double* x) {
@@ -271,7 +286,6 @@ double ReversePreparationFidelity::value_and_gradient(const double* x, double* g
         overlap_im += tr[i] * ki[i] - ti[i] * kr[i];
     }
     const cplx overlap(overlap_re, overlap_im);
-    const auto store = [&](double* out, cplx d_overlap) { *out = 2.0 * std::real(std::conj(overlap) * d_overlap); };
 
     // Backward: undo each gate on the state and on the target alike; the
     // derivative of <target|psi> by a parameter of gate k is
@@ -282,14 +296,8 @@ double ReversePreparationFidelity::value_and_gradient(const double* x, double* g
     for (std::size_t k = 0; k < m; ++k) {
         double t_re[16] = {}, t_im[16] = {};
         adjoint_pair(kr, ki, br, bi, n, pairs_[k][0], pairs_[k][1], split(gates_[k]), t_re, t_im);  // U_k^dagger = E_k
-        for (int j = 0; j < kEntanglerParams; ++j) {
-            // dU = (dE)^dagger: sum_ab conj(dE[b][a]) t[a][b].
-            const Mat4& d = derivatives_[kEntanglerParams * k + j];
-            cplx sum = 0.0;
-            for (int a = 0; a < 4; ++a)
-                for (int b = 0; b < 4; ++b) sum += std::conj(d.m[4 * b + a]) * cplx(t_re[4 * a + b], t_im[4 * a + b]);
-            store(gradient + 3 * n + kEntanglerParams * k + j, sum);
-        }
+        store_gate_gradient(&derivatives_[kEntanglerParams * k], t_re, t_im, overlap,
+                            gradient + 3 * n + kEntanglerParams * k);
     }
     product_gradient(kr, ki, br, bi, n, x, rotations, overlap, gradient);
     return std::norm(overlap);
@@ -346,15 +354,9 @@ double ReversePreparationFidelity::halves_value_and_gradient(const double* x, do
         sums[part][0] = re, sums[part][1] = im;
     });
     const cplx overlap(sums[0][0] + sums[1][0], sums[0][1] + sums[1][1]);
-    const auto store = [&](double* out, cplx d_overlap) { *out = 2.0 * std::real(std::conj(overlap) * d_overlap); };
     const auto store_gate = [&](std::size_t k, const double t_re[16], const double t_im[16]) {
-        for (int j = 0; j < kEntanglerParams; ++j) {
-            const Mat4& d = derivatives_[kEntanglerParams * k + j];
-            cplx sum = 0.0;
-            for (int a = 0; a < 4; ++a)
-                for (int b = 0; b < 4; ++b) sum += std::conj(d.m[4 * b + a]) * cplx(t_re[4 * a + b], t_im[4 * a + b]);
-            store(gradient + 3 * n + kEntanglerParams * k + j, sum);
-        }
+        store_gate_gradient(&derivatives_[kEntanglerParams * k], t_re, t_im, overlap,
+                            gradient + 3 * n + kEntanglerParams * k);
     };
 
     // Backward, as the serial sweeps, each transition matrix summed per half.

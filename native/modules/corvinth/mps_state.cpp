@@ -116,12 +116,7 @@ py::tuple MpsSynthesisState::score(const py::object& circuit, const py::object& 
 
 py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
                                     const py::tuple& unrefined) {
-    const int n = current_.size();
-    bvc::corvinth::RefineProblem problem;
-    problem.rotations = product_rotations();
-    problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
-    problem.fidelity = std::make_unique<synthesis::MpsReversePreparationFidelity>(
-        psi0_, bvc::corvinth::row_pairs(problem.rows), truncation_, signal_interrupt());
+    bvc::corvinth::RefineProblem problem = problem_for(gate_rows, pauli_terms, compact);
     // The dense path's budget of work, a gate costing what one on 2^n
     // amplitudes would take as long for: measured, about 4 chi^3 for the
     // largest bond chi of the state, and no less than 8192 (the fixed costs
@@ -130,15 +125,16 @@ py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object&
     for (const bvc::mps::Tensor& t : psi0_.sites) bond = std::max(bond, static_cast<double>(t.right));
     problem.iterations = bvc::corvinth::refine_iterations(std::max(4.0 * bond * bond * bond, 8192.0),
                                                           static_cast<std::size_t>(problem.rows.shape(0)));
-    problem.score = [&](const bvc::corvinth::Rotations& rotations, const py::object& rows) {
-        return score(bvc::corvinth::build_reverse_preparation(module_, py::int_(n), rotations, rows, compact),
-                     pauli_terms);
-    };
     return bvc::corvinth::refine_circuit(module_, problem, unrefined);
 }
 
 bvc::corvinth::RefineProblem MpsSynthesisState::refine_problem(const py::list& gate_rows, const py::object& pauli_terms,
                                                                bool compact, bvc::parallel::WorkerPool&) {
+    return problem_for(gate_rows, pauli_terms, compact);
+}
+
+bvc::corvinth::RefineProblem MpsSynthesisState::problem_for(const py::list& gate_rows, const py::object& pauli_terms,
+                                                            bool compact) {
     const int n = current_.size();
     bvc::corvinth::RefineProblem problem;
     problem.rotations = product_rotations();

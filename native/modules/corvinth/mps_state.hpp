@@ -41,6 +41,8 @@ public:
 private:
     // The rotations preparing the product-state approximation of the current state.
     bvc::corvinth::Rotations product_rotations() const;
+    // The refinement of `gate_rows` against psi0, without an iteration budget.
+    bvc::corvinth::RefineProblem problem_for(const py::list& gate_rows, const py::object& pauli_terms, bool compact);
     // (circuit, overlap_mod with psi0, energy or None) of a circuit run on the MPS backend.
     py::tuple score(const py::object& circuit, const py::object& pauli_terms) const;
 
