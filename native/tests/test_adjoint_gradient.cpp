@@ -8,6 +8,32 @@
 #include "check.hpp"
 #include "core/synthesis/adjoint_gradient.hpp"
 
+namespace {
+
+// The pairs of `layers` brick layers on n qubits: even bonds, then odd ones.
+std::vector<std::array<int, 2>> brick_pairs(int n, int layers) {
+    std::vector<std::array<int, 2>> pairs;
+    for (int layer = 0; layer < layers; ++layer)
+        for (int start = 0; start < 2; ++start)
+            for (int q0 = start; q0 < n - 1; q0 += 2) pairs.push_back({q0, q0 + 1});
+    return pairs;
+}
+
+// A normalised state of n qubits with normal real and imaginary parts.
+std::vector<bvc::synthesis::cplx> random_state(int n, std::mt19937& gen) {
+    std::normal_distribution<double> normal(0.0, 1.0);
+    std::vector<bvc::synthesis::cplx> state(std::size_t{1} << n);
+    double norm = 0.0;
+    for (auto& a : state) {
+        a = {normal(gen), normal(gen)};
+        norm += std::norm(a);
+    }
+    for (auto& a : state) a /= std::sqrt(norm);
+    return state;
+}
+
+}  // namespace
+
 // The adjoint gradient of the fidelity agrees with central differences on a
 // random six-qubit brick circuit, zero parameters (an identity row and an
 // unrotated qubit) included.
@@ -15,17 +41,8 @@ BVC_TEST(adjoint_gradient_matches_central_differences) {
     const int n = 6;
     std::mt19937 gen(5);
     std::normal_distribution<double> normal(0.0, 1.0);
-    std::vector<std::array<int, 2>> pairs;
-    for (int layer = 0; layer < 2; ++layer)
-        for (int start = 0; start < 2; ++start)
-            for (int q0 = start; q0 < n - 1; q0 += 2) pairs.push_back({q0, q0 + 1});
-    std::vector<bvc::synthesis::cplx> target(std::size_t{1} << n);
-    double norm = 0.0;
-    for (auto& a : target) {
-        a = {normal(gen), normal(gen)};
-        norm += std::norm(a);
-    }
-    for (auto& a : target) a /= std::sqrt(norm);
+    const std::vector<std::array<int, 2>> pairs = brick_pairs(n, 2);
+    const std::vector<bvc::synthesis::cplx> target = random_state(n, gen);
 
     bvc::synthesis::ReversePreparationFidelity fidelity(target.data(), n, pairs);
     const std::size_t count = fidelity.parameter_count();
@@ -61,17 +78,8 @@ BVC_TEST(adjoint_gradient_in_halves_matches_serial_sweeps) {
     const int n = 6;
     std::mt19937 gen(11);
     std::normal_distribution<double> normal(0.0, 1.0);
-    std::vector<std::array<int, 2>> pairs;
-    for (int layer = 0; layer < 3; ++layer)
-        for (int start = 0; start < 2; ++start)
-            for (int q0 = start; q0 < n - 1; q0 += 2) pairs.push_back({q0, q0 + 1});
-    std::vector<bvc::synthesis::cplx> target(std::size_t{1} << n);
-    double norm = 0.0;
-    for (auto& a : target) {
-        a = {normal(gen), normal(gen)};
-        norm += std::norm(a);
-    }
-    for (auto& a : target) a /= std::sqrt(norm);
+    const std::vector<std::array<int, 2>> pairs = brick_pairs(n, 3);
+    const std::vector<bvc::synthesis::cplx> target = random_state(n, gen);
     bvc::synthesis::ReversePreparationFidelity serial(target.data(), n, pairs);
     std::vector<double> x(serial.parameter_count());
     for (double& v : x) v = 0.7 * normal(gen);
