@@ -378,9 +378,13 @@ double ReversePreparationFidelity::halves_value_and_gradient(const double* x, do
         both_halves([&](std::size_t part) {
             const std::size_t at = part * half;
             for (std::size_t j = k; j < end; ++j) {
-                double* t = transitions[j - k].data() + 32 * part;
+                // Summed on this worker's stack: the two halves' sums share
+                // cache lines in `transitions`, and the narrow pairs add to
+                // their sums amplitude by amplitude.
+                double t[32] = {};
                 adjoint_pair(kr + at, ki + at, br + at, bi + at, n - 1, pairs_[j][0], pairs_[j][1], backward[j], t,
                              t + 16);
+                std::copy(t, t + 32, transitions[j - k].data() + 32 * part);
             }
         });
         for (std::size_t j = k; j < end; ++j) {
