@@ -118,12 +118,18 @@ def test_refined_circuit_is_never_worse_than_the_layer_fit(monkeypatch):
     assert kept.layer_overlaps == pytest.approx(plain.layer_overlaps, abs=1e-12)
 
 
-def test_quality_does_not_swing_with_the_global_phase_or_the_threads():
+@pytest.mark.parametrize("sector", [False, True], ids=["every amplitude", "fixed particle number"])
+def test_quality_does_not_swing_with_the_global_phase_or_the_threads(sector):
     psi = brick_state(6, layers=2)
+    if sector:
+        # Most amplitudes exactly zero, as in a molecule's state: a phase
+        # turns some of them into -0.0.
+        psi = brick_state(1, n=8, layers=3)
+        psi[[bin(i).count("1") != 4 for i in range(2**8)]] = 0.0
     _, first = run(psi, layers=3, max_cnots=1000)
     _, two_threads = run(psi, layers=3, max_cnots=1000, threads=2)
     assert two_threads.layer_overlaps == first.layer_overlaps
-    for phase in (0.3, 1.7, -2.9):
+    for phase in (0.3, 1.7, -2.9, 2.5):
         _, turned = run(psi * np.exp(1j * phase), layers=3, max_cnots=1000)
         assert turned.layer_overlaps == first.layer_overlaps
         assert turned.energy == first.energy

@@ -54,7 +54,12 @@ void canonicalise_state(std::complex<double>* amplitudes, std::size_t size) {
     double norm = 0.0;
     for (std::size_t i = 0; i < size; ++i) {
         const std::complex<double> v = amplitudes[i] * turn;
-        amplitudes[i] = {std::nearbyint(v.real() / kGrid) * kGrid, std::nearbyint(v.imag() / kGrid) * kGrid};
+        // Adding +0.0 turns a -0.0 into +0.0: most amplitudes of a state of
+        // fixed particle number are zero, and the sign of those zeros, set by
+        // the phase they were multiplied with, reaches atan2 and the
+        // decompositions downstream and steered the run.
+        amplitudes[i] = {std::nearbyint(v.real() / kGrid) * kGrid + 0.0,
+                         std::nearbyint(v.imag() / kGrid) * kGrid + 0.0};
         norm += std::norm(amplitudes[i]);
     }
     const double scale = 1.0 / std::sqrt(norm);
