@@ -251,19 +251,21 @@ ReversePreparationFidelity::ReversePreparationFidelity(const cplx* target, int n
 }
 
 ReversePreparationFidelity::ReversePreparationFidelity(const cplx* target, int n_qubits,
-                                                       std::vector<std::array<int, 2>> pairs,
-                                                       bvc::parallel::WorkerPool& pool,
-                                                       bvc::parallel::WorkerPool::Poll poll)
+                                                       std::vector<std::array<int, 2>> pairs, unsigned threads,
+                                                       std::function<void()> poll)
     : ReversePreparationFidelity(target, n_qubits, std::move(pairs)) {
     // Halves of one qubit have no pair to sweep; the serial sweeps then
-    // serve, whatever the pool.
-    if (n_qubits >= 3) pool_ = &pool, poll_ = std::move(poll);
+    // serve, whatever the threads.
+    if (n_qubits < 3) return;
+    split_ = true;
+    poll_ = std::move(poll);
+    if (threads >= 2) partner_ = std::make_unique<bvc::parallel::PartnerThread>();
 }
 
 ReversePreparationFidelity::~ReversePreparationFidelity() = default;
 
 double ReversePreparationFidelity::value_and_gradient(const double* x, double* gradient) {
-    if (pool_ != nullptr) return halves_value_and_gradient(x, gradient);
+    if (split_) return halves_value_and_gradient(x, gradient);
     const int n = n_qubits_;
     const std::size_t m = pairs_.size(), size = ket_->re.size();
     const double* rows = x + 3 * n;
@@ -314,9 +316,21 @@ double ReversePreparationFidelity::halves_value_and_gradient(const double* x, do
     const double* tr = target_->re.data();
     const double* ti = target_->im.data();
     const auto on_top = [&](std::size_t k) { return pairs_[k][0] == top || pairs_[k][1] == top; };
-    // Both halves, each on its own worker when there are two.
+    // Both halves, at once when there is a partner. A refinement of a large
+    // state spends seconds in one evaluation, so the caller polls between
+    // halves, though not more often than every 50 ms.
+    auto last_poll = std::chrono::steady_clock::now();
     const auto both_halves = [&](const std::function<void(std::size_t part)>& sweep) {
-        pool_->run(2, [&](std::size_t part, unsigned) { sweep(part); }, poll_, std::chrono::milliseconds(50));
+        if (partner_) {
+            partner_->run(sweep);
+        } else {
+            sweep(0);
+            sweep(1);
+        }
+        if (poll_ && std::chrono::steady_clock::now() - last_poll >= std::chrono::milliseconds(50)) {
+            poll_();
+            last_poll = std::chrono::steady_clock::now();
+        }
     };
 
     std::vector<Coefficients> forward(m), backward(m);

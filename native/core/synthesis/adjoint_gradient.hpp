@@ -6,10 +6,11 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
-#include "core/runtime/task_pool.hpp"
+#include "core/runtime/partner_thread.hpp"
 #include "core/synthesis/gates.hpp"
 
 namespace bvc::synthesis {
@@ -33,15 +34,17 @@ public:
     // `target` holds 2^n_qubits amplitudes (copied); each pair has
     // 0 <= q0 < q1 < n_qubits (not checked).
     ReversePreparationFidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs);
-    // The same fidelity with the sweeps shared by the workers of `pool`
-    // (kept by reference), `poll` called meanwhile on the calling thread.
-    // The state is split in two halves by its top qubit, each half swept by
-    // one task through every gate that leaves that qubit alone; gates on it
-    // run on the whole state in between. The sums are formed per half and
-    // then added, so the digits do not depend on the pool's size, but they
-    // differ from those of the serial sweeps at rounding level.
+    // The same fidelity with the sweeps split in two: the state is split in
+    // two halves by its top qubit, each half swept through every gate that
+    // leaves that qubit alone; gates on it run on the whole state in
+    // between. With `threads` of two or more the halves are swept at once,
+    // one by the calling thread and one by a partner thread of the
+    // fidelity's own. `poll` is called on the calling thread between
+    // halves, at most every 50 ms. The sums are formed per half and then
+    // added, so the digits do not depend on `threads`, but they differ from
+    // those of the serial sweeps at rounding level.
     ReversePreparationFidelity(const cplx* target, int n_qubits, std::vector<std::array<int, 2>> pairs,
-                               bvc::parallel::WorkerPool& pool, bvc::parallel::WorkerPool::Poll poll);
+                               unsigned threads, std::function<void()> poll);
     ~ReversePreparationFidelity() override;
 
     std::size_t parameter_count() const override { return 3 * static_cast<std::size_t>(n_qubits_) + 9 * pairs_.size(); }
@@ -57,8 +60,9 @@ private:
     std::unique_ptr<SplitState> target_, ket_, bra_;
     // Per row: E(p_k) and its nine derivatives.
     std::vector<bvc::sv::Mat4> gates_, derivatives_;
-    bvc::parallel::WorkerPool* pool_ = nullptr;
-    bvc::parallel::WorkerPool::Poll poll_;
+    bool split_ = false;
+    std::unique_ptr<bvc::parallel::PartnerThread> partner_;
+    std::function<void()> poll_;
 };
 
 }  // namespace bvc::synthesis

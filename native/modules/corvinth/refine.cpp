@@ -207,7 +207,7 @@ RefineProblem reverse_preparation_problem(const ComplexArray& psi0, py::handle d
     problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
     if (pool != nullptr) {
         problem.fidelity = std::make_unique<bvc::synthesis::ReversePreparationFidelity>(
-            psi0.data(), n, row_pairs(problem.rows), *pool, [] { check_signals(); });
+            psi0.data(), n, row_pairs(problem.rows), pool->size(), [] { check_signals(); });
     } else {
         problem.fidelity =
             std::make_unique<bvc::synthesis::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bind/arrays.hpp"
+#include "core/runtime/task_pool.hpp"
 #include "core/synthesis/adjoint_gradient.hpp"
 
 namespace bvc::corvinth {
@@ -91,7 +92,8 @@ RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem,
 // The problem of refining, on the state vector, the reverse preparation of
 // `disentangled` (the product-state rotations of its approximation) with the
 // disentanglers of `gate_rows` against the normalised `psi0`; without score.
-// Its gradient is swept in halves by the workers of `pool` if one is given.
+// Its gradient is swept in halves if a `pool` is given, on two threads when
+// the pool has two workers or more (the pool's workers themselves stay idle).
 RefineProblem reverse_preparation_problem(const bvc::bind::ComplexArray& psi0, py::handle disentangled, int n,
                                           const py::list& gate_rows, bvc::parallel::WorkerPool* pool = nullptr);
 
