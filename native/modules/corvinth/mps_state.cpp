@@ -129,7 +129,7 @@ py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object&
 }
 
 bvc::corvinth::RefineProblem MpsSynthesisState::refine_problem(const py::list& gate_rows, const py::object& pauli_terms,
-                                                               bool compact, bvc::parallel::WorkerPool&) {
+                                                               bool compact, unsigned) {
     return problem_for(gate_rows, pauli_terms, compact);
 }
 

@@ -92,7 +92,8 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
     auto reached = [&] { return s.target_overlap && to_float(scored[1]) >= *s.target_overlap; };
 
     BondSearch bond_search(search, s.module);
-    bvc::parallel::WorkerPool pool(static_cast<unsigned>(search.threads));
+    // The refinement's gradient is split in two halves at most.
+    const auto refine_threads = static_cast<unsigned>(std::min<std::uint64_t>(search.threads, 2));
     std::int64_t layers_run = 0;
     std::string stop;
     while (!reached()) {
@@ -130,7 +131,7 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
         // goes on while it gains ten times less.
         rule = layers_left == 1 ? final_rule : bvc::corvinth::Convergence{};
         if (budget) rule.deadline = begin + (*budget - spent) / std::max<std::int64_t>(layers_left, 1);
-        bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, pool);
+        bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, refine_threads);
         const bvc::corvinth::RefinedCircuit refined = bvc::corvinth::refine_until_converged(s.module, problem, rule);
         spent += Clock::now() - begin;
         check_signals();

@@ -200,14 +200,14 @@ RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem,
 }
 
 RefineProblem reverse_preparation_problem(const ComplexArray& psi0, py::handle disentangled, int n,
-                                          const py::list& gate_rows, bvc::parallel::WorkerPool* pool) {
+                                          const py::list& gate_rows, unsigned split_threads) {
     const py::tuple approximation = product_state_approximation(disentangled, py::int_(n));
     RefineProblem problem;
     for (py::handle factor : approximation[0]) problem.rotations.push_back(product_factor_rotation(factor));
     problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
-    if (pool != nullptr) {
+    if (split_threads > 0) {
         problem.fidelity = std::make_unique<bvc::synthesis::ReversePreparationFidelity>(
-            psi0.data(), n, row_pairs(problem.rows), pool->size(), [] { check_signals(); });
+            psi0.data(), n, row_pairs(problem.rows), split_threads, [] { check_signals(); });
     } else {
         problem.fidelity =
             std::make_unique<bvc::synthesis::ReversePreparationFidelity>(psi0.data(), n, row_pairs(problem.rows));

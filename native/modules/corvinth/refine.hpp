@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "bind/arrays.hpp"
-#include "core/runtime/task_pool.hpp"
 #include "core/synthesis/adjoint_gradient.hpp"
 
 namespace bvc::corvinth {
@@ -92,10 +91,10 @@ RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem,
 // The problem of refining, on the state vector, the reverse preparation of
 // `disentangled` (the product-state rotations of its approximation) with the
 // disentanglers of `gate_rows` against the normalised `psi0`; without score.
-// Its gradient is swept in halves if a `pool` is given, on two threads when
-// the pool has two workers or more (the pool's workers themselves stay idle).
+// With `split_threads` of 0 its gradient takes the serial sweeps; else it is
+// swept in halves, on two threads when `split_threads` is two or more.
 RefineProblem reverse_preparation_problem(const bvc::bind::ComplexArray& psi0, py::handle disentangled, int n,
-                                          const py::list& gate_rows, bvc::parallel::WorkerPool* pool = nullptr);
+                                          const py::list& gate_rows, unsigned split_threads = 0);
 
 // The refinement on the state vector.
 py::tuple refine_reverse_preparation(py::handle module, const bvc::bind::ComplexArray& psi0, py::handle disentangled,

@@ -58,9 +58,9 @@ py::tuple DenseSynthesisState::refine(const py::list& gate_rows, const py::objec
 
 bvc::corvinth::RefineProblem DenseSynthesisState::refine_problem(const py::list& gate_rows,
                                                                  const py::object& pauli_terms, bool compact,
-                                                                 bvc::parallel::WorkerPool& pool) {
+                                                                 unsigned threads) {
     bvc::corvinth::RefineProblem problem =
-        bvc::corvinth::reverse_preparation_problem(psi0_, disentangled_, n_, gate_rows, &pool);
+        bvc::corvinth::reverse_preparation_problem(psi0_, disentangled_, n_, gate_rows, threads);
     problem.score = [module = module_, psi0 = psi0_, n = n_, pauli_terms, compact](
                         const bvc::corvinth::Rotations& rotations, const py::object& rows) {
         return bvc::corvinth::score_reverse_preparation(module, psi0, py::int_(n), rotations, rows, pauli_terms,

@@ -17,7 +17,7 @@ public:
     py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
                      const py::tuple& unrefined) override;
     bvc::corvinth::RefineProblem refine_problem(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
-                                                bvc::parallel::WorkerPool& pool) override;
+                                                unsigned threads) override;
     void restart(const py::list& gate_rows) override;
 
 private:
