@@ -104,11 +104,19 @@ inline __attribute__((always_inline)) void for_each_run(int n_qubits, int q0, in
                 visit(start, std::min(kChunk, middle + s_lo - start));
 }
 
-// The two whole-gate passes are compiled twice on x86-64, once for the
-// baseline and once for AVX2 with FMA, and the loader picks the one the
-// processor runs.
+// The two whole-gate passes are compiled three times on x86-64: for the
+// baseline, for AVX2 with FMA and for AVX-512, and the loader picks the
+// widest the processor runs. The AVX2 and AVX-512 copies give the same bits:
+// they fuse the same multiply-adds, and every sum runs over explicit lanes in
+// a fixed order. The baseline has no FMA and rounds differently. Built with
+// BVC_WITHOUT_AVX512_CLONES, the widest copy is left out; a C++ test builds
+// it so to hold the two copies to the same bits.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(BVC_WITHOUT_AVX512_CLONES)
 #define BVC_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define BVC_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
+#endif
 #else
 #define BVC_VECTOR_CLONES
 #endif

@@ -1,0 +1,13 @@
+# Runs FIRST and SECOND and fails unless both succeed with the same output.
+foreach(program IN ITEMS FIRST SECOND)
+  execute_process(COMMAND ${${program}} OUTPUT_VARIABLE output_${program} RESULT_VARIABLE result_${program})
+  if(NOT result_${program} EQUAL 0)
+    message(FATAL_ERROR "${${program}} failed: ${result_${program}}")
+  endif()
+endforeach()
+if(output_FIRST STREQUAL "")
+  message(FATAL_ERROR "${FIRST} printed nothing")
+endif()
+if(NOT output_FIRST STREQUAL output_SECOND)
+  message(FATAL_ERROR "${FIRST} and ${SECOND} printed different bits")
+endif()
