@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from brimvale import MPS
-from brimvale_chemistry import corvinth
+from brimvale_chemistry import _progress, corvinth
 
 N = 6
 FAST = {"restarts": 1, "maxiter": 60, "gradient": "analytic", "threads": 1}
@@ -164,3 +164,33 @@ def test_arguments_are_checked_before_any_work():
             warnings.simplefilter("ignore", UserWarning)
             corvinth.cvd_dmrg(psi, **options)
         assert out.getvalue() == ""
+
+
+class _Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+def test_a_terminal_follows_each_refinement_on_standard_error(monkeypatch):
+    psi = brick_state(6)
+    plain_lines, plain = run(psi, layers=2, max_cnots=30)
+    terminal = _Terminal()
+    monkeypatch.setattr("sys.stderr", terminal)
+    # Every update drawn: a run this small ends within the bar's usual interval.
+    real_bar = _progress.progress_bar
+
+    def eager_bar(*args):
+        bar = real_bar(*args)
+        bar.mininterval = 0
+        return bar
+
+    monkeypatch.setattr(_progress, "progress_bar", eager_bar)
+    lines, result = run(psi, layers=2, max_cnots=30)
+    shown = terminal.getvalue()
+    # Both refinements, each with its iterations and the overlap reached.
+    for layer in (1, 2):
+        assert re.search(rf"Refining {layer}/2: \d+it .*overlap 0\.\d{{6}}", shown)
+    assert f"overlap {result.overlap_mod:.6f}" in shown
+    # Standard output and the circuit are those of a run without a terminal.
+    assert lines == plain_lines
+    assert result.overlap_mod == plain.overlap_mod

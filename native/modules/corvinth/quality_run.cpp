@@ -92,6 +92,7 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
     auto reached = [&] { return s.target_overlap && to_float(scored[1]) >= *s.target_overlap; };
 
     BondSearch bond_search(search, s.module);
+    const py::object progress_bar = py::module_::import("brimvale_chemistry._progress").attr("progress_bar");
     // The refinement's gradient is split in two halves at most.
     const auto refine_threads = static_cast<unsigned>(std::min<std::uint64_t>(search.threads, 2));
     std::int64_t layers_run = 0;
@@ -132,7 +133,12 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
         rule = layers_left == 1 ? final_rule : bvc::corvinth::Convergence{};
         if (budget) rule.deadline = begin + (*budget - spent) / std::max<std::int64_t>(layers_left, 1);
         bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, refine_threads);
-        const bvc::corvinth::RefinedCircuit refined = bvc::corvinth::refine_until_converged(s.module, problem, rule);
+        // A refinement may run for minutes: its iterations and overlap, on
+        // standard error when it is a terminal.
+        const py::object bar = progress_bar(py::none(), py::str("Refining {}/{}").format(layers_run, s.layers), "it");
+        const bvc::corvinth::RefinedCircuit refined =
+            bvc::corvinth::refine_until_converged(s.module, problem, rule, bar);
+        if (!bar.is_none()) bar.attr("close")();
         spent += Clock::now() - begin;
         check_signals();
         gate_rows = as_row_list(refined.rows);

@@ -112,12 +112,18 @@ py::array_t<double> parameters_to_circuit(const RefineProblem& problem, const do
 // the last iterations is too small to be worth going on for, or the time is up.
 class ConvergenceWatch {
 public:
-    explicit ConvergenceWatch(const Convergence& rule) : rule_(rule) {}
+    ConvergenceWatch(const Convergence& rule, py::object progress) : rule_(rule), progress_(std::move(progress)) {}
 
     void observe(py::handle intermediate_result) {
         const double infidelity = to_float(intermediate_result.attr("fun"));
         history_.push_back(infidelity);
         const std::size_t k = history_.size();
+        if (!progress_.is_none()) {
+            // The bar redraws itself at most ten times a second.
+            progress_.attr("set_postfix_str")(
+                py::str("overlap {:.6f}").format(std::sqrt(std::max(0.0, 1.0 - infidelity))), "refresh"_a = false);
+            progress_.attr("update")(1);
+        }
         if (rule_.deadline && std::chrono::steady_clock::now() >= *rule_.deadline) {
             out_of_time_ = true;
             raise(PyExc_StopIteration, "time budget spent");
@@ -134,6 +140,7 @@ public:
 
 private:
     Convergence rule_;
+    py::object progress_;
     std::vector<double> history_;
     bool out_of_time_ = false;
 };
@@ -172,7 +179,8 @@ py::tuple refine_circuit(py::handle module, RefineProblem& problem, const py::tu
     return refined;
 }
 
-RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem, const Convergence& rule) {
+RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem, const Convergence& rule,
+                                      py::object progress) {
     const py::array_t<double> start = start_point(problem);
     const std::size_t count = static_cast<std::size_t>(start.size());
     std::vector<double> gradient(count);
@@ -182,7 +190,7 @@ RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem,
         start_fidelity = problem.fidelity->value_and_gradient(start.data(), gradient.data());
     }
     py::object objective = py::cast(std::make_unique<CircuitInfidelity>(std::move(problem.fidelity)));
-    py::object watch = py::cast(std::make_unique<ConvergenceWatch>(rule));
+    py::object watch = py::cast(std::make_unique<ConvergenceWatch>(rule, progress));
     py::dict options("maxiter"_a = rule.most_iterations, "maxcor"_a = rule.history, "ftol"_a = 0.0,
                      "gtol"_a = kRefineGtol);
     const py::object result = module.attr("minimize")(objective, start, "jac"_a = true, "method"_a = "L-BFGS-B",

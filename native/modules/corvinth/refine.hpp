@@ -84,9 +84,13 @@ struct RefinedCircuit {
 };
 
 // Every parameter of the problem's circuit optimised jointly until the rule
-// says stop; never worse than the start. Prints nothing. Uses up
-// problem.fidelity.
-RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem, const Convergence& rule);
+// says stop; never worse than the start. Prints nothing on standard output.
+// Uses up problem.fidelity.
+//
+// `progress`, when not None, is a progress bar (brimvale_chemistry._progress):
+// it counts the iterations and shows the overlap reached.
+RefinedCircuit refine_until_converged(py::handle module, RefineProblem& problem, const Convergence& rule,
+                                      py::object progress = py::none());
 
 // The problem of refining, on the state vector, the reverse preparation of
 // `disentangled` (the product-state rotations of its approximation) with the
