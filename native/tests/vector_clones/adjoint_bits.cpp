@@ -2,17 +2,17 @@
 // circuits. Built once as the package builds it and once without the AVX-512
 // copies of the sweeps; the two outputs must be identical.
 #include <array>
-#include <cmath>
 #include <complex>
 #include <cstdio>
 #include <random>
 #include <vector>
 
+#include "../states.hpp"
 #include "core/synthesis/adjoint_gradient.hpp"
 
 namespace {
 
-using bvc::synthesis::cplx;
+using bvc::test::cplx;
 
 void print_bits(const char* label, double value, const std::vector<double>& gradient) {
     std::printf("%s %a", label, value);
@@ -36,13 +36,7 @@ int main() {
         pairs.push_back({1, 3});
         pairs.push_back({2, n - 2});
 
-        std::vector<cplx> target(std::size_t{1} << n);
-        double norm = 0.0;
-        for (cplx& a : target) {
-            a = {normal(gen), normal(gen)};
-            norm += std::norm(a);
-        }
-        for (cplx& a : target) a /= std::sqrt(norm);
+        const std::vector<cplx> target = bvc::test::random_state(n, static_cast<unsigned>(n));
 
         bvc::synthesis::ReversePreparationFidelity serial(target.data(), n, pairs);
         bvc::synthesis::ReversePreparationFidelity halves(target.data(), n, pairs, 2u, [] {});
