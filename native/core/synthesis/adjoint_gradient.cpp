@@ -53,6 +53,48 @@ inline __attribute__((always_inline)) void apply_streams(const Coefficients& u, 
     }
 }
 
+// Pairs whose lower qubit is below this have runs of at most 16
+// amplitudes: too short for the lanes of apply_streams and
+// accumulate_transition, whose set-up and lane sums then cost more than the
+// arithmetic (a pair on qubits 0 and 1 took 3.7 times as long as one on 8
+// and 9). They are swept group by group instead, the four amplitudes of a
+// group in one vector, with the same operations in the same order.
+constexpr int kGroupedBelow = 5;
+
+typedef double V4 __attribute__((vector_size(32)));
+
+// Vectors pass by reference only: the baseline copy has no AVX registers to
+// pass them in.
+inline __attribute__((always_inline)) void gather4(V4& v, const double* p, const std::size_t at[4]) {
+    v = V4{p[at[0]], p[at[1]], p[at[2]], p[at[3]]};
+}
+inline __attribute__((always_inline)) void scatter4(double* p, const std::size_t at[4], const V4& v) {
+    p[at[0]] = v[0], p[at[1]] = v[1], p[at[2]] = v[2], p[at[3]] = v[3];
+}
+
+// The columns of u: re[c][r] = Re u[r][c].
+struct Columns {
+    V4 re[4], im[4];
+};
+
+inline __attribute__((always_inline)) void columns(Columns& c, const Coefficients& u) {
+    for (int k = 0; k < 4; ++k) {
+        c.re[k] = V4{u.re[k], u.re[4 + k], u.re[8 + k], u.re[12 + k]};
+        c.im[k] = V4{u.im[k], u.im[4 + k], u.im[8 + k], u.im[12 + k]};
+    }
+}
+
+// v <- u v for one group: each output lane sees the operations of
+// apply_streams, in its order.
+inline __attribute__((always_inline)) void apply_group(const Columns& u, V4& re, V4& im) {
+    V4 sr = {}, si = {};
+    for (int c = 0; c < 4; ++c) {
+        sr += u.re[c] * re[c] - u.im[c] * im[c];
+        si += u.re[c] * im[c] + u.im[c] * re[c];
+    }
+    re = sr, im = si;
+}
+
 // t[a][b] += sum_j conj(bra_a[j]) ket_b[j], with partial sums per lane so
 // that the sums vectorise without reassociation.
 inline __attribute__((always_inline)) void accumulate_transition(std::size_t len, double* const bra_re[4],
@@ -117,14 +159,32 @@ inline __attribute__((always_inline)) void for_each_run(int n_qubits, int q0, in
 #else
 #define BVC_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
 #endif
+// The product-state steps were compiled for the baseline alone, which has
+// no FMA; their vector copies fuse nothing, so that they round as it did.
+#define BVC_UNFUSED __attribute__((optimize("fp-contract=off")))
 #else
 #define BVC_VECTOR_CLONES
+#define BVC_UNFUSED
 #endif
 
 // The gate u on the pair (q0, q1) of a split state.
 BVC_VECTOR_CLONES
 void apply_pair(double* re, double* im, int n_qubits, int q0, int q1, const Coefficients& u) {
     const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
+    if (std::min(q0, q1) < kGroupedBelow) {
+        Columns c;
+        columns(c, u);
+        for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
+            for (std::size_t j = s; j < s + len; ++j) {
+                const std::size_t at[4] = {j, j | b0, j | b1, j | b0 | b1};
+                V4 vr, vi;
+                gather4(vr, re, at), gather4(vi, im, at);
+                apply_group(c, vr, vi);
+                scatter4(re, at, vr), scatter4(im, at, vi);
+            }
+        });
+        return;
+    }
     for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
         apply_streams(u, len, re + s, im + s, re + (s | b0), im + (s | b0), re + (s | b1), im + (s | b1),
                       re + (s | b0 | b1), im + (s | b0 | b1));
@@ -132,30 +192,49 @@ void apply_pair(double* re, double* im, int n_qubits, int q0, int q1, const Coef
 }
 
 // One backward step through u on (q0, q1): u on ket and bra, and the
-// transition matrix of bra (before) and ket (after) added to t.
+// transition matrix of bra (before) and ket (after) added to t. The callers
+// start t at +0.0, and a sum that starts there is never -0.0.
 BVC_VECTOR_CLONES
 void adjoint_pair(double* kr, double* ki, double* br, double* bi, int n_qubits, int q0, int q1, const Coefficients& u,
                   double t_re[16], double t_im[16]) {
     const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
-    if (std::min(q0, q1) < 2) {
-        // Runs of one or two amplitudes: amplitude by amplitude, summing
-        // straight into t.
+    const int lo = std::min(q0, q1);
+    if (lo < kGroupedBelow) {
+        // The sums of t as the lanes form them: a run of 8 or more adds its
+        // groups j = l (mod 8) in lane l, and the lanes into t in order; a
+        // run of 4 adds its groups in one lane; runs of one or two add each
+        // group straight into t. A lane sum that starts at 0 and takes one
+        // group is that group's term (a -0.0 turned to +0.0, which leaves t
+        // as it is), so every run is a sequence of lane sums.
+        const std::size_t lanes = lo < 2 ? std::size_t{1} << lo : lo == 2 ? 1 : kLanes;
+        Columns c;
+        columns(c, u);
+        V4 tr[4], ti[4];
+        for (int a = 0; a < 4; ++a) {
+            tr[a] = V4{t_re[4 * a], t_re[4 * a + 1], t_re[4 * a + 2], t_re[4 * a + 3]};
+            ti[a] = V4{t_im[4 * a], t_im[4 * a + 1], t_im[4 * a + 2], t_im[4 * a + 3]};
+        }
         for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
-            for (std::size_t j = s; j < s + len; ++j) {
-                const std::size_t at[4] = {j, j | b0, j | b1, j | b0 | b1};
-                const double bre[4] = {br[at[0]], br[at[1]], br[at[2]], br[at[3]]};
-                const double bim[4] = {bi[at[0]], bi[at[1]], bi[at[2]], bi[at[3]]};
-                apply_streams(u, 1, kr + at[0], ki + at[0], kr + at[1], ki + at[1], kr + at[2], ki + at[2], kr + at[3],
-                              ki + at[3]);
-                for (int a = 0; a < 4; ++a)
-                    for (int b = 0; b < 4; ++b) {
-                        t_re[4 * a + b] += bre[a] * kr[at[b]] + bim[a] * ki[at[b]];
-                        t_im[4 * a + b] += bre[a] * ki[at[b]] - bim[a] * kr[at[b]];
+            for (std::size_t l = 0; l < lanes; ++l) {
+                V4 pr[4] = {}, pi[4] = {};
+                for (std::size_t j = s + l; j < s + len; j += lanes) {
+                    const std::size_t at[4] = {j, j | b0, j | b1, j | b0 | b1};
+                    V4 kre, kim, bre, bim;
+                    gather4(kre, kr, at), gather4(kim, ki, at), gather4(bre, br, at), gather4(bim, bi, at);
+                    apply_group(c, kre, kim);
+                    for (int a = 0; a < 4; ++a) {
+                        pr[a] += bre[a] * kre + bim[a] * kim;
+                        pi[a] += bre[a] * kim - bim[a] * kre;
                     }
-                apply_streams(u, 1, br + at[0], bi + at[0], br + at[1], bi + at[1], br + at[2], bi + at[2], br + at[3],
-                              bi + at[3]);
+                    scatter4(kr, at, kre), scatter4(ki, at, kim);
+                    apply_group(c, bre, bim);
+                    scatter4(br, at, bre), scatter4(bi, at, bim);
+                }
+                for (int a = 0; a < 4; ++a) tr[a] += pr[a], ti[a] += pi[a];
             }
         });
+        for (int a = 0; a < 4; ++a)
+            for (int b = 0; b < 4; ++b) t_re[4 * a + b] = tr[a][b], t_im[4 * a + b] = ti[a][b];
         return;
     }
     for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
@@ -205,29 +284,64 @@ std::vector<Mat2> prepare_product(double* kr, double* ki, int n, const double* x
     return rotations;
 }
 
+// One step back through the rotation u (re[4], im[4] of its entries) for a
+// run of `len` amplitude pairs of ket and bra; the terms conj(b_a) k_b (k
+// after the step) go to terms[2 e] and terms[2 e + 1] (re, im; e = 2 a + b).
+// Every value is formed as std::complex arithmetic forms it, products as
+// (ac - bd, ad + bc), so that the run vectorises with the same bits.
+inline __attribute__((always_inline)) void rotation_step(const double ur[4], const double ui[4], std::size_t len,
+                                                         double* __restrict k0r, double* __restrict k0i,
+                                                         double* __restrict k1r, double* __restrict k1i,
+                                                         double* __restrict b0r, double* __restrict b0i,
+                                                         double* __restrict b1r, double* __restrict b1i,
+                                                         double (*__restrict terms)[kChunk]) {
+    for (std::size_t j = 0; j < len; ++j) {
+        const double k0 = k0r[j], k0_ = k0i[j], k1 = k1r[j], k1_ = k1i[j];
+        const double b0 = b0r[j], b0_ = b0i[j], b1 = b1r[j], b1_ = b1i[j];
+        const double n0 = (ur[0] * k0 - ui[0] * k0_) + (ur[1] * k1 - ui[1] * k1_);
+        const double n0_ = (ur[0] * k0_ + ui[0] * k0) + (ur[1] * k1_ + ui[1] * k1);
+        const double n1 = (ur[2] * k0 - ui[2] * k0_) + (ur[3] * k1 - ui[3] * k1_);
+        const double n1_ = (ur[2] * k0_ + ui[2] * k0) + (ur[3] * k1_ + ui[3] * k1);
+        const double c0_ = -b0_, c1_ = -b1_;
+        terms[0][j] = b0 * n0 - c0_ * n0_, terms[1][j] = b0 * n0_ + c0_ * n0;
+        terms[2][j] = b0 * n1 - c0_ * n1_, terms[3][j] = b0 * n1_ + c0_ * n1;
+        terms[4][j] = b1 * n0 - c1_ * n0_, terms[5][j] = b1 * n0_ + c1_ * n0;
+        terms[6][j] = b1 * n1 - c1_ * n1_, terms[7][j] = b1 * n1_ + c1_ * n1;
+        k0r[j] = n0, k0i[j] = n0_, k1r[j] = n1, k1i[j] = n1_;
+        b0r[j] = (ur[0] * b0 - ui[0] * b0_) + (ur[1] * b1 - ui[1] * b1_);
+        b0i[j] = (ur[0] * b0_ + ui[0] * b0) + (ur[1] * b1_ + ui[1] * b1);
+        b1r[j] = (ur[2] * b0 - ui[2] * b0_) + (ur[3] * b1 - ui[3] * b1_);
+        b1i[j] = (ur[2] * b0_ + ui[2] * b0) + (ur[3] * b1_ + ui[3] * b1);
+    }
+}
+
 // The last backward steps: through the product state, one qubit at a time,
 // the gradient of its rotations stored for |<target|psi>|^2 = |overlap|^2.
-void product_gradient(double* kr, double* ki, double* br, double* bi, int n, const double* x,
-                      const std::vector<Mat2>& rotations, cplx overlap, double* gradient) {
+// The four sums of each qubit take the pairs' terms one after another, in
+// the order of the amplitudes.
+BVC_VECTOR_CLONES BVC_UNFUSED void product_gradient(double* kr, double* ki, double* br, double* bi, int n,
+                                                    const double* x, const std::vector<Mat2>& rotations, cplx overlap,
+                                                    double* gradient) {
     const std::size_t size = std::size_t{1} << n;
     const auto store = [&](double* out, cplx d_overlap) { *out = 2.0 * std::real(std::conj(overlap) * d_overlap); };
-    // The product state, one qubit at a time.
+    alignas(64) double terms[8][kChunk];
     for (int q = n; q-- > 0;) {
         const Mat2 u = adjoint(rotations[q]);
+        double ur[4], ui[4];
+        for (int e = 0; e < 4; ++e) ur[e] = u.m[e].real(), ui[e] = u.m[e].imag();
         const std::size_t step = std::size_t{1} << q;
-        cplx t[4] = {};
+        double t_re[4] = {}, t_im[4] = {};
         for (std::size_t base = 0; base < size; base += 2 * step) {
-            for (std::size_t i = base; i < base + step; ++i) {
-                const cplx k0(kr[i], ki[i]), k1(kr[i + step], ki[i + step]);
-                const cplx b0(br[i], bi[i]), b1(br[i + step], bi[i + step]);
-                const cplx k0n = u.m[0] * k0 + u.m[1] * k1, k1n = u.m[2] * k0 + u.m[3] * k1;
-                const cplx b0n = u.m[0] * b0 + u.m[1] * b1, b1n = u.m[2] * b0 + u.m[3] * b1;
-                t[0] += std::conj(b0) * k0n, t[1] += std::conj(b0) * k1n;
-                t[2] += std::conj(b1) * k0n, t[3] += std::conj(b1) * k1n;
-                kr[i] = k0n.real(), ki[i] = k0n.imag(), kr[i + step] = k1n.real(), ki[i + step] = k1n.imag();
-                br[i] = b0n.real(), bi[i] = b0n.imag(), br[i + step] = b1n.real(), bi[i + step] = b1n.imag();
+            for (std::size_t s = base; s < base + step; s += kChunk) {
+                const std::size_t len = std::min(kChunk, base + step - s);
+                rotation_step(ur, ui, len, kr + s, ki + s, kr + s + step, ki + s + step, br + s, bi + s, br + s + step,
+                              bi + s + step, terms);
+                for (std::size_t j = 0; j < len; ++j)
+                    for (int e = 0; e < 4; ++e) t_re[e] += terms[2 * e][j], t_im[e] += terms[2 * e + 1][j];
             }
         }
+        cplx t[4];
+        for (int e = 0; e < 4; ++e) t[e] = cplx(t_re[e], t_im[e]);
         Mat2 d[3];
         axis_rotation_derivatives(x + 3 * q, d);
         for (int j = 0; j < 3; ++j) {
