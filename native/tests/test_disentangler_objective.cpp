@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "check.hpp"
+#include "core/mps/mps.hpp"
+#include "core/runtime/interrupt.hpp"
 #include "core/statevector/statevector.hpp"
 #include "core/synthesis/disentangler_objective.hpp"
 #include "core/synthesis/entanglement.hpp"
 #include "core/synthesis/gates.hpp"
+#include "core/synthesis/mps_local_form.hpp"
 #include "states.hpp"
 
 namespace {
@@ -137,4 +140,31 @@ BVC_TEST(schmidt_spectrum_and_objective_at_extreme_norms) {
         BVC_CHECK(std::abs(value - unit_value) < 1e-12);
     }
     BVC_CHECK(unit[0] > unit[count - 1] && unit[count - 1] > 0.0);
+}
+
+// A Schmidt cutoff drops the faint tail of the cuts beside the pair, on the
+// state vector and on a matrix product state alike: a product across the
+// cut left of qubit 2 plus 1e-6 of a random state keeps one Schmidt vector
+// there instead of four, and the entropy moves by no more than the tail's
+// weight can move it.
+BVC_TEST(schmidt_cutoff_drops_the_faint_tail_of_both_cuts) {
+    const int q0 = 2;
+    auto psi = bvc::test::product(random_state(kQubits - q0, 7), random_state(q0, 8));
+    const auto faint = random_state(kQubits, 9);
+    for (std::size_t i = 0; i < psi.size(); ++i) psi[i] += 1e-6 * faint[i];
+    const bvc::synthesis::DisentanglerObjective exact(psi.data(), kQubits, q0, 1.0);
+    const bvc::synthesis::DisentanglerObjective cut(psi.data(), kQubits, q0, 1.0, 1e-4);
+    BVC_CHECK(exact.left_rank() == 4);
+    BVC_CHECK(cut.left_rank() == 1);
+    BVC_CHECK(cut.gram_dimension() < exact.gram_dimension());
+    bvc::synthesis::ObjectiveScratch scratch;
+    const auto p = random_parameters(40);
+    BVC_CHECK(std::abs(cut.value(p.data(), scratch) - exact.value(p.data(), scratch)) < 1e-9);
+
+    bvc::Interrupt never;
+    const bvc::mps::Mps mps = bvc::mps::from_dense(psi.data(), kQubits, bvc::mps::Truncation{}, never);
+    const bvc::synthesis::LocalForm form = bvc::mps::local_form(mps, q0, 1e-4);
+    BVC_CHECK(form.chi_left == cut.left_rank() && form.chi_right == cut.right_rank());
+    const bvc::synthesis::DisentanglerObjective from_mps(form, kQubits, q0, 1.0);
+    BVC_CHECK(std::abs(from_mps.value(p.data(), scratch) - cut.value(p.data(), scratch)) < 1e-10);
 }

@@ -22,8 +22,10 @@ double rank_tolerance(double largest, int rows, int cols) {
     return largest * static_cast<double>(std::max(rows, cols)) * kEpsilon;
 }
 
-int numerical_rank(const AlignedVector<double>& singular_values, int rows, int cols) {
-    const double tol = rank_tolerance(singular_values.front(), rows, cols);
+// The singular values kept: above the rank tolerance and above `cutoff`
+// times the largest; at least one.
+int numerical_rank(const AlignedVector<double>& singular_values, int rows, int cols, double cutoff) {
+    const double tol = std::max(rank_tolerance(singular_values.front(), rows, cols), cutoff * singular_values.front());
     int rank = 0;
     while (rank < static_cast<int>(singular_values.size()) && singular_values[rank] > tol) ++rank;
     return std::max(rank, 1);
@@ -40,10 +42,11 @@ void accumulate(double* __restrict acc_re, double* __restrict acc_im, const doub
 
 }  // namespace
 
-DisentanglerObjective::DisentanglerObjective(const cplx* state, int n_qubits, int q0, double alpha)
+DisentanglerObjective::DisentanglerObjective(const cplx* state, int n_qubits, int q0, double alpha,
+                                             double schmidt_cutoff)
     : n_qubits_(n_qubits), q0_(q0), alpha_(alpha) {
     if (q0 < 0 || q0 >= n_qubits - 1) throw InvalidValue("bond must be between adjacent qubits");
-    build_local_form(state);
+    build_local_form(state, schmidt_cutoff);
 }
 
 DisentanglerObjective::DisentanglerObjective(const LocalForm& form, int n_qubits, int q0, double alpha)
@@ -63,7 +66,7 @@ DisentanglerObjective::DisentanglerObjective(const LocalForm& form, int n_qubits
     build_gram_blocks(form.theta);
 }
 
-void DisentanglerObjective::build_local_form(const cplx* state) {
+void DisentanglerObjective::build_local_form(const cplx* state, double schmidt_cutoff) {
     const std::size_t size = std::size_t{1} << n_qubits_;
     for (std::size_t i = 0; i < size; ++i) {
         if (!std::isfinite(state[i].real()) || !std::isfinite(state[i].imag())) {
@@ -107,7 +110,7 @@ void DisentanglerObjective::build_local_form(const cplx* state) {
         if (bvc::lapack::thin_svd(dl, cols, a.data(), u.data(), s.data(), vt.data(), ws) != 0) {
             throw DecompositionFailed("SVD did not converge");
         }
-        left_rank_ = numerical_rank(s, dl, cols);
+        left_rank_ = numerical_rank(s, dl, cols, schmidt_cutoff);
         phi.resize(static_cast<std::size_t>(left_rank_) * cols);
         for (int c = 0; c < cols; ++c) {
             for (int alpha = 0; alpha < left_rank_; ++alpha) {
@@ -133,7 +136,7 @@ void DisentanglerObjective::build_local_form(const cplx* state) {
         if (bvc::lapack::thin_svd(rows, dr, phi.data(), x.data(), sigma.data(), yt.data(), ws) != 0) {
             throw DecompositionFailed("SVD did not converge");
         }
-        right_rank_ = numerical_rank(sigma, rows, dr);
+        right_rank_ = numerical_rank(sigma, rows, dr, schmidt_cutoff);
         theta.resize(static_cast<std::size_t>(rows) * right_rank_);
         for (int beta = 0; beta < right_rank_; ++beta) {
             for (int r = 0; r < rows; ++r) {

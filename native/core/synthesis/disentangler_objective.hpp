@@ -97,7 +97,10 @@ public:
     // 0 <= q0 < n_qubits - 1, "state must have finite amplitudes" and
     // "state must have nonzero norm"; std::runtime_error when an SVD fails.
     // `alpha` is the Renyi index, positive or +inf (checked on evaluation).
-    DisentanglerObjective(const cplx* state, int n_qubits, int q0, double alpha);
+    // Schmidt values of the two cuts beside the pair at or below
+    // `schmidt_cutoff` times the largest are dropped as well as those at
+    // rounding level (0: only those).
+    DisentanglerObjective(const cplx* state, int n_qubits, int q0, double alpha, double schmidt_cutoff = 0.0);
 
     // The same objective from a local form: its Gram blocks are built as the
     // state constructor builds them from the theta it computes. Throws
@@ -127,7 +130,7 @@ public:
     double alpha() const { return alpha_; }
 
 private:
-    void build_local_form(const cplx* state);
+    void build_local_form(const cplx* state, double schmidt_cutoff);
     void build_gram_blocks(const AlignedVector<cplx>& theta);
     // Lower triangle of G for the gate `u` into scratch.gram (sized here).
     void assemble_gram(const bvc::sv::Mat4& u, ObjectiveScratch& scratch) const;

@@ -10,26 +10,52 @@ namespace bvc::mps {
 namespace {
 
 // Values of a descending Schmidt spectrum above the rank tolerance of a
-// rows x cols matrix, where the dimension of such a matrix is 2^log2_dimension.
-int numerical_rank(const std::vector<double>& values, int log2_dimension, double other_dimension) {
+// rows x cols matrix, where the dimension of such a matrix is 2^log2_dimension,
+// and above `cutoff` times the largest.
+int numerical_rank(const std::vector<double>& values, int log2_dimension, double other_dimension, double cutoff) {
     const double dimension = std::max(std::ldexp(1.0, std::min(log2_dimension, kMaxDenseQubits)), other_dimension);
-    const double tol = values.front() * dimension * std::numeric_limits<double>::epsilon();
+    const double tol =
+        std::max(values.front() * dimension * std::numeric_limits<double>::epsilon(), cutoff * values.front());
     int rank = 0;
     while (rank < static_cast<int>(values.size()) && values[rank] > tol) ++rank;
     return std::max(rank, 1);
 }
 
+// theta[(alpha, j), beta] replaced by X Sigma of its thin SVD, keeping the
+// singular values numerical_rank keeps: the right decomposition of the
+// state vector's path, whose columns run over the 2^log2_right states of the
+// qubits right of the pair.
+void recompress_right(synthesis::LocalForm& form, int log2_right, double schmidt_cutoff) {
+    const int rows = 4 * form.chi_left, cols = form.chi_right, k = std::min(rows, cols);
+    std::vector<cplx> x(static_cast<std::size_t>(rows) * k), yt(static_cast<std::size_t>(k) * cols);
+    std::vector<double> sigma(k);
+    lapack::Workspace ws;
+    detail::check_info(lapack::thin_svd(rows, cols, form.theta.data(), x.data(), sigma.data(), yt.data(), ws),
+                       "zgesdd");
+    form.chi_right = numerical_rank(sigma, log2_right, static_cast<double>(rows), schmidt_cutoff);
+    form.theta.resize(static_cast<std::size_t>(rows) * form.chi_right);
+    for (int beta = 0; beta < form.chi_right; ++beta) {
+        for (int r = 0; r < rows; ++r) {
+            const std::size_t at = r + static_cast<std::size_t>(rows) * beta;
+            form.theta[at] = x[at] * sigma[beta];
+        }
+    }
+}
+
 }  // namespace
 
-synthesis::LocalForm local_form(const Mps& state, int q0) {
+synthesis::LocalForm local_form(const Mps& state, int q0, double schmidt_cutoff) {
     const int n = state.size();
     const Tensor& first = state.sites[q0];
     const Tensor& second = state.sites[q0 + 1];
     // The state vector's decompositions: qubits 0..q0-1 against the rest
     // (2^q0 x 2^(n-q0)), then (alpha, pair) against qubits q0+2.. (4 chi_left x 2^(n-q0-2)).
     synthesis::LocalForm form;
-    form.chi_left = q0 == 0 ? 1 : numerical_rank(state.schmidt[q0], std::max(q0, n - q0), 0.0);
-    form.chi_right = q0 == n - 2 ? 1 : numerical_rank(state.schmidt[q0 + 2], n - q0 - 2, 4.0 * form.chi_left);
+    form.chi_left = q0 == 0 ? 1 : numerical_rank(state.schmidt[q0], std::max(q0, n - q0), 0.0, schmidt_cutoff);
+    // With a cutoff the state vector's right decomposition is that of the
+    // tensor the left cut has already dropped Schmidt vectors from; it is
+    // taken below, from every right Schmidt vector above rounding.
+    form.chi_right = q0 == n - 2 ? 1 : numerical_rank(state.schmidt[q0 + 2], n - q0 - 2, 4.0 * form.chi_left, 0.0);
     form.chi_left = std::min(form.chi_left, first.left);
     form.chi_right = std::min(form.chi_right, second.right);
 
@@ -49,6 +75,7 @@ synthesis::LocalForm local_form(const Mps& state, int q0) {
             for (std::size_t a = 0; a < chi_left; ++a) out[a] = weights[a] * in[a];
         }
     }
+    if (schmidt_cutoff > 0.0 && q0 < n - 2) recompress_right(form, n - q0 - 2, schmidt_cutoff);
     return form;
 }
 

@@ -19,9 +19,10 @@ namespace bvc::mps {
 // state vector keep them (synthesis::DisentanglerObjective): values above
 // max(rows, cols) machine epsilons of the largest, for the shapes the two
 // dense matrices would have (capped at those of kMaxDenseQubits qubits), so
-// that both paths solve the same eigenvalue problems. 0 <= q0 < n - 1, not
+// that both paths solve the same eigenvalue problems; values at or below
+// `schmidt_cutoff` times the largest are dropped too. 0 <= q0 < n - 1, not
 // checked.
-synthesis::LocalForm local_form(const Mps& state, int q0);
+synthesis::LocalForm local_form(const Mps& state, int q0, double schmidt_cutoff = 0.0);
 
 // The sequential rank-1 approximation of the state, qubits n - 1 down to 1
 // and then qubit 0, as the sweep over the state vector takes it
