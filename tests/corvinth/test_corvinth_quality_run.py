@@ -142,7 +142,10 @@ def test_dense_and_mps_paths_agree():
     mps_lines, mps = run(MPS.from_dense(psi, cutoff=0.0), layers=2, target_overlap=0.999999, state="mps")
     assert mps.circuit_layers == dense.circuit_layers
     assert mps.cnot_count == dense.cnot_count
-    assert mps.layer_overlaps == pytest.approx(dense.layer_overlaps, abs=1e-5)
+    # The two simulations round differently, and every refinement runs until it converges, which
+    # carries such differences on: the last layer's overlaps differ by 4e-6 without the layer
+    # fits' Schmidt cutoff and by 1.0e-5 with it.
+    assert mps.layer_overlaps == pytest.approx(dense.layer_overlaps, abs=2e-5)
     assert mps_lines[-1] == dense_lines[-1]
 
 

@@ -117,7 +117,7 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         // A run asked for by quality must not swing with the input's phase or last bits.
         if (s.quality_driven())
             canonicalise_state(normalised.mutable_data(), static_cast<std::size_t>(normalised.size()));
-        state = std::make_unique<DenseSynthesisState>(std::move(normalised), search.n, module);
+        state = std::make_unique<DenseSynthesisState>(std::move(normalised), search.n, module, s.schmidt_cutoff());
     }
 
     py::object layer_count = layers;
@@ -142,7 +142,8 @@ py::object cvd_dmrg(const Arguments& a, const py::object& module, bool reference
         search.gradient = resolve_gradient(*gradient);
     }
     if (use_mps) {
-        state = std::make_unique<MpsSynthesisState>(*native_mps(psi0), resolve_truncation(max_bond, cutoff), module);
+        state = std::make_unique<MpsSynthesisState>(*native_mps(psi0), resolve_truncation(max_bond, cutoff), module,
+                                                    s.schmidt_cutoff());
     } else if (!max_bond.is_none() || !cutoff.is_none()) {
         raise(PyExc_ValueError, "max_bond and cutoff apply to state='mps' only");
     }

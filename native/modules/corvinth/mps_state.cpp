@@ -31,8 +31,8 @@ std::shared_ptr<const bvc::mps::Mps> native_mps(py::handle brimvale_mps) {
 }
 
 MpsSynthesisState::MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::Truncation& truncation,
-                                     py::object module)
-    : psi0_(psi0), truncation_(truncation), module_(std::move(module)) {
+                                     py::object module, double schmidt_cutoff)
+    : psi0_(psi0), truncation_(truncation), module_(std::move(module)), schmidt_cutoff_(schmidt_cutoff) {
     // The canonical form keeps the norm apart: dropping it normalises.
     psi0_.norm = 1.0;
     psi0_.discarded_weight = 0.0;
@@ -55,9 +55,9 @@ std::string MpsSynthesisState::overlap_estimate_bounds() const {
 }
 
 ObjectiveFactory MpsSynthesisState::objectives() {
-    return [state = &current_](int q0, double alpha) {
-        return std::make_shared<const synthesis::DisentanglerObjective>(bvc::mps::local_form(*state, q0), state->size(),
-                                                                        q0, alpha);
+    return [state = &current_, cutoff = schmidt_cutoff_](int q0, double alpha) {
+        return std::make_shared<const synthesis::DisentanglerObjective>(bvc::mps::local_form(*state, q0, cutoff),
+                                                                        state->size(), q0, alpha);
     };
 }
 

@@ -20,8 +20,10 @@ class MpsSynthesisState : public SynthesisState {
 public:
     // `psi0`: the target state (any norm, it is normalised here); every gate
     // application and circuit simulation is truncated as `truncation` says.
-    // `module` is corvinth itself.
-    MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::Truncation& truncation, py::object module);
+    // `module` is corvinth itself. The bonds' objectives leave out Schmidt
+    // values at or below `schmidt_cutoff` times the largest (bvc::mps::local_form).
+    MpsSynthesisState(const bvc::mps::Mps& psi0, const bvc::mps::Truncation& truncation, py::object module,
+                      double schmidt_cutoff = 0.0);
 
     ObjectiveFactory objectives() override;
     void apply_group(const std::vector<int>& bonds, const std::vector<EntanglerParams>& params) override;
@@ -51,6 +53,7 @@ private:
     bvc::mps::Mps current_;
     bvc::mps::Truncation truncation_;
     py::object module_;
+    double schmidt_cutoff_;
 };
 
 }  // namespace bvc::corvinth

@@ -18,17 +18,18 @@ namespace bvc::corvinth {
 using namespace bvc::bind;
 using namespace pybind11::literals;
 
-DenseSynthesisState::DenseSynthesisState(ComplexArray psi0, int n_qubits, py::object module)
+DenseSynthesisState::DenseSynthesisState(ComplexArray psi0, int n_qubits, py::object module, double schmidt_cutoff)
     : psi0_(std::move(psi0)),
       disentangled_(as_complex_array(py::module_::import("numpy").attr("array")(psi0_))),
       n_(n_qubits),
-      module_(std::move(module)) {}
+      module_(std::move(module)),
+      schmidt_cutoff_(schmidt_cutoff) {}
 
 ObjectiveFactory DenseSynthesisState::objectives() {
     // Every bond of the group is scored against the same input: the array
     // stays as it is until apply_group replaces it.
-    return [state = disentangled_.data(), n = n_](int q0, double alpha) {
-        return std::make_shared<const synthesis::DisentanglerObjective>(state, n, q0, alpha);
+    return [state = disentangled_.data(), n = n_, cutoff = schmidt_cutoff_](int q0, double alpha) {
+        return std::make_shared<const synthesis::DisentanglerObjective>(state, n, q0, alpha, cutoff);
     };
 }
 

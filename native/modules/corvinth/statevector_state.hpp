@@ -8,8 +8,10 @@ namespace bvc::corvinth {
 
 class DenseSynthesisState : public SynthesisState {
 public:
-    // `psi0`: the normalised state; `module` is corvinth itself.
-    DenseSynthesisState(bvc::bind::ComplexArray psi0, int n_qubits, py::object module);
+    // `psi0`: the normalised state; `module` is corvinth itself. The bonds'
+    // objectives leave out Schmidt values at or below `schmidt_cutoff` times
+    // the largest (synthesis::DisentanglerObjective).
+    DenseSynthesisState(bvc::bind::ComplexArray psi0, int n_qubits, py::object module, double schmidt_cutoff = 0.0);
 
     ObjectiveFactory objectives() override;
     void apply_group(const std::vector<int>& bonds, const std::vector<EntanglerParams>& params) override;
@@ -26,6 +28,7 @@ private:
     bvc::bind::ComplexArray disentangled_;
     int n_;
     py::object module_;
+    double schmidt_cutoff_;
 };
 
 }  // namespace bvc::corvinth
