@@ -7,12 +7,14 @@ CASCI energy, or the DMRG energy where CASCI is skipped (--state mps). The
 rows share every setting but the CNOT budget (three per gate of the layers
 the default layer count allows) and, past the dense vector, --state mps.
 
-    python bench/bench_quality_goal.py [h8 h2o h10 h16] [--phases K]
+    python bench/bench_quality_goal.py [h8 h2o h10 h16] [--phases K] [--refine-seconds S]
 
 With --phases K the H2O row is repeated K times with the DMRG state
 multiplied by a global phase e^(2 pi i k / K) (k = 0 .. K-1) before the
 synthesis, and the spread of overlap and energy error is printed: a quality
-that swings with rounding shows there.
+that swings with rounding shows there. With --refine-seconds S every row
+bounds its refinements to S seconds together (--refine-seconds of the
+command line).
 """
 
 from __future__ import annotations
@@ -85,13 +87,17 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("rows", nargs="*", default=["h8", "h2o"], choices=sorted(ROWS))
     parser.add_argument("--phases", type=int, default=0)
+    parser.add_argument("--refine-seconds", type=float, default=None)
     options = parser.parse_args()
+    settings = SETTINGS + (
+        [] if options.refine_seconds is None else ["--refine-seconds", f"{options.refine_seconds:g}"]
+    )
     print("| molecule | overlap | abs(E - E_exact) | CNOTs | two-qubit depth | wall time | command |")
     print("|---|---|---|---|---|---|---|")
     for key in options.rows:
         label, arguments = ROWS[key]
-        row = run(arguments + SETTINGS)
-        command = "brimvale-chemistry " + " ".join(arguments + SETTINGS)
+        row = run(arguments + settings)
+        command = "brimvale-chemistry " + " ".join(arguments + settings)
         print(
             f"| {label} | {row['overlap']:.6f} | {row['error_mha']:.2f} mHa | {row['cnots']} | {row['depth']} "
             f"| {row['seconds']:.0f} s | `{command}` |",
@@ -99,7 +105,7 @@ def main() -> None:
         )
     if options.phases:
         label, arguments = ROWS["h2o"]
-        rows = [run(arguments + SETTINGS, phase=k / options.phases) for k in range(options.phases)]
+        rows = [run(arguments + settings, phase=k / options.phases) for k in range(options.phases)]
         for k, row in enumerate(rows):
             print(f"phase {k}/{options.phases}: overlap {row['overlap']:.8f}, error {row['error_mha']:.4f} mHa")
         overlaps = [r["overlap"] for r in rows]
