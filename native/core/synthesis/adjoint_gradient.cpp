@@ -146,6 +146,34 @@ inline __attribute__((always_inline)) void for_each_run(int n_qubits, int q0, in
                 visit(start, std::min(kChunk, middle + s_lo - start));
 }
 
+// The gate u on the pair (q0, q1), run by run in the lanes of apply_streams.
+inline __attribute__((always_inline)) void apply_runs(double* re, double* im, int n_qubits, int q0, int q1,
+                                                      const Coefficients& u) {
+    const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
+    for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
+        apply_streams(u, len, re + s, im + s, re + (s | b0), im + (s | b0), re + (s | b1), im + (s | b1),
+                      re + (s | b0 | b1), im + (s | b0 | b1));
+    });
+}
+
+// adjoint_pair run by run in the lanes: u on the ket's run, its transition
+// sums, u on the bra's run.
+inline __attribute__((always_inline)) void adjoint_runs(double* kr, double* ki, double* br, double* bi, int n_qubits,
+                                                        int q0, int q1, const Coefficients& u, double t_re[16],
+                                                        double t_im[16]) {
+    const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
+    for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
+        const std::size_t at[4] = {s, s | b0, s | b1, s | b0 | b1};
+        double* const kre[4] = {kr + at[0], kr + at[1], kr + at[2], kr + at[3]};
+        double* const kim[4] = {ki + at[0], ki + at[1], ki + at[2], ki + at[3]};
+        double* const bre[4] = {br + at[0], br + at[1], br + at[2], br + at[3]};
+        double* const bim[4] = {bi + at[0], bi + at[1], bi + at[2], bi + at[3]};
+        apply_streams(u, len, kre[0], kim[0], kre[1], kim[1], kre[2], kim[2], kre[3], kim[3]);
+        accumulate_transition(len, bre, bim, kre, kim, t_re, t_im);
+        apply_streams(u, len, bre[0], bim[0], bre[1], bim[1], bre[2], bim[2], bre[3], bim[3]);
+    });
+}
+
 // The two whole-gate passes are compiled three times on x86-64: for the
 // baseline, for AVX2 with FMA and for AVX-512, and the loader picks the
 // widest the processor runs. The AVX2 and AVX-512 copies give the same bits:
@@ -185,10 +213,7 @@ void apply_pair(double* re, double* im, int n_qubits, int q0, int q1, const Coef
         });
         return;
     }
-    for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
-        apply_streams(u, len, re + s, im + s, re + (s | b0), im + (s | b0), re + (s | b1), im + (s | b1),
-                      re + (s | b0 | b1), im + (s | b0 | b1));
-    });
+    apply_runs(re, im, n_qubits, q0, q1, u);
 }
 
 // One backward step through u on (q0, q1): u on ket and bra, and the
@@ -237,16 +262,7 @@ void adjoint_pair(double* kr, double* ki, double* br, double* bi, int n_qubits, 
             for (int b = 0; b < 4; ++b) t_re[4 * a + b] = tr[a][b], t_im[4 * a + b] = ti[a][b];
         return;
     }
-    for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
-        const std::size_t at[4] = {s, s | b0, s | b1, s | b0 | b1};
-        double* const kre[4] = {kr + at[0], kr + at[1], kr + at[2], kr + at[3]};
-        double* const kim[4] = {ki + at[0], ki + at[1], ki + at[2], ki + at[3]};
-        double* const bre[4] = {br + at[0], br + at[1], br + at[2], br + at[3]};
-        double* const bim[4] = {bi + at[0], bi + at[1], bi + at[2], bi + at[3]};
-        apply_streams(u, len, kre[0], kim[0], kre[1], kim[1], kre[2], kim[2], kre[3], kim[3]);
-        accumulate_transition(len, bre, bim, kre, kim, t_re, t_im);
-        apply_streams(u, len, bre[0], bim[0], bre[1], bim[1], bre[2], bim[2], bre[3], bim[3]);
-    });
+    adjoint_runs(kr, ki, br, bi, n_qubits, q0, q1, u, t_re, t_im);
 }
 
 // The gradient of |<target|psi>|^2 = |overlap|^2 with respect to the nine

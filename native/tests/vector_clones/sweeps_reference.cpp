@@ -1,8 +1,9 @@
 // The sweeps against the way they were written before short runs were swept
 // group by group and the product-state steps vectorised: every state, sum
 // and gradient must have the same bits. The reference below is that code;
-// the helpers it shares with the sweeps (runs, lanes, streams) are the
-// sweeps' own, reached by building their source into this program.
+// the helpers it shares with the sweeps (runs, lanes, streams, the sweeps by
+// runs) are the sweeps' own, reached by building their source into this
+// program.
 #include "core/synthesis/adjoint_gradient.cpp"
 
 #include <cstdio>
@@ -14,47 +15,36 @@
 namespace bvc::synthesis {
 namespace {
 
+// Run by run in the lanes, whatever the pair.
 BVC_VECTOR_CLONES
 void reference_apply_pair(double* re, double* im, int n_qubits, int q0, int q1, const Coefficients& u) {
-    const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
-    for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
-        apply_streams(u, len, re + s, im + s, re + (s | b0), im + (s | b0), re + (s | b1), im + (s | b1),
-                      re + (s | b0 | b1), im + (s | b0 | b1));
-    });
+    apply_runs(re, im, n_qubits, q0, q1, u);
 }
 
+// Amplitude by amplitude for runs of one or two, else run by run in the lanes.
 BVC_VECTOR_CLONES
 void reference_adjoint_pair(double* kr, double* ki, double* br, double* bi, int n_qubits, int q0, int q1,
                             const Coefficients& u, double t_re[16], double t_im[16]) {
-    const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
-    if (std::min(q0, q1) < 2) {
-        for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
-            for (std::size_t j = s; j < s + len; ++j) {
-                const std::size_t at[4] = {j, j | b0, j | b1, j | b0 | b1};
-                const double bre[4] = {br[at[0]], br[at[1]], br[at[2]], br[at[3]]};
-                const double bim[4] = {bi[at[0]], bi[at[1]], bi[at[2]], bi[at[3]]};
-                apply_streams(u, 1, kr + at[0], ki + at[0], kr + at[1], ki + at[1], kr + at[2], ki + at[2], kr + at[3],
-                              ki + at[3]);
-                for (int a = 0; a < 4; ++a)
-                    for (int b = 0; b < 4; ++b) {
-                        t_re[4 * a + b] += bre[a] * kr[at[b]] + bim[a] * ki[at[b]];
-                        t_im[4 * a + b] += bre[a] * ki[at[b]] - bim[a] * kr[at[b]];
-                    }
-                apply_streams(u, 1, br + at[0], bi + at[0], br + at[1], bi + at[1], br + at[2], bi + at[2], br + at[3],
-                              bi + at[3]);
-            }
-        });
+    if (std::min(q0, q1) >= 2) {
+        adjoint_runs(kr, ki, br, bi, n_qubits, q0, q1, u, t_re, t_im);
         return;
     }
+    const std::size_t b0 = std::size_t{1} << q0, b1 = std::size_t{1} << q1;
     for_each_run(n_qubits, q0, q1, [&](std::size_t s, std::size_t len) __attribute__((always_inline)) {
-        const std::size_t at[4] = {s, s | b0, s | b1, s | b0 | b1};
-        double* const kre[4] = {kr + at[0], kr + at[1], kr + at[2], kr + at[3]};
-        double* const kim[4] = {ki + at[0], ki + at[1], ki + at[2], ki + at[3]};
-        double* const bre[4] = {br + at[0], br + at[1], br + at[2], br + at[3]};
-        double* const bim[4] = {bi + at[0], bi + at[1], bi + at[2], bi + at[3]};
-        apply_streams(u, len, kre[0], kim[0], kre[1], kim[1], kre[2], kim[2], kre[3], kim[3]);
-        accumulate_transition(len, bre, bim, kre, kim, t_re, t_im);
-        apply_streams(u, len, bre[0], bim[0], bre[1], bim[1], bre[2], bim[2], bre[3], bim[3]);
+        for (std::size_t j = s; j < s + len; ++j) {
+            const std::size_t at[4] = {j, j | b0, j | b1, j | b0 | b1};
+            const double bre[4] = {br[at[0]], br[at[1]], br[at[2]], br[at[3]]};
+            const double bim[4] = {bi[at[0]], bi[at[1]], bi[at[2]], bi[at[3]]};
+            apply_streams(u, 1, kr + at[0], ki + at[0], kr + at[1], ki + at[1], kr + at[2], ki + at[2], kr + at[3],
+                          ki + at[3]);
+            for (int a = 0; a < 4; ++a)
+                for (int b = 0; b < 4; ++b) {
+                    t_re[4 * a + b] += bre[a] * kr[at[b]] + bim[a] * ki[at[b]];
+                    t_im[4 * a + b] += bre[a] * ki[at[b]] - bim[a] * kr[at[b]];
+                }
+            apply_streams(u, 1, br + at[0], bi + at[0], br + at[1], bi + at[1], br + at[2], bi + at[2], br + at[3],
+                          bi + at[3]);
+        }
     });
 }
 
