@@ -53,6 +53,8 @@ void load_lapack() {
     loaded.zungqr = resolve<lapack::zungqr_fn>(capi, "zungqr");
     loaded.zgelqf = resolve<lapack::zgeqrf_fn>(capi, "zgelqf");
     loaded.zunglq = resolve<lapack::zungqr_fn>(capi, "zunglq");
+    loaded.dpotrf = resolve<lapack::dpotrf_fn>(capi, "dpotrf");
+    loaded.dtrtri = resolve<lapack::dtrtri_fn>(capi, "dtrtri");
     py::dict blas = py::module_::import("scipy.linalg.cython_blas").attr("__pyx_capi__");
     loaded.zgemm = resolve<lapack::zgemm_fn>(blas, "zgemm");
     loaded.zherk = resolve<lapack::zherk_fn>(blas, "zherk");

@@ -62,6 +62,8 @@ void load_test_lapack() {
     loaded.zungqr = routine<lapack::zungqr_fn>("zungqr");
     loaded.zgelqf = routine<lapack::zgeqrf_fn>("zgelqf");
     loaded.zunglq = routine<lapack::zungqr_fn>("zunglq");
+    loaded.dpotrf = routine<lapack::dpotrf_fn>("dpotrf");
+    loaded.dtrtri = routine<lapack::dtrtri_fn>("dtrtri");
     loaded.zgemm = routine<lapack::zgemm_fn>("zgemm");
     loaded.zherk = routine<lapack::zherk_fn>("zherk");
     loaded.set_threads_local = reinterpret_cast<lapack::set_threads_fn*>(find({"openblas_set_num_threads_local"}));

@@ -96,6 +96,17 @@ int zgesdd_call(char jobz, int m, int n, cplx* a, double* s, cplx* u, cplx* vt, 
 
 }  // namespace
 
+int inverse_cholesky_factor(int n, double* a) {
+    auto* potrf = require(table.dpotrf, "dpotrf");
+    auto* trtri = require(table.dtrtri, "dtrtri");
+    if (n == 0) return 0;
+    char uplo = 'L', diag = 'N';
+    int lda = n, info = 0;
+    potrf(&uplo, &n, a, &lda, &info);
+    if (info == 0) trtri(&uplo, &diag, &n, a, &lda, &info);
+    return info;
+}
+
 int hermitian_eigenvalues(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('N', n, a, w, ws); }
 
 int hermitian_eigensystem(int n, cplx* a, double* w, Workspace& ws) { return zheevd_call('V', n, a, w, ws); }

@@ -22,6 +22,8 @@ using zgesvd_fn = void(char* jobu, char* jobvt, int* m, int* n, cplx* a, int* ld
 
 using zgeqrf_fn = void(int* m, int* n, cplx* a, int* lda, cplx* tau, cplx* work, int* lwork, int* info);
 using zungqr_fn = void(int* m, int* n, int* k, cplx* a, int* lda, cplx* tau, cplx* work, int* lwork, int* info);
+using dpotrf_fn = void(char* uplo, int* n, double* a, int* lda, int* info);
+using dtrtri_fn = void(char* uplo, char* diag, int* n, double* a, int* lda, int* info);
 // BLAS, from the same library.
 using zgemm_fn = void(char* transa, char* transb, int* m, int* n, int* k, cplx* alpha, cplx* a, int* lda, cplx* b,
                       int* ldb, cplx* beta, cplx* c, int* ldc);
@@ -43,6 +45,8 @@ struct Table {
     zungqr_fn* zungqr = nullptr;
     zgeqrf_fn* zgelqf = nullptr;  // same argument list as zgeqrf
     zungqr_fn* zunglq = nullptr;  // same argument list as zungqr
+    dpotrf_fn* dpotrf = nullptr;
+    dtrtri_fn* dtrtri = nullptr;
     zgemm_fn* zgemm = nullptr;
     zherk_fn* zherk = nullptr;
     // Found only when the library is OpenBLAS; null otherwise.
@@ -100,6 +104,12 @@ int qr(int m, int n, cplx* a, cplx* r, Workspace& ws);
 // orthonormal rows, leading dimension k) and `l` (m x k, lower trapezoidal,
 // leading dimension m) are written; `a` is destroyed.
 int lq(int m, int n, cplx* a, cplx* l, cplx* q, Workspace& ws);
+
+// For the symmetric positive definite n x n matrix `a` (column-major, lower
+// triangle read) = L L^T: its lower triangle is replaced by L^-1; the strict
+// upper triangle is left as it was. Returns LAPACK's info (0 on success,
+// positive when `a` is not positive definite).
+int inverse_cholesky_factor(int n, double* a);
 
 // Keeps the calling thread's BLAS single-threaded while it lives, when the
 // work ahead (multiply-adds) is small. Waking helper threads for products of
