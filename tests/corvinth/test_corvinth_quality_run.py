@@ -103,8 +103,9 @@ def test_refined_circuit_is_never_worse_than_the_layer_fit(monkeypatch):
     # The first layer is fitted to the same state in both runs; refining it only gains.
     assert quality.layer_overlaps[1] > plain.layer_overlaps[1] + 1e-3
     assert quality.layer_overlaps == sorted(quality.layer_overlaps)
-    # An optimiser that hands back a worse point: each layer keeps its fitted circuit, so the run is the
-    # plain layer-by-layer one.
+    # SciPy's optimiser handing back a worse point: each layer it refines keeps its fitted circuit, so
+    # the run is the plain layer-by-layer one up to the last layer, whose refinement (the native
+    # preconditioned one) can only gain.
     real_minimize = corvinth.minimize
 
     def spoiled(fun, x0, **kwargs):
@@ -115,7 +116,8 @@ def test_refined_circuit_is_never_worse_than_the_layer_fit(monkeypatch):
 
     monkeypatch.setattr(corvinth, "minimize", spoiled)
     _, kept = run(psi, layers=3, max_cnots=1000)
-    assert kept.layer_overlaps == pytest.approx(plain.layer_overlaps, abs=1e-12)
+    assert kept.layer_overlaps[:-1] == pytest.approx(plain.layer_overlaps[:-1], abs=1e-12)
+    assert kept.layer_overlaps[-1] > plain.layer_overlaps[-1] + 1e-3
 
 
 @pytest.mark.parametrize("sector", [False, True], ids=["every amplitude", "fixed particle number"])
@@ -138,8 +140,10 @@ def test_quality_does_not_swing_with_the_global_phase_or_the_threads(sector):
 
 def test_dense_and_mps_paths_agree():
     psi = brick_state(4, layers=1)
-    dense_lines, dense = run(psi, layers=2, target_overlap=0.999999)
-    mps_lines, mps = run(MPS.from_dense(psi, cutoff=0.0), layers=2, target_overlap=0.999999, state="mps")
+    # A target both reach with room to spare: the last refinement ends within a few 1e-6 of 1, where
+    # the two paths' rounding decides which side of 0.999999 each lands on.
+    dense_lines, dense = run(psi, layers=2, target_overlap=0.9999)
+    mps_lines, mps = run(MPS.from_dense(psi, cutoff=0.0), layers=2, target_overlap=0.9999, state="mps")
     assert mps.circuit_layers == dense.circuit_layers
     assert mps.cnot_count == dense.cnot_count
     # The two simulations round differently, and every refinement runs until it converges, which

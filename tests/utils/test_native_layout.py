@@ -10,10 +10,11 @@ CORE = pathlib.Path(__file__).resolve().parents[2] / "native" / "core"
 # Each room and the rooms it may include besides itself.
 BELOW = {
     "runtime": set(),
+    "optimize": set(),
     "statevector": {"runtime"},
     "chemistry": {"runtime"},
     "mps": {"runtime", "statevector"},
-    "synthesis": {"runtime", "statevector", "mps"},
+    "synthesis": {"runtime", "statevector", "mps", "optimize"},
 }
 
 

@@ -141,6 +141,7 @@ bvc::corvinth::RefineProblem MpsSynthesisState::problem_for(const py::list& gate
     problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
     problem.fidelity = std::make_unique<synthesis::MpsReversePreparationFidelity>(
         psi0_, bvc::corvinth::row_pairs(problem.rows), truncation_, signal_interrupt());
+    problem.metric = bvc::corvinth::circuit_metric(n, problem.rows);
     problem.score = [this, n, pauli_terms, compact](const bvc::corvinth::Rotations& rotations, const py::object& rows) {
         return score(bvc::corvinth::build_reverse_preparation(module_, py::int_(n), rotations, rows, compact),
                      pauli_terms);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bind/arrays.hpp"
+#include "core/optimize/lbfgs.hpp"
 #include "core/synthesis/adjoint_gradient.hpp"
 
 namespace bvc::corvinth {
@@ -33,7 +34,15 @@ struct RefineProblem {
     std::unique_ptr<bvc::synthesis::CircuitFidelity> fidelity;
     int iterations = 0;
     std::function<py::tuple(const Rotations& rotations, const py::object& rows)> score;
+    // The circuit's metric (core/synthesis/circuit_metric), or null where
+    // the circuit is too wide to simulate as a vector.
+    std::unique_ptr<bvc::optimize::Preconditioner> metric;
 };
+
+// The metric of a circuit of n qubits with the pairs of `rows`, or null
+// above kMetricMostQubits. It depends on the circuit alone, so an MPS
+// problem within that width measures it on the state vector too.
+std::unique_ptr<bvc::optimize::Preconditioner> circuit_metric(int n, const bvc::bind::RealArray& rows);
 
 // The pairs (q0, q1) of the gate rows.
 std::vector<std::array<int, 2>> row_pairs(const bvc::bind::RealArray& rows);
@@ -64,12 +73,21 @@ py::tuple refine_circuit(py::handle module, RefineProblem& problem, const py::tu
 // 0.994480 in 327 s with 1e-4, 0.993238 in 353 s with 1e-5 and 0.990707 in
 // 394 s with 1e-6; on the H2O preset 0.60 mHa with 1e-4 or 1e-5 against
 // 0.70 mHa with 1e-6, three seconds sooner.
+//
+// A preconditioned refinement, when the problem has a metric, runs the
+// native L-BFGS of core/optimize with the circuit's metric, measured again
+// every 100 iterations, in place of SciPy's L-BFGS-B. Its steps then move
+// the state about as far whichever gate they turn. From the same start, the
+// last refinement of the H8 chain at 360 CNOTs passed 0.995 after about
+// 2,000 iterations against 4,819, and stopped at 0.995418 after about 4,000
+// against 0.995593 after 7,263.
 struct Convergence {
     int window = 50;
     double least_gain = 1e-4;
     int history = 10;
     int most_iterations = 100000;
     std::optional<std::chrono::steady_clock::time_point> deadline;
+    bool preconditioned = false;
 };
 
 // A refined circuit: (circuit, overlap_mod, energy or None) as the problem
