@@ -4,8 +4,9 @@
 // H0 = gamma M^-1, M^-1 the preconditioner's current inverse metric and
 // gamma = s.y / y.M^-1.y of the newest step. A new preconditioner changes H0
 // only, so the memory of earlier steps stays valid: restarting it instead
-// costs dozens of iterations each time. Steps satisfy the strong Wolfe
-// conditions, which keep every remembered pair's curvature positive.
+// costs dozens of iterations each time. Steps meet the strong Wolfe
+// conditions, or at least sufficient decrease when the line search runs out
+// of trials; a step whose curvature s.y is not positive is not remembered.
 #pragma once
 
 #include <cstddef>
