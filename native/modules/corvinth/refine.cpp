@@ -60,6 +60,14 @@ constexpr int kMetricEvery = 100;
 // MPS runs keep SciPy's L-BFGS-B.
 constexpr int kMetricMostQubits = 16;
 
+// 1 - F at x, its gradient written to `gradient`: what every refinement minimises.
+double infidelity_and_gradient(bvc::synthesis::CircuitFidelity& fidelity, const double* x, double* gradient) {
+    const double value = 1.0 - fidelity.value_and_gradient(x, gradient);
+    const std::size_t count = fidelity.parameter_count();
+    for (std::size_t k = 0; k < count; ++k) gradient[k] = -gradient[k];
+    return value;
+}
+
 // 1 - F and its gradient in one call, for scipy.optimize.minimize(jac=True).
 class CircuitInfidelity {
 public:
@@ -76,8 +84,7 @@ public:
         double value;
         {
             py::gil_scoped_release release;
-            value = 1.0 - fidelity_->value_and_gradient(x.data(), g);
-            for (std::size_t k = 0; k < count; ++k) g[k] = -g[k];
+            value = infidelity_and_gradient(*fidelity_, x.data(), g);
         }
         return py::make_tuple(value, std::move(gradient));
     }
@@ -208,9 +215,7 @@ std::pair<std::vector<double>, double> preconditioned_refinement(RefineProblem& 
                                                                  ConvergenceWatch& watch, const Convergence& rule) {
     bvc::synthesis::CircuitFidelity& fidelity = *problem.fidelity;
     const bvc::optimize::Objective infidelity = [&fidelity](const double* x, double* gradient) {
-        const double value = 1.0 - fidelity.value_and_gradient(x, gradient);
-        for (std::size_t k = 0; k < fidelity.parameter_count(); ++k) gradient[k] = -gradient[k];
-        return value;
+        return infidelity_and_gradient(fidelity, x, gradient);
     };
     const bvc::optimize::Observer observe = [&watch](int, const double*, double value) {
         py::gil_scoped_acquire acquire;
