@@ -107,4 +107,18 @@ BVC_TEST(metric_blocks_match_differences_of_the_state) {
         offset += size * size;
     }
     BVC_CHECK(whitened < 1e-10);
+
+    // A measurement that passes more amplitudes than one poll covers answers
+    // a stop request: 16 qubits and 80 rows make five polls.
+    struct Stop {};
+    const int wide = 16;
+    const std::vector<std::array<int, 2>> rows(80, std::array<int, 2>{3, 4});
+    const std::vector<double> zero(3 * wide + 9 * rows.size(), 0.0);
+    bool stopped = false;
+    try {
+        bvc::synthesis::circuit_metric_blocks(wide, rows, zero.data(), bvc::Interrupt([] { throw Stop{}; }));
+    } catch (const Stop&) {
+        stopped = true;
+    }
+    BVC_CHECK(stopped);
 }

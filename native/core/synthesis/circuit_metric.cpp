@@ -76,7 +76,8 @@ void rotation_block(const double v[kRotationParams], double* block) {
 
 }  // namespace
 
-std::vector<double> circuit_metric_blocks(int n_qubits, const std::vector<std::array<int, 2>>& pairs, const double* x) {
+std::vector<double> circuit_metric_blocks(int n_qubits, const std::vector<std::array<int, 2>>& pairs, const double* x,
+                                          Interrupt interrupt) {
     const std::size_t n = static_cast<std::size_t>(n_qubits);
     constexpr std::size_t kRotationBlock = kRotationParams * kRotationParams;
     constexpr std::size_t kGateBlock = kEntanglerParams * kEntanglerParams;
@@ -103,6 +104,7 @@ std::vector<double> circuit_metric_blocks(int n_qubits, const std::vector<std::a
         gate_block(e, de, pair_density(psi.data(), n_qubits, q0, q1),
                    blocks.data() + kRotationBlock * n + kGateBlock * k);
         bvc::sv::apply_2q(psi.data(), n_qubits, q0, q1, adjoint(e), bvc::sv::Summation::left_to_right);
+        interrupt.progress(psi.size());
     }
     return blocks;
 }
@@ -138,8 +140,8 @@ std::vector<double> inverse_metric_factors(int n_qubits, std::size_t rows, std::
 }
 
 void CircuitMetric::update(const double* x) {
-    factors_ =
-        inverse_metric_factors(n_qubits_, pairs_.size(), circuit_metric_blocks(n_qubits_, pairs_, x), relative_shift_);
+    factors_ = inverse_metric_factors(n_qubits_, pairs_.size(), circuit_metric_blocks(n_qubits_, pairs_, x, interrupt_),
+                                      relative_shift_);
 }
 
 void CircuitMetric::apply(const double* v, double* out) const {

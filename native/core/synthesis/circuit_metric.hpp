@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/optimize/lbfgs.hpp"
+#include "core/runtime/interrupt.hpp"
 
 namespace bvc::synthesis {
 
@@ -21,7 +22,9 @@ namespace bvc::synthesis {
 // row-major: 9 n values for the qubits, then 81 per row. It depends on the
 // circuit only, not on any target. The state is simulated as a vector of
 // 2^n_qubits amplitudes; each pair has 0 <= q0 < q1 < n_qubits (not checked).
-std::vector<double> circuit_metric_blocks(int n_qubits, const std::vector<std::array<int, 2>>& pairs, const double* x);
+// Each gate reports its amplitudes to `interrupt`, which may throw.
+std::vector<double> circuit_metric_blocks(int n_qubits, const std::vector<std::array<int, 2>>& pairs, const double* x,
+                                          Interrupt interrupt = {});
 
 // The inverse Cholesky factors of the blocks, shifted: block g becomes
 // L^-1 with L L^T = g + shift I, shift = relative_shift * trace(g) / size,
@@ -33,11 +36,15 @@ std::vector<double> inverse_metric_factors(int n_qubits, std::size_t rows, std::
                                            double relative_shift);
 
 // The circuit's metric as the optimiser's preconditioner: M^-1 v = L^-T L^-1 v
-// block by block, with the shifted factors above.
+// block by block, with the shifted factors above. Measuring it takes
+// seconds on 20 qubits; `interrupt` may end it.
 class CircuitMetric : public bvc::optimize::Preconditioner {
 public:
-    CircuitMetric(int n_qubits, std::vector<std::array<int, 2>> pairs, double relative_shift)
-        : n_qubits_(n_qubits), pairs_(std::move(pairs)), relative_shift_(relative_shift) {}
+    CircuitMetric(int n_qubits, std::vector<std::array<int, 2>> pairs, double relative_shift, Interrupt interrupt = {})
+        : n_qubits_(n_qubits),
+          pairs_(std::move(pairs)),
+          relative_shift_(relative_shift),
+          interrupt_(std::move(interrupt)) {}
     void update(const double* x) override;
     void apply(const double* v, double* out) const override;
 
@@ -45,6 +52,7 @@ private:
     int n_qubits_;
     std::vector<std::array<int, 2>> pairs_;
     double relative_shift_;
+    Interrupt interrupt_;
     std::vector<double> factors_;
 };
 
