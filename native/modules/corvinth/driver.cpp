@@ -209,8 +209,8 @@ void register_cvd_driver(py::module_& m) {
         "after every layer all parameters of the circuit are optimised jointly until the gain per iteration "
         "becomes negligible, the next layer being fitted to what the refined circuit leaves. Either implies "
         "`compact`; a line \"Stopped\" says why the run ended. `refine_seconds` bounds the time these "
-        "refinements may take together: each gets an equal share of what is left for the layers that may still "
-        "come, and once it is spent no further layer is added.",
+        "refinements may take together: of what is left for the layers that may still come, each gets one share "
+        "and the last nine, and once it is spent no further layer is added.",
         [module](const Arguments& a) { return cvd_dmrg(a, module, false); });
     def_function(m, "_cvd_dmrg_reference", specified,
                  "cvd_dmrg as a single thread on the plain objective, SciPy forming its own finite differences: "

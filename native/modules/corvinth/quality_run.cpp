@@ -30,6 +30,13 @@ namespace {
 // may turn a gate emitted with fewer into one that needs all three.
 constexpr std::int64_t kCnotsPerGate = 3;
 
+// Under a time budget the last refinement counts as this many shares of
+// what is left, each earlier one as one: it is the refinement that gains
+// most, and earlier ones cut short cost it less than they give it. On h10
+// (capped at 64, 200 s) the last layer ended at 0.970891 and 0.972678 with
+// one share, 0.975432 with 4, 0.976879 with 9 and 0.973270 with 21.
+constexpr std::int64_t kLastRefinementShares = 9;
+
 std::string shortest(double value) { return py::cast<std::string>(py::repr(py::float_(value))); }
 
 std::optional<double> optional_energy(const py::object& energy) {
@@ -119,8 +126,8 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
             break;
         }
         // The layers that may still come, this one included: each
-        // refinement gets an equal share of the time left for them, so
-        // that the last (which adds most) is not starved by the first.
+        // refinement gets its share of the time left for them, so that the
+        // last (which adds most) is not starved by the first.
         std::int64_t layers_left = s.layers - layers_run;
         if (s.max_cnots && layer_bonds > 0) {
             const std::int64_t rows_left = *s.max_cnots / kCnotsPerGate - static_cast<std::int64_t>(gate_rows.size());
@@ -134,7 +141,10 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
         // The last layer's refinement leaves nothing to a later one: it
         // goes on while it gains ten times less.
         rule = layers_left == 1 ? final_rule : bvc::corvinth::Convergence{};
-        if (budget) rule.deadline = begin + (*budget - spent) / std::max<std::int64_t>(layers_left, 1);
+        if (budget) {
+            const std::int64_t shares = layers_left <= 1 ? 1 : layers_left - 1 + kLastRefinementShares;
+            rule.deadline = begin + (*budget - spent) / shares;
+        }
         bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, refine_threads);
         // A refinement may run for minutes: its iterations and overlap, on
         // standard error when it is a terminal.

@@ -113,8 +113,8 @@ const std::vector<OptInSetting>& table() {
          {{kCvd, "max_cnots"}}},
         {"cvd_refine_seconds",
          "--refine-seconds",
-         "seconds the refinements of --target-overlap or --max-cnots may take together, shared equally by the "
-         "layers that may still come (default: each until it converges)",
+         "seconds the refinements of --target-overlap or --max-cnots may take together, shared by the layers "
+         "that may still come, the last taking nine shares (default: each until it converges)",
          Kind::kOptionalFloat,
          {},
          {{kCvd, "refine_seconds"}}},
