@@ -30,8 +30,10 @@ public:
     py::tuple snapshot(const py::list& gate_rows, const py::object& pauli_terms, bool compact) override;
     py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
                      const py::tuple& unrefined) override;
+    // A long run on a chain of at most kVectorRefineMostQubits qubits
+    // works on psi0's vector of amplitudes.
     bvc::corvinth::RefineProblem refine_problem(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
-                                                unsigned threads) override;
+                                                unsigned threads, bool long_run) override;
     void restart(const py::list& gate_rows) override;
     // What the gates applied to the state have dropped so far.
     double discarded_weight() const override { return current_.discarded_weight; }

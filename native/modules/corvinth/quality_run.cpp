@@ -145,7 +145,8 @@ py::object run_quality_cvd(SynthesisState& state, Settings& s) {
             const std::int64_t shares = layers_left <= 1 ? 1 : layers_left - 1 + kLastRefinementShares;
             rule.deadline = begin + (*budget - spent) / shares;
         }
-        bvc::corvinth::RefineProblem problem = state.refine_problem(gate_rows, s.pauli_terms, true, refine_threads);
+        bvc::corvinth::RefineProblem problem =
+            state.refine_problem(gate_rows, s.pauli_terms, true, refine_threads, rule.preconditioned);
         // A refinement may run for minutes: its iterations and overlap, on
         // standard error when it is a terminal.
         const py::object bar = progress_bar(py::none(), py::str("Refining {}/{}").format(layers_run, s.layers), "it");

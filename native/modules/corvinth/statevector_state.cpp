@@ -59,7 +59,7 @@ py::tuple DenseSynthesisState::refine(const py::list& gate_rows, const py::objec
 
 bvc::corvinth::RefineProblem DenseSynthesisState::refine_problem(const py::list& gate_rows,
                                                                  const py::object& pauli_terms, bool compact,
-                                                                 unsigned threads) {
+                                                                 unsigned threads, bool) {
     bvc::corvinth::RefineProblem problem =
         bvc::corvinth::reverse_preparation_problem(psi0_, disentangled_, n_, gate_rows, threads);
     problem.score = [module = module_, psi0 = psi0_, n = n_, pauli_terms, compact](

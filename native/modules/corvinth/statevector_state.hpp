@@ -19,7 +19,7 @@ public:
     py::tuple refine(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
                      const py::tuple& unrefined) override;
     bvc::corvinth::RefineProblem refine_problem(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
-                                                unsigned threads) override;
+                                                unsigned threads, bool long_run) override;
     void restart(const py::list& gate_rows) override;
 
 private:

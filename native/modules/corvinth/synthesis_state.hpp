@@ -39,9 +39,11 @@ public:
     // What a refinement of the reverse preparation of the current state with
     // the disentanglers of `gate_rows` works on: its start, its fidelity and
     // how its circuits are scored. Holds what it needs by value. Its gradient
-    // may use up to `threads` threads.
+    // may use up to `threads` threads. A `long_run` (the last refinement,
+    // which runs for thousands of iterations) may take a costlier start for
+    // cheaper iterations.
     virtual bvc::corvinth::RefineProblem refine_problem(const py::list& gate_rows, const py::object& pauli_terms,
-                                                        bool compact, unsigned threads) = 0;
+                                                        bool compact, unsigned threads, bool long_run) = 0;
 
     // The state made psi0 again with the disentanglers of `gate_rows`
     // applied, in order: the remainder the next layer is fitted to after the
