@@ -57,8 +57,9 @@ constexpr double kMetricShift = 1e-2;
 constexpr int kMetricEvery = 100;
 // The widest circuit whose metric is measured, by simulating it as a
 // vector of 2^20 amplitudes: 2.5 s for the 190 gates of h10 at 570 CNOTs,
-// where an iteration on its MPS takes about a second, so measured every 100
-// iterations it costs a few per cent. Wider MPS runs keep SciPy's L-BFGS-B.
+// where an iteration of its last refinement takes about half a second, so
+// measured every 100 iterations it costs about 5 per cent. Wider MPS runs
+// keep SciPy's L-BFGS-B.
 constexpr int kMetricMostQubits = 20;
 
 // 1 - F at x, its gradient written to `gradient`: what every refinement minimises.
