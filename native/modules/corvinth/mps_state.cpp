@@ -143,9 +143,13 @@ py::tuple MpsSynthesisState::refine(const py::list& gate_rows, const py::object&
 
 bvc::corvinth::RefineProblem MpsSynthesisState::refine_problem(const py::list& gate_rows, const py::object& pauli_terms,
                                                                bool compact, unsigned threads, bool long_run) {
-    bvc::corvinth::RefineProblem problem = problem_for(gate_rows, pauli_terms, compact);
+    const bool on_vector = long_run && psi0_.size() <= kVectorRefineMostQubits;
+    return problem_for(gate_rows, pauli_terms, compact, on_vector ? std::max(threads, 1u) : 0);
+}
+
+std::unique_ptr<synthesis::CircuitFidelity> MpsSynthesisState::vector_fidelity(std::vector<std::array<int, 2>> pairs,
+                                                                               unsigned threads) const {
     const int n = psi0_.size();
-    if (!long_run || n > kVectorRefineMostQubits) return problem;
     std::vector<cplx> amplitudes(std::size_t{1} << n);
     {
         py::gil_scoped_release release;
@@ -156,19 +160,22 @@ bvc::corvinth::RefineProblem MpsSynthesisState::refine_problem(const py::list& g
     for (const cplx& a : amplitudes) norm += std::norm(a);
     const double scale = 1.0 / std::sqrt(norm);
     for (cplx& a : amplitudes) a *= scale;
-    problem.fidelity = std::make_unique<synthesis::ReversePreparationFidelity>(
-        amplitudes.data(), n, bvc::corvinth::row_pairs(problem.rows), std::max(threads, 1u), [] { check_signals(); });
-    return problem;
+    return std::make_unique<synthesis::ReversePreparationFidelity>(amplitudes.data(), n, std::move(pairs), threads,
+                                                                   [] { check_signals(); });
 }
 
 bvc::corvinth::RefineProblem MpsSynthesisState::problem_for(const py::list& gate_rows, const py::object& pauli_terms,
-                                                            bool compact) {
+                                                            bool compact, unsigned vector_threads) {
     const int n = current_.size();
     bvc::corvinth::RefineProblem problem;
     problem.rotations = product_rotations();
     problem.rows = as_real_array(as_real_array(gate_rows).attr("reshape")(-1, synthesis::kGateRowWidth));
-    problem.fidelity = std::make_unique<synthesis::MpsReversePreparationFidelity>(
-        psi0_, bvc::corvinth::row_pairs(problem.rows), truncation_, signal_interrupt());
+    if (vector_threads > 0) {
+        problem.fidelity = vector_fidelity(bvc::corvinth::row_pairs(problem.rows), vector_threads);
+    } else {
+        problem.fidelity = std::make_unique<synthesis::MpsReversePreparationFidelity>(
+            psi0_, bvc::corvinth::row_pairs(problem.rows), truncation_, signal_interrupt());
+    }
     problem.metric = bvc::corvinth::circuit_metric(n, problem.rows);
     problem.score = [this, n, pauli_terms, compact](const bvc::corvinth::Rotations& rotations, const py::object& rows) {
         return score(bvc::corvinth::build_reverse_preparation(module_, py::int_(n), rotations, rows, compact),

@@ -5,7 +5,9 @@
 // snapshot runs its circuit on the circuit library's MPS backend.
 #pragma once
 
+#include <array>
 #include <memory>
+#include <vector>
 
 #include "core/mps/mps.hpp"
 #include "refine.hpp"
@@ -45,8 +47,13 @@ public:
 private:
     // The rotations preparing the product-state approximation of the current state.
     bvc::corvinth::Rotations product_rotations() const;
-    // The refinement of `gate_rows` against psi0, without an iteration budget.
-    bvc::corvinth::RefineProblem problem_for(const py::list& gate_rows, const py::object& pauli_terms, bool compact);
+    // The refinement of `gate_rows` against psi0, without an iteration budget;
+    // with `vector_threads` above 0, on psi0's vector with that many threads.
+    bvc::corvinth::RefineProblem problem_for(const py::list& gate_rows, const py::object& pauli_terms, bool compact,
+                                             unsigned vector_threads = 0);
+    // The fidelity with psi0's vector of 2^n amplitudes, swept in halves on `threads` threads.
+    std::unique_ptr<synthesis::CircuitFidelity> vector_fidelity(std::vector<std::array<int, 2>> pairs,
+                                                                unsigned threads) const;
     // (circuit, overlap_mod with psi0, energy or None) of a circuit run on the MPS backend.
     py::tuple score(const py::object& circuit, const py::object& pauli_terms) const;
 
